@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "job_ports.h"
+
+namespace lmk {
+
+// The process-wide values the job shares with its host for the whole run.
+struct JobValues {
+    std::string CoderPath;
+    std::string OutputPath;  // the output of the file being worked on; left holding the last
+    bool StopRequested = false;
+    std::string WorkFolder;  // private folder for the probe report and the coder's output
+};
+
+struct JobOutcome {
+    int converted = 0;
+    std::vector<std::string> failedFiles;  // file names whose conversion failed
+    bool stopped = false;
+};
+
+// "Обрабатывается файл " + name + "... "
+std::string StatusLine(const std::string& fileName);
+// "|", "/", "-", "\" by the counter modulo 4.
+char SpinnerMark(std::uint32_t counter);
+// Everything up to and including the last "/".
+std::string FolderPart(const std::string& path);
+std::string FileNamePart(const std::string& path);
+// The last non-empty line (CR or LF ending lines) of a coder's printed output.
+std::string LastPrintedLine(std::string_view output);
+
+inline constexpr int kTickMilliseconds = 200;
+inline constexpr const char* kDoneLine = "Готово!";
+
+// One drop's conversion job: probes each path, fits its frame and writes "lmk-" + name beside
+// it, keeping the window live between 200 ms waits.
+class ConversionJob {
+public:
+    ConversionJob(JobWindow& window, Processes& processes, Files& files, JobValues& values);
+
+    // Runs the job over `paths` and over every path queued while it runs. Failures are raised;
+    // on every way out the queue is released and the Exit button is back in its close meaning.
+    JobOutcome Run(const std::vector<std::string>& paths);
+
+    // Paths dropped while a job runs join the end of its list.
+    void Enqueue(const std::vector<std::string>& paths);
+    bool Running() const { return m_running; }
+
+    std::string ReportPath() const;
+    std::string CoderOutputPath() const;
+
+private:
+    enum class RunEnd { Ended, Stopped };
+    RunEnd WaitTicking(Process& process, bool conversion);
+    void ShowMark();
+    void ConvertOne(const std::string& path, JobOutcome& outcome);
+
+    JobWindow& m_window;
+    Processes& m_processes;
+    Files& m_files;
+    JobValues& m_values;
+
+    std::deque<std::string> m_queue;
+    bool m_running = false;
+
+    // Per file.
+    std::string m_statusLine;
+    int m_statusIndex = -1;
+    std::uint32_t m_spinner = 0;
+    std::optional<double> m_duration;
+    std::uint64_t m_coderOutputOffset = 0;
+    std::string m_coderOutputTail;
+    std::optional<double> m_position;
+};
+
+}  // namespace lmk

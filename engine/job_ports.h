@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The ports through which the conversion job reaches the window and the operating system.
+// The window (or the command line) implements JobWindow; platform/ implements the rest.
+namespace lmk {
+
+enum class ExitMeaning { Close, Stop };
+
+class JobWindow {
+public:
+    virtual ~JobWindow() = default;
+
+    // Log operations.
+    virtual void ClearLog() = 0;
+    virtual void SetLogPlain() = 0;
+    virtual int AddLogLine(const std::string& line) = 0;
+    virtual void ReplaceLogLine(int index, const std::string& line) = 0;
+
+    // Handles every waiting window message, then returns.
+    virtual void Pump() = 0;
+
+    virtual void SetExitMeaning(ExitMeaning meaning) = 0;
+    virtual std::string WidthText() = 0;
+    virtual std::string HeightText() = 0;
+
+    // Asks the program to end once the running job has returned.
+    virtual void CloseMainWindow() = 0;
+
+    // A job has run to its end (or failed); the window may ask the desktop for attention.
+    virtual void JobFinished() {}
+};
+
+enum class WaitResult { Ended, TimedOut, Failed };
+
+struct ExitStatus {
+    bool exited = false;  // false: ended by a signal
+    int code = 0;         // exit code, or the signal's number
+    bool Success() const { return exited && code == 0; }
+};
+
+// A started process. Destroying it releases it; one still running is ended first, so no
+// process outlives its record.
+class Process {
+public:
+    virtual ~Process() = default;
+    // Waits up to `milliseconds` (negative: without limit) for the process to end.
+    virtual WaitResult Wait(int milliseconds) = 0;
+    // Ends the process at once and waits for it.
+    virtual void End() = 0;
+    // Valid once Wait returned Ended or End was called.
+    virtual ExitStatus Status() const = 0;
+};
+
+class Processes {
+public:
+    virtual ~Processes() = default;
+    // Starts `program` with `arguments` (not counting its own name), standard input from
+    // /dev/null, standard output and error both into `outputFile`, created empty first.
+    // Raises EFCreateError when the output file cannot be created, EOSError when the start fails.
+    virtual std::unique_ptr<Process> Start(const std::string& program,
+                                           const std::vector<std::string>& arguments,
+                                           const std::string& outputFile) = 0;
+};
+
+class Files {
+public:
+    virtual ~Files() = default;
+    // True when something that is not a folder stands at `path`.
+    virtual bool IsFile(const std::string& path) = 0;
+    // Failures are ignored.
+    virtual void Delete(const std::string& path) = 0;
+    // The whole file; raises EFOpenError naming the full path when it cannot be opened.
+    virtual std::string ReadAll(const std::string& path) = 0;
+    // The bytes from `offset` to the current end; empty when there are none or on failure.
+    virtual std::string ReadFrom(const std::string& path, std::uint64_t offset) = 0;
+};
+
+}  // namespace lmk

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame.h"
+
+namespace lmk {
+
+class Files;
+
+// CR LF, LF and CR each end a line; a NUL ends the report.
+std::vector<std::string> SplitReportLines(std::string_view report);
+
+// The lines joined by commas, each quoted when it holds a space, control character, quote or
+// comma (quotes inside doubled).
+std::string JoinCommaText(const std::vector<std::string>& lines);
+
+struct FrameMatch {
+    std::string_view width;   // group 1
+    std::string_view height;  // group 2
+    std::size_t end = 0;      // just past the space after the height
+};
+
+// The leftmost match of "Stream #.*?: Video: .*? (\d+?)x(\d+?) ", found in one linear pass.
+std::optional<FrameMatch> FindSourceFrame(std::string_view commaText);
+
+// True when the text after a match, up to the next "Stream #", marks the picture as turned by
+// an odd multiple of 90 degrees.
+bool IsTurnedQuarter(std::string_view commaText, std::size_t from);
+
+// The input's length in seconds from the "Duration: hh:mm:ss.xx" of a report, if known.
+std::optional<double> ReportDuration(std::string_view report);
+
+struct ProbeFacts {
+    std::optional<Frame> source;            // sides swapped for a turned picture
+    std::optional<double> durationSeconds;  // for the progress figure
+};
+
+// What the report's bytes say. Raises EConvertError for a size beyond 2147483647.
+ProbeFacts ProbeFactsFromReport(std::string_view report);
+
+// Reads the probe report at `reportPath`. Raises EFOpenError and EConvertError.
+ProbeFacts ReadSourceFrame(Files& files, const std::string& reportPath);
+
+}  // namespace lmk

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+#include "job_ports.h"
+
+// The POSIX side of the job's ports, and the few other operating-system services the program uses.
+namespace lmk {
+
+class PosixProcesses : public Processes {
+public:
+    std::unique_ptr<Process> Start(const std::string& program,
+                                   const std::vector<std::string>& arguments,
+                                   const std::string& outputFile) override;
+};
+
+class PosixFiles : public Files {
+public:
+    bool IsFile(const std::string& path) override;
+    void Delete(const std::string& path) override;
+    std::string ReadAll(const std::string& path) override;
+    std::string ReadFrom(const std::string& path, std::uint64_t offset) override;
+};
+
+// strerror's text for an errno value, trimmed by TrimSystemErrorText.
+std::string SystemErrorText(int code);
+
+// A new folder private to this run ("lmk-video-XXXXXX" under $XDG_RUNTIME_DIR, $TMPDIR or /tmp).
+// Raises EFCreateError when it cannot be made.
+std::string MakePrivateFolder();
+// Removes the folder with the files in it (not below); failures are ignored.
+void RemovePrivateFolder(const std::string& folder);
+
+// The running program's own full path and its folder (with the trailing "/").
+std::string ProgramPath();
+std::string ProgramFolder();
+
+// `path` made absolute against the current directory, without resolving links.
+std::string AbsolutePath(const std::string& path);
+
+// The full path of `name` found on PATH, or empty.
+std::string FindOnPath(const std::string& name);
+
+}  // namespace lmk
