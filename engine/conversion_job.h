@@ -58,7 +58,9 @@ private:
     enum class RunEnd { Ended, Stopped };
     RunEnd WaitTicking(Process& process, bool conversion);
     void ShowMark();
-    void ConvertOne(const std::string& path, JobOutcome& outcome);
+    void ReadProgress();
+    void ConvertOne(const std::string& path, JobOutcome& outcome,
+                    std::vector<std::string>& failureLines);
 
     JobWindow& m_window;
     Processes& m_processes;

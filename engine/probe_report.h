@@ -31,6 +31,9 @@ std::optional<FrameMatch> FindSourceFrame(std::string_view commaText);
 // an odd multiple of 90 degrees.
 bool IsTurnedQuarter(std::string_view commaText, std::size_t from);
 
+// "hh:mm:ss.xx" at the start of `text`, in seconds.
+std::optional<double> ParseClockTime(std::string_view text);
+
 // The input's length in seconds from the "Duration: hh:mm:ss.xx" of a report, if known.
 std::optional<double> ReportDuration(std::string_view report);
 

@@ -1,0 +1,210 @@
+#include "command_line.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <new>
+
+#include <unistd.h>
+
+#include "conversion_job.h"
+#include "failures.h"
+#include "frame.h"
+#include "posix_platform.h"
+
+namespace lmk {
+namespace {
+
+constexpr int kUsageError = 64;
+constexpr int kStoppedBySignal = 130;
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int) {
+    g_stopSignal = 1;
+}
+
+// No SA_RESTART: the signal cuts the job's 200 ms wait short, so the stop is seen at once.
+void CatchStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The log on a terminal: each status line is redrawn in place as its mark turns. Elsewhere
+// (a pipe, a file) each line is printed once.
+class TerminalLog : public JobWindow {
+public:
+    TerminalLog(JobValues& values, std::string width, std::string height)
+        : m_values(values),
+          m_width(std::move(width)),
+          m_height(std::move(height)),
+          m_terminal(isatty(STDOUT_FILENO) == 1) {}
+
+    ~TerminalLog() override { EndOpenLine(); }
+
+    void ClearLog() override { EndOpenLine(); }
+    void SetLogPlain() override {}
+    int AddLogLine(const std::string& line) override {
+        EndOpenLine();
+        std::cout << line;
+        if (m_terminal) {
+            m_lineOpen = true;
+            std::cout.flush();
+        } else {
+            std::cout << '\n';
+        }
+        return m_lines++;
+    }
+    void ReplaceLogLine(int, const std::string& line) override {
+        if (!m_terminal || !m_lineOpen) return;
+        std::cout << '\r' << line << "\x1b[K";
+        std::cout.flush();
+    }
+    void Pump() override {
+        if (g_stopSignal) m_values.StopRequested = true;
+    }
+    void SetExitMeaning(ExitMeaning) override {}
+    std::string WidthText() override { return m_width; }
+    std::string HeightText() override { return m_height; }
+    void CloseMainWindow() override {}
+
+private:
+    void EndOpenLine() {
+        if (!m_lineOpen) return;
+        std::cout << '\n';
+        std::cout.flush();
+        m_lineOpen = false;
+    }
+
+    JobValues& m_values;
+    std::string m_width;
+    std::string m_height;
+    bool m_terminal;
+    bool m_lineOpen = false;
+    int m_lines = 0;
+};
+
+struct PrivateFolder {
+    std::string path = MakePrivateFolder();
+    ~PrivateFolder() { RemovePrivateFolder(path); }
+};
+
+struct Options {
+    std::string width = "320";
+    std::string height = "240";
+    std::string coder;
+    std::vector<std::string> files;
+    bool help = false;
+};
+
+// Returns an error text, or empty when the arguments are fine.
+std::string ParseOptions(const std::vector<std::string>& arguments, Options& options) {
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            options.files.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--convert") {
+        } else if (argument == "--width" || argument == "--height" || argument == "--coder") {
+            if (i + 1 >= arguments.size()) return argument + " needs a value";
+            std::string& into = argument == "--width"    ? options.width
+                                : argument == "--height" ? options.height
+                                                         : options.coder;
+            into = arguments[++i];
+        } else {
+            return "unknown option " + argument;
+        }
+    }
+    return {};
+}
+
+int Convert(const Options& options, const std::string& coder) {
+    // Bad target texts fail before anything is started, with the same message as in the window.
+    ReadTargetFrame(options.width, options.height);
+
+    PrivateFolder folder;
+    JobValues values;
+    values.CoderPath = coder;
+    values.WorkFolder = folder.path;
+
+    std::vector<std::string> paths;
+    paths.reserve(options.files.size());
+    // Absolute paths: a relative "rtp:cam.avi" must never reach the coder as a stream address.
+    for (const auto& file : options.files) paths.push_back(AbsolutePath(file));
+
+    CatchStopSignals();
+    PosixProcesses processes;
+    PosixFiles files;
+    JobOutcome outcome;
+    {
+        TerminalLog log(values, options.width, options.height);
+        ConversionJob job(log, processes, files, values);
+        outcome = job.Run(paths);
+    }
+    if (outcome.stopped) return kStoppedBySignal;
+    return outcome.failedFiles.empty() ? 0 : 2;
+}
+
+}  // namespace
+
+bool IsCommandLineRun(const std::vector<std::string>& arguments) {
+    for (const auto& argument : arguments) {
+        if (argument == "--") return false;
+        if (argument == "--convert" || argument == "--help" || argument == "-h") return true;
+    }
+    return false;
+}
+
+std::string UsageText() {
+    return "Usage: lmk-video [FILE...]\n"
+           "       lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH] FILE...\n"
+           "\n"
+           "Re-encodes video files for portable devices. Each FILE is converted into\n"
+           "\"lmk-\" + its name beside it, its frame fitted into the target size (320 x 240\n"
+           "unless given) and its sound as MP3. An earlier \"lmk-\" file of that name is\n"
+           "replaced.\n"
+           "\n"
+           "Without --convert the window opens (and converts the FILEs given, if any).\n"
+           "\n"
+           "  --convert      convert the FILEs without a window\n"
+           "  --width TEXT   target width (decimal, or hexadecimal after $ or 0x)\n"
+           "  --height TEXT  target height\n"
+           "  --coder PATH   the FFmpeg program to run\n"
+           "  --help         show this text\n"
+           "\n"
+           "Ctrl+C stops: the running conversion is ended and its partial file deleted.\n"
+           "Exit status: 0 all converted, 1 the job failed, 2 some conversions failed,\n"
+           "130 stopped.\n";
+}
+
+int RunCommandLine(const std::vector<std::string>& arguments, const std::string& defaultCoder) {
+    Options options;
+    const std::string error = ParseOptions(arguments, options);
+    if (!error.empty()) {
+        std::cerr << "lmk-video: " << error << "\n\n" << UsageText();
+        return kUsageError;
+    }
+    if (options.help || options.files.empty()) {
+        (options.help ? std::cout : std::cerr) << UsageText();
+        return options.help ? 0 : kUsageError;
+    }
+    const std::string coder = options.coder.empty() ? defaultCoder : options.coder;
+    try {
+        if (coder.empty()) throw Exception("The coder program \"ffmpeg\" was not found on PATH");
+        return Convert(options, coder);
+    } catch (const Exception& failure) {
+        std::cerr << PeriodRule(failure.Message()) << '\n';
+    } catch (const std::bad_alloc&) {
+        std::cerr << PeriodRule(EOutOfMemory().Message()) << '\n';
+    }
+    return 1;
+}
+
+}  // namespace lmk

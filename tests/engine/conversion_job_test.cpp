@@ -1,0 +1,481 @@
+#include "conversion_job.h"
+
+#include <functional>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "failures.h"
+
+namespace lmk {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class FakeWindow : public JobWindow {
+public:
+    Strings log;
+    Strings events;
+    std::string width = "320";
+    std::string height = "240";
+    int pumps = 0;
+    std::function<void(int)> onPump;
+
+    void ClearLog() override {
+        log.clear();
+        events.push_back("clear");
+    }
+    void SetLogPlain() override { events.push_back("plain"); }
+    int AddLogLine(const std::string& line) override {
+        log.push_back(line);
+        events.push_back("add " + line);
+        return static_cast<int>(log.size()) - 1;
+    }
+    void ReplaceLogLine(int index, const std::string& line) override {
+        log.at(index) = line;
+        events.push_back("replace " + std::to_string(index) + " " + line);
+    }
+    void Pump() override {
+        ++pumps;
+        if (onPump) onPump(pumps);
+    }
+    void SetExitMeaning(ExitMeaning meaning) override {
+        events.push_back(meaning == ExitMeaning::Stop ? "exit stop" : "exit close");
+    }
+    std::string WidthText() override { return width; }
+    std::string HeightText() override { return height; }
+    void CloseMainWindow() override { events.push_back("close"); }
+};
+
+class FakeFiles : public Files {
+public:
+    std::map<std::string, std::string> files;
+    Strings deleted;
+
+    bool IsFile(const std::string& path) override { return files.count(path) > 0; }
+    void Delete(const std::string& path) override {
+        deleted.push_back(path);
+        files.erase(path);
+    }
+    std::string ReadAll(const std::string& path) override {
+        const auto found = files.find(path);
+        if (found == files.end()) throw CannotOpenFile(path, "No such file or directory");
+        return found->second;
+    }
+    std::string ReadFrom(const std::string& path, std::uint64_t offset) override {
+        const auto found = files.find(path);
+        if (found == files.end() || offset >= found->second.size()) return {};
+        return found->second.substr(offset);
+    }
+};
+
+// What one started process does: how many 200 ms waits it outlasts, what it prints (one chunk
+// per wait), and how it ends.
+struct Plan {
+    int ticks = 0;
+    Strings printed;
+    ExitStatus status{true, 0};
+    bool failToStart = false;
+};
+
+struct Started {
+    std::string program;
+    Strings arguments;
+    std::string outputFile;
+    bool outputExistedAtStart = false;
+    bool ended = false;
+};
+
+class FakeProcesses : public Processes {
+public:
+    explicit FakeProcesses(FakeFiles& files) : m_files(files) {}
+
+    std::vector<Started> started;
+    // Gives the plan for a start, by its arguments.
+    std::function<Plan(const Strings&)> plan;
+
+    std::unique_ptr<Process> Start(const std::string& program, const Strings& arguments,
+                                   const std::string& outputFile) override {
+        Plan p = plan(arguments);
+        if (p.failToStart) throw OSErrorFromCode(2, "No such file or directory");
+        const bool conversion = arguments.size() > 2;
+        started.push_back({program, arguments, outputFile,
+                           conversion && m_files.IsFile(arguments.back()), false});
+        m_files.files[outputFile] = "";
+        if (conversion) m_files.files[arguments.back()] = "partial";
+        return std::make_unique<FakeProcess>(*this, started.size() - 1, std::move(p), outputFile);
+    }
+
+private:
+    class FakeProcess : public Process {
+    public:
+        FakeProcess(FakeProcesses& owner, std::size_t index, Plan plan, std::string outputFile)
+            : m_owner(owner),
+              m_index(index),
+              m_plan(std::move(plan)),
+              m_output(std::move(outputFile)) {
+            Print();
+        }
+        WaitResult Wait(int milliseconds) override {
+            if (m_done || milliseconds < 0 || m_plan.ticks == 0) {
+                m_done = true;
+                return WaitResult::Ended;
+            }
+            --m_plan.ticks;
+            Print();
+            return WaitResult::TimedOut;
+        }
+        void End() override {
+            m_done = true;
+            m_owner.started[m_index].ended = true;
+            m_plan.status = {false, 9};
+        }
+        ExitStatus Status() const override { return m_plan.status; }
+
+    private:
+        void Print() {
+            if (m_printedChunks < m_plan.printed.size()) {
+                m_owner.m_files.files[m_output] += m_plan.printed[m_printedChunks++];
+            }
+        }
+        FakeProcesses& m_owner;
+        std::size_t m_index;
+        Plan m_plan;
+        std::string m_output;
+        std::size_t m_printedChunks = 0;
+        bool m_done = false;
+    };
+
+    FakeFiles& m_files;
+};
+
+std::string VideoReport(const std::string& size, const std::string& duration = "00:00:10.00") {
+    return "Input #0, avi, from 'x':\n  Duration: " + duration +
+           ", start: 0.000000\n  Stream #0:0: Video: mpeg4, yuv420p, " + size +
+           " [SAR 1:1 DAR 4:3], 25 fps\n";
+}
+
+bool IsProbe(const Strings& arguments) {
+    return arguments.size() == 2;
+}
+
+class ConversionJobTest : public testing::Test {
+protected:
+    ConversionJobTest() {
+        values.CoderPath = "/opt/lmk/coder.exe";
+        values.WorkFolder = "/run/lmk";
+        processes.plan = [this](const Strings& arguments) {
+            Plan p;
+            if (IsProbe(arguments))
+                p.printed = {reports.count(arguments[1]) ? reports[arguments[1]]
+                                                         : VideoReport("640x480")};
+            return p;
+        };
+    }
+
+    Strings Run(const Strings& paths) {
+        outcome = job.Run(paths);
+        return window.log;
+    }
+
+    Strings ReplacedLines() const {
+        Strings lines;
+        for (const auto& event : window.events)
+            if (event.rfind("replace ", 0) == 0) lines.push_back(event.substr(10));
+        return lines;
+    }
+
+    FakeWindow window;
+    FakeFiles files;
+    FakeProcesses processes{files};
+    JobValues values;
+    ConversionJob job{window, processes, files, values};
+    JobOutcome outcome;
+    std::map<std::string, std::string> reports;
+};
+
+TEST_F(ConversionJobTest, WorkedExampleRunsProbeAndConversionWithSeparateArguments) {
+    EXPECT_EQ(Run({"/clips/trip.avi"}), (Strings{"Обрабатывается файл trip.avi... ", "Готово!"}));
+    ASSERT_EQ(processes.started.size(), 2u);
+    EXPECT_EQ(processes.started[0].program, "/opt/lmk/coder.exe");
+    EXPECT_EQ(processes.started[0].arguments, (Strings{"-i", "/clips/trip.avi"}));
+    EXPECT_EQ(processes.started[0].outputFile, "/run/lmk/info");
+    EXPECT_EQ(processes.started[1].program, "/opt/lmk/coder.exe");
+    EXPECT_EQ(processes.started[1].arguments,
+              (Strings{"-i", "/clips/trip.avi", "-s", "320x240", "-acodec", "libmp3lame",
+                       "/clips/lmk-trip.avi"}));
+    EXPECT_NE(processes.started[1].outputFile, "/run/lmk/info");
+    EXPECT_EQ(values.OutputPath, "/clips/lmk-trip.avi");
+    EXPECT_EQ(outcome.converted, 1);
+    EXPECT_FALSE(outcome.stopped);
+    EXPECT_EQ(window.events.front(), "exit stop");
+    EXPECT_EQ(window.events.back(), "exit close");
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "close"), 0);
+}
+
+TEST_F(ConversionJobTest, MarksTurnInOrderAcrossProbeAndConversion) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        p.ticks = IsProbe(arguments) ? 2 : 3;
+        if (IsProbe(arguments)) p.printed = {VideoReport("640x480", "N/A")};
+        return p;
+    };
+    Run({"/clips/trip.avi"});
+    const std::string status = "Обрабатывается файл trip.avi... ";
+    EXPECT_EQ(ReplacedLines(), (Strings{status + "/", status + "-", status + "\\", status + "|",
+                                        status + "/", status}));
+    EXPECT_EQ(window.pumps, 5);
+    const Strings start(window.events.begin(), window.events.begin() + 4);
+    EXPECT_EQ(start, (Strings{"exit stop", "clear", "plain", "add " + status}));
+}
+
+TEST_F(ConversionJobTest, ThreeFilesLeaveOnlyTheLastStatusLine) {
+    EXPECT_EQ(Run({"/a/one.avi", "/a/two.avi", "/a/three.avi"}),
+              (Strings{"Обрабатывается файл three.avi... ", "Готово!"}));
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "clear"), 3);
+    EXPECT_EQ(processes.started.size(), 6u);
+    EXPECT_EQ(outcome.converted, 3);
+}
+
+TEST_F(ConversionJobTest, EarlierOutputIsDeletedBeforeTheConversionStarts) {
+    files.files["/clips/lmk-trip.avi"] = "old";
+    Run({"/clips/trip.avi"});
+    EXPECT_EQ(files.deleted, (Strings{"/clips/lmk-trip.avi"}));
+    EXPECT_FALSE(processes.started[1].outputExistedAtStart);
+}
+
+struct SizeCase {
+    const char* name;
+    std::string report;
+    std::string width, height;
+    Strings sizeArguments;
+};
+
+class ConversionSize : public ConversionJobTest, public testing::WithParamInterface<SizeCase> {};
+
+TEST_P(ConversionSize, GoesAfterDashS) {
+    reports["/v/in.mp4"] = GetParam().report;
+    window.width = GetParam().width;
+    window.height = GetParam().height;
+    Run({"/v/in.mp4"});
+    const Strings& arguments = processes.started.at(1).arguments;
+    const Strings middle(arguments.begin() + 2, arguments.end() - 3);
+    EXPECT_EQ(middle, GetParam().sizeArguments);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ConversionSize,
+    testing::Values(
+        SizeCase{"Fitted", VideoReport("640x480"), "320", "240", {"-s", "320x240"}},
+        SizeCase{"OddSideLowered", VideoReport("720x480"), "320", "240", {"-s", "320x212"}},
+        SizeCase{"PortraitOdd", VideoReport("480x640"), "320", "241", {"-s", "180x240"}},
+        SizeCase{"SmallKept", VideoReport("176x144"), "320", "240", {"-s", "176x144"}},
+        SizeCase{"TargetAsHex", VideoReport("1280x720"), "$140", "0xF0", {"-s", "320x180"}},
+        SizeCase{"NoSizeKeepsSource", "Input #0\n  Stream #0:0: Audio: mp3\n", "320", "240", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConversionJobTest, ANoSizeFileDoesNotInheritThePreviousFrame) {
+    reports["/v/b.avi"] = "  Stream #0:0: Video: h264, 1280x720, 25 fps\n";
+    Run({"/v/a.avi", "/v/b.avi"});
+    EXPECT_EQ(processes.started[3].arguments,
+              (Strings{"-i", "/v/b.avi", "-acodec", "libmp3lame", "/v/lmk-b.avi"}));
+}
+
+TEST_F(ConversionJobTest, StartFailureEndsJobWithMessageAndGivesBackTheButton) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        p.failToStart = !IsProbe(arguments);
+        if (IsProbe(arguments)) p.printed = {VideoReport("640x480")};
+        return p;
+    };
+    try {
+        job.Run({"/a/one.avi", "/a/two.avi"});
+        FAIL();
+    } catch (const EOSError& failure) {
+        EXPECT_EQ(PeriodRule(failure.Message()),
+                  "System Error.  Code: 2.\r\nNo such file or directory.");
+    }
+    EXPECT_EQ(window.events.back(), "exit close");
+    EXPECT_FALSE(job.Running());
+    EXPECT_EQ(processes.started.size(), 1u);
+    EXPECT_EQ(window.log, (Strings{"Обрабатывается файл one.avi... "}));
+}
+
+TEST_F(ConversionJobTest, BadWidthTextEndsJobBeforeTheConversion) {
+    window.width = "abc";
+    window.height = "xyz";
+    EXPECT_THROW(
+        {
+            try {
+                job.Run({"/a/one.avi"});
+            } catch (const EConvertError& failure) {
+                EXPECT_EQ(failure.Message(), "'abc' is not a valid integer value");
+                throw;
+            }
+        },
+        EConvertError);
+    EXPECT_EQ(processes.started.size(), 1u);
+    EXPECT_EQ(window.events.back(), "exit close");
+    // The drop was released: the next drop runs a job of its own.
+    window.width = "320";
+    window.height = "240";
+    EXPECT_EQ(job.Run({"/a/two.avi"}).converted, 1);
+}
+
+TEST_F(ConversionJobTest, StopDuringProbeStartsAndDeletesNothing) {
+    files.files["/a/lmk-one.avi"] = "earlier output";
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        p.ticks = 5;
+        if (IsProbe(arguments)) p.printed = {VideoReport("640x480")};
+        return p;
+    };
+    window.onPump = [this](int) { values.StopRequested = true; };
+    Run({"/a/one.avi", "/a/two.avi"});
+    ASSERT_EQ(processes.started.size(), 1u);
+    EXPECT_TRUE(processes.started[0].ended);
+    EXPECT_TRUE(files.deleted.empty());
+    EXPECT_EQ(files.files["/a/lmk-one.avi"], "earlier output");
+    EXPECT_EQ(window.log.back(), "Готово!");
+    EXPECT_TRUE(outcome.stopped);
+    const Strings end(window.events.end() - 2, window.events.end());
+    EXPECT_EQ(end, (Strings{"close", "exit close"}));
+}
+
+TEST_F(ConversionJobTest, StopDuringSecondOfThreeConversionsLeavesTheThirdUntouched) {
+    files.files["/a/lmk-three.avi"] = "earlier output";
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        p.ticks = IsProbe(arguments) ? 0 : 3;
+        if (IsProbe(arguments)) p.printed = {VideoReport("640x480")};
+        return p;
+    };
+    window.onPump = [this](int pump) {
+        if (pump == 4) values.StopRequested = true;  // the second conversion's first tick
+    };
+    Run({"/a/one.avi", "/a/two.avi", "/a/three.avi"});
+    ASSERT_EQ(processes.started.size(), 4u);
+    EXPECT_FALSE(processes.started[1].ended);
+    EXPECT_TRUE(processes.started[3].ended);
+    EXPECT_TRUE(files.IsFile("/a/lmk-one.avi"));
+    EXPECT_FALSE(files.IsFile("/a/lmk-two.avi"));
+    EXPECT_EQ(files.files["/a/lmk-three.avi"], "earlier output");
+    EXPECT_EQ(window.log, (Strings{"Обрабатывается файл two.avi... ", "Готово!"}));
+    EXPECT_EQ(outcome.converted, 1);
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "close"), 1);
+}
+
+TEST_F(ConversionJobTest, FailedConversionIsReportedAfterDoneAndTheJobGoesOn) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        if (IsProbe(arguments)) {
+            p.printed = {VideoReport("640x480")};
+        } else if (arguments[1] == "/a/bad.avi") {
+            p.printed = {"ffmpeg version 5.1\n",
+                         "/a/bad.avi: Invalid data found when processing input\r\n"};
+            p.ticks = 1;
+            p.status = {true, 1};
+        }
+        return p;
+    };
+    Run({"/a/bad.avi", "/a/good.avi"});
+    EXPECT_EQ(window.log,
+              (Strings{"Обрабатывается файл good.avi... ", "Готово!",
+                       "Не удалось сконвертировать файл bad.avi: /a/bad.avi: Invalid data found "
+                       "when processing input"}));
+    EXPECT_FALSE(files.IsFile("/a/lmk-bad.avi"));
+    EXPECT_TRUE(files.IsFile("/a/lmk-good.avi"));
+    EXPECT_EQ(outcome.failedFiles, (Strings{"bad.avi"}));
+    EXPECT_EQ(outcome.converted, 1);
+}
+
+TEST_F(ConversionJobTest, CoderKilledBySignalWithoutOutputIsAFailureToo) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        if (IsProbe(arguments))
+            p.printed = {VideoReport("640x480")};
+        else
+            p.status = {false, 9};
+        return p;
+    };
+    Run({"/a/x.avi"});
+    EXPECT_EQ(window.log.back(), "Не удалось сконвертировать файл x.avi: прерван сигналом 9");
+}
+
+TEST_F(ConversionJobTest, DropDuringJobJoinsItsList) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        p.ticks = 1;
+        if (IsProbe(arguments)) p.printed = {VideoReport("640x480")};
+        return p;
+    };
+    window.onPump = [this](int pump) {
+        EXPECT_TRUE(job.Running());
+        if (pump == 1) {
+            EXPECT_EQ(job.Run({"/b/late.avi"}).converted, 0);
+        }
+    };
+    Run({"/a/first.avi"});
+    ASSERT_EQ(processes.started.size(), 4u);
+    EXPECT_EQ(processes.started[2].arguments, (Strings{"-i", "/b/late.avi"}));
+    EXPECT_EQ(outcome.converted, 2);
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "exit stop"), 1);
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "exit close"), 1);
+}
+
+TEST_F(ConversionJobTest, ProgressFollowsTheCodersTimeAgainstTheDuration) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        if (IsProbe(arguments)) {
+            p.printed = {VideoReport("640x480", "00:00:10.00")};
+        } else {
+            p.ticks = 3;
+            p.printed = {"Press [q] to stop\n", "frame=1 time=00:00:04.2", "0 bitrate=1\r",
+                         "frame=2 time=00:00:09.99 bitrate=1\r"};
+        }
+        return p;
+    };
+    Run({"/a/x.avi"});
+    const std::string status = "Обрабатывается файл x.avi... ";
+    EXPECT_EQ(ReplacedLines(),
+              (Strings{status + "/", status + "- 42%", status + "\\ 99%", status}));
+}
+
+struct PathCase {
+    const char* name;
+    std::string path;
+    std::string output;
+    std::string statusName;
+};
+
+class OutputNames : public ConversionJobTest, public testing::WithParamInterface<PathCase> {};
+
+TEST_P(OutputNames, StandBesideTheInput) {
+    Run({GetParam().path});
+    EXPECT_EQ(values.OutputPath, GetParam().output);
+    EXPECT_EQ(processes.started.at(1).arguments.back(), GetParam().output);
+    EXPECT_EQ(window.log.front(), "Обрабатывается файл " + GetParam().statusName + "... ");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OutputNames,
+    testing::Values(
+        PathCase{"Plain", "/d/clip.mp4", "/d/lmk-clip.mp4", "clip.mp4"},
+        PathCase{"ColonIsPartOfName", "/d/rtp:cam.avi", "/d/lmk-rtp:cam.avi", "rtp:cam.avi"},
+        PathCase{"BackslashIsPartOfName", "/d/a\\b.avi", "/d/lmk-a\\b.avi", "a\\b.avi"},
+        PathCase{"PrefixTwice", "/d/lmk-x.avi", "/d/lmk-lmk-x.avi", "lmk-x.avi"},
+        PathCase{"SpacesAndCyrillic", "/д в/фильм 1.avi", "/д в/lmk-фильм 1.avi", "фильм 1.avi"},
+        PathCase{"NewlineShownSafely", "/d/a\nb.avi", "/d/lmk-a\nb.avi", "a?b.avi"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(JobHelpers, LastPrintedLineSkipsBlankAndProgressBreaks) {
+    EXPECT_EQ(LastPrintedLine("a\nb\n\n  \r\n"), "b");
+    EXPECT_EQ(LastPrintedLine("frame=1\rframe=2\r"), "frame=2");
+    EXPECT_EQ(LastPrintedLine("only"), "only");
+    EXPECT_EQ(LastPrintedLine("\n\n"), "");
+    EXPECT_EQ(LastPrintedLine(""), "");
+}
+
+}  // namespace
+}  // namespace lmk
