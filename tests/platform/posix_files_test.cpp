@@ -1,0 +1,132 @@
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "failures.h"
+#include "platform_test_support.h"
+#include "posix_platform.h"
+
+namespace lmk {
+namespace {
+
+using test::ScratchFolder;
+using test::WriteFile;
+
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFile(m_folder / "file", "content");
+        WriteFile(m_folder / "empty", "");
+        ASSERT_EQ(mkdir((m_folder / "folder").c_str(), 0755), 0);
+        ASSERT_EQ(symlink("file", (m_folder / "link-to-file").c_str()), 0);
+        ASSERT_EQ(symlink("folder", (m_folder / "link-to-folder").c_str()), 0);
+        ASSERT_EQ(symlink("nowhere", (m_folder / "dangling").c_str()), 0);
+    }
+
+    ScratchFolder m_folder;
+    PosixFiles m_files;
+};
+
+TEST_F(FilesTest, IsFileIsTrueForAnythingButAFolder) {
+    const struct {
+        std::string path;
+        bool expected;
+    } cases[] = {
+        {m_folder / "file", true},
+        {m_folder / "empty", true},
+        {m_folder / "link-to-file", true},
+        {"/dev/null", true},
+        {m_folder / "folder", false},
+        {m_folder / "folder/", false},
+        {m_folder / "link-to-folder", false},
+        {m_folder / "dangling", false},
+        {m_folder / "missing", false},
+        {m_folder / "file/below", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(m_files.IsFile(c.path), c.expected) << c.path;
+}
+
+TEST_F(FilesTest, DeleteRemovesFilesAndIgnoresFailures) {
+    m_files.Delete(m_folder / "file");
+    EXPECT_FALSE(m_files.IsFile(m_folder / "file"));
+
+    m_files.Delete(m_folder / "link-to-folder");  // the link goes, not what it points at
+    EXPECT_NE(access((m_folder / "link-to-folder").c_str(), F_OK), 0);
+    EXPECT_EQ(access((m_folder / "folder").c_str(), F_OK), 0);
+
+    EXPECT_NO_THROW(m_files.Delete(m_folder / "missing"));
+    EXPECT_NO_THROW(m_files.Delete(m_folder / "folder"));
+    EXPECT_EQ(access((m_folder / "folder").c_str(), F_OK), 0);
+}
+
+TEST_F(FilesTest, ReadAllGivesEveryByte) {
+    std::string binary = "line\r\nnext\n";
+    binary += std::string("\0\xff\x80 tail", 9);
+    WriteFile(m_folder / "binary", binary);
+    EXPECT_EQ(m_files.ReadAll(m_folder / "binary"), binary);
+    EXPECT_EQ(m_files.ReadAll(m_folder / "empty"), "");
+    EXPECT_EQ(m_files.ReadAll("/proc/self/status").substr(0, 5), "Name:");  // size 0 in stat
+}
+
+TEST_F(FilesTest, ReadAllOfALargeFile) {
+    std::mt19937 random(7);
+    std::string large(5 * 1024 * 1024 + 123, '\0');
+    for (auto& byte : large) byte = static_cast<char>(random());
+    WriteFile(m_folder / "large", large);
+    EXPECT_EQ(m_files.ReadAll(m_folder / "large"), large);
+}
+
+TEST_F(FilesTest, ReadAllFailureNamesTheFullPath) {
+    const test::CurrentFolderOverride current(m_folder.Path());
+    const std::string folder = test::CurrentFolder();
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {"info", "Cannot open file \"" + folder + "/info\". No such file or directory"},
+        {"./info", "Cannot open file \"" + folder + "/info\". No such file or directory"},
+        {m_folder / "missing",
+         "Cannot open file \"" + (m_folder / "missing") + "\". No such file or directory"},
+        {"folder", "Cannot open file \"" + folder + "/folder\". Is a directory"},
+        {"file/below", "Cannot open file \"" + folder + "/file/below\". Not a directory"},
+    };
+    for (const auto& c : cases) {
+        try {
+            m_files.ReadAll(c.path);
+            ADD_FAILURE() << "no failure raised for " << c.path;
+        } catch (const EFOpenError& error) {
+            EXPECT_EQ(error.Message(), c.message);
+        }
+    }
+}
+
+TEST_F(FilesTest, ReadFromGivesTheBytesAfterTheOffset) {
+    const std::string path = m_folder / "digits";
+    WriteFile(path, "0123456789");
+    const struct {
+        std::uint64_t offset;
+        std::string expected;
+    } cases[] = {
+        {0, "0123456789"}, {4, "456789"}, {9, "9"}, {10, ""}, {11, ""}, {UINT64_MAX, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(m_files.ReadFrom(path, c.offset), c.expected) << c.offset;
+
+    // The end is read afresh each time: what was added since shows up.
+    WriteFile(path, "0123456789abc");
+    EXPECT_EQ(m_files.ReadFrom(path, 10), "abc");
+}
+
+TEST_F(FilesTest, ReadFromGivesNothingOnFailure) {
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "missing", 0), "");
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "folder", 0), "");
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "empty", 0), "");
+}
+
+}  // namespace
+}  // namespace lmk

@@ -1,0 +1,346 @@
+#include <cerrno>
+#include <csignal>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "failures.h"
+#include "platform_test_support.h"
+#include "posix_platform.h"
+
+namespace lmk {
+namespace {
+
+using test::ReadFile;
+using test::ScratchFolder;
+using test::WriteFile;
+using test::WriteScript;
+
+// Every test must leave no child behind, running or unreaped.
+class ProcessTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        errno = 0;
+        EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+        EXPECT_EQ(errno, ECHILD) << "a child process was left behind";
+    }
+
+    std::unique_ptr<Process> Start(const std::string& program,
+                                   const std::vector<std::string>& arguments = {}) {
+        return m_processes.Start(program, arguments, Output());
+    }
+    std::string Output() const { return m_folder / "output"; }
+
+    // Waits for the script to write its line into `path` (without trailing newline).
+    std::string WaitForLine(Process& process, const std::string& path) {
+        for (int attempt = 0; attempt < 2000; ++attempt) {
+            const std::string text = ReadFileIfAny(path);
+            if (!text.empty() && text.back() == '\n') return text.substr(0, text.size() - 1);
+            if (process.Wait(5) != WaitResult::TimedOut) break;
+        }
+        ADD_FAILURE() << "the child never wrote " << path;
+        return {};
+    }
+
+    static std::string ReadFileIfAny(const std::string& path) {
+        return access(path.c_str(), F_OK) == 0 ? ReadFile(path) : std::string();
+    }
+
+    ScratchFolder m_folder;
+    PosixProcesses m_processes;
+};
+
+// Ignores and blocks the given signals in this process until the end of the scope, so a
+// child that inherited either would not die of them.
+class SignalsIgnoredAndBlocked {
+public:
+    explicit SignalsIgnoredAndBlocked(const std::vector<int>& signals) : m_signals(signals) {
+        sigset_t block;
+        sigemptyset(&block);
+        for (const int signal : m_signals) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigaction(signal, &ignore, &m_saved[signal]);
+            sigaddset(&block, signal);
+        }
+        sigprocmask(SIG_BLOCK, &block, &m_savedMask);
+    }
+    ~SignalsIgnoredAndBlocked() {
+        sigprocmask(SIG_SETMASK, &m_savedMask, nullptr);
+        for (const int signal : m_signals) sigaction(signal, &m_saved[signal], nullptr);
+    }
+
+private:
+    std::vector<int> m_signals;
+    std::map<int, struct sigaction> m_saved;
+    sigset_t m_savedMask;
+};
+
+std::map<std::string, std::string> ParseReport(const std::string& text) {
+    std::map<std::string, std::string> values;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+TEST_F(ProcessTest, StdoutAndStderrBothGoIntoTheOutputFileWhichStartsEmpty) {
+    WriteFile(Output(), std::string(10000, 'x') + "\nstale report\n");
+    const auto script = WriteScript(m_folder / "talk", "echo out\necho err >&2\necho out2");
+    auto process = Start(script);
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    EXPECT_EQ(ReadFile(Output()), "out\nerr\nout2\n");
+}
+
+TEST_F(ProcessTest, ChildGetsCleanStartingState) {
+    // Things a careless start would hand down: open descriptors without close-on-exec,
+    // ignored and blocked signals.
+    const int leakedFile = open("/dev/null", O_RDONLY);
+    int leakedPipe[2];
+    ASSERT_EQ(pipe(leakedPipe), 0);
+    const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE});
+    const test::EnvironmentOverride mark("LMK_PROBE_MARK", "inherited value");
+    const test::CurrentFolderOverride folder(m_folder.Path());
+
+    auto process = Start(LMK_CHILD_PROBE, {"one"});
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    EXPECT_TRUE(process->Status().Success());
+    close(leakedFile);
+    close(leakedPipe[0]);
+    close(leakedPipe[1]);
+
+    auto report = ParseReport(ReadFile(Output()));
+    EXPECT_EQ(report["fds"], "0,1,2");
+    EXPECT_EQ(report["stdin"], "/dev/null");
+    EXPECT_EQ(report["stdin-read"], "0");
+    EXPECT_EQ(report["own-group"], "1");
+    EXPECT_EQ(report["blocked"], "");
+    EXPECT_EQ(report["SIGINT"], "default");
+    EXPECT_EQ(report["SIGTERM"], "default");
+    EXPECT_EQ(report["SIGPIPE"], "default");
+    EXPECT_EQ(report["cwd"], test::CurrentFolder());
+    EXPECT_EQ(report["mark"], "inherited value");
+    EXPECT_EQ(report["argc"], "2");
+    EXPECT_EQ(report["argv0"], LMK_CHILD_PROBE);
+    EXPECT_EQ(report["stderr"], "works");
+}
+
+TEST_F(ProcessTest, CatEndsAtOnceEvenWhenOurStdinStaysOpen) {
+    // Our own standard input is a pipe that never ends; the child must not read it.
+    int endless[2];
+    ASSERT_EQ(pipe(endless), 0);
+    const int savedStdin = dup(STDIN_FILENO);
+    dup2(endless[0], STDIN_FILENO);
+
+    auto process = Start("cat");  // found on PATH
+    const WaitResult result = process->Wait(20000);
+
+    dup2(savedStdin, STDIN_FILENO);
+    close(savedStdin);
+    close(endless[0]);
+    close(endless[1]);
+    ASSERT_EQ(result, WaitResult::Ended);
+    EXPECT_TRUE(process->Status().Success());
+    EXPECT_EQ(ReadFile(Output()), "");
+}
+
+struct ExitCase {
+    const char* script;
+    bool exited;
+    int code;
+};
+
+class ExitStatusTest : public ProcessTest, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(ExitStatusTest, IsReportedAsTheChildEnded) {
+    // The parent ignoring and blocking these signals must not change how the child dies.
+    const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE});
+    const auto script = WriteScript(m_folder / "end", GetParam().script);
+    auto process = Start(script);
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    const ExitStatus status = process->Status();
+    EXPECT_EQ(status.exited, GetParam().exited);
+    EXPECT_EQ(status.code, GetParam().code);
+    EXPECT_EQ(status.Success(), GetParam().exited && GetParam().code == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExitStatusTest,
+                         ::testing::Values(ExitCase{"exit 0", true, 0}, ExitCase{"exit 3", true, 3},
+                                           ExitCase{"exit 255", true, 255},
+                                           ExitCase{"kill -INT $$\nexit 0", false, SIGINT},
+                                           ExitCase{"kill -TERM $$\nexit 0", false, SIGTERM},
+                                           ExitCase{"kill -PIPE $$\nexit 0", false, SIGPIPE},
+                                           ExitCase{"kill -KILL $$\nexit 0", false, SIGKILL},
+                                           ExitCase{"kill -HUP $$\nexit 0", false, SIGHUP}));
+
+TEST_F(ProcessTest, WaitTimesOutWhileRunningAndEndsOnceItExits) {
+    const std::string trigger = m_folder / "trigger";
+    const auto script =
+        WriteScript(m_folder / "waiter", "while [ ! -e \"$1\" ]; do sleep 0.01; done\nexit 7");
+    auto process = Start(script, {trigger});
+
+    EXPECT_EQ(process->Wait(0), WaitResult::TimedOut);
+    EXPECT_EQ(process->Wait(30), WaitResult::TimedOut);
+    WriteFile(trigger, "");
+    EXPECT_EQ(process->Wait(-1), WaitResult::Ended);
+    EXPECT_TRUE(process->Status().exited);
+    EXPECT_EQ(process->Status().code, 7);
+
+    // Asking again changes nothing.
+    EXPECT_EQ(process->Wait(0), WaitResult::Ended);
+    EXPECT_EQ(process->Wait(-1), WaitResult::Ended);
+    EXPECT_EQ(process->Status().code, 7);
+}
+
+TEST_F(ProcessTest, EndKillsALongSleeperAndReapsIt) {
+    const std::string pidFile = m_folder / "pid";
+    const auto script = WriteScript(m_folder / "sleeper", "echo $$ > \"$1\"\nexec sleep 60");
+    auto process = Start(script, {pidFile});
+    const pid_t pid = std::stoi(WaitForLine(*process, pidFile));
+
+    process->End();
+    EXPECT_FALSE(process->Status().exited);
+    EXPECT_EQ(process->Status().code, SIGKILL);
+    errno = 0;
+    EXPECT_EQ(kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+
+    process->End();  // harmless the second time
+    EXPECT_EQ(process->Wait(0), WaitResult::Ended);
+    EXPECT_EQ(process->Status().code, SIGKILL);
+}
+
+TEST_F(ProcessTest, EndTakesAlongWhatTheChildStarted) {
+    // Orphans come to us instead of to init, so we can see how the grandchild ended.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const std::string pidFile = m_folder / "pid";
+    const auto script =
+        WriteScript(m_folder / "parent", "sleep 60 &\necho $! > \"$1\"\nwait\nexit 0");
+    auto process = Start(script, {pidFile});
+    const pid_t grandchild = std::stoi(WaitForLine(*process, pidFile));
+
+    process->End();
+    int status = 0;
+    pid_t reaped = 0;
+    for (int attempt = 0; attempt < 2000 && reaped == 0; ++attempt) {
+        reaped = waitpid(grandchild, &status, WNOHANG);
+        if (reaped == 0) usleep(5000);
+    }
+    if (reaped == 0) {
+        kill(grandchild, SIGKILL);
+        waitpid(grandchild, &status, 0);
+        ADD_FAILURE() << "the grandchild outlived End()";
+    } else {
+        ASSERT_EQ(reaped, grandchild);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+TEST_F(ProcessTest, DestroyingARunningProcessEndsIt) {
+    const std::string pidFile = m_folder / "pid";
+    const auto script = WriteScript(m_folder / "sleeper", "echo $$ > \"$1\"\nexec sleep 60");
+    auto process = Start(script, {pidFile});
+    const pid_t pid = std::stoi(WaitForLine(*process, pidFile));
+
+    process.reset();
+    errno = 0;
+    EXPECT_EQ(kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+}
+
+TEST_F(ProcessTest, EndAfterTheProcessEndedKeepsItsStatus) {
+    auto process = Start(WriteScript(m_folder / "quick", "exit 5"));
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    process->End();
+    EXPECT_TRUE(process->Status().exited);
+    EXPECT_EQ(process->Status().code, 5);
+}
+
+TEST_F(ProcessTest, ArgumentsArriveUnchanged) {
+    const std::vector<std::string> arguments = {
+        "two words",   "it's",        "\"quoted\"", "$HOME",   "`id`",    "$(id)",
+        "line\nbreak", "Привет, мир", "-i",         "--",      "",        "back\\slash",
+        "*",           "a;b|c&d>e<f", " padded ",   "tab\tin", "rtp:cam", "%s %d",
+    };
+    const auto script = WriteScript(m_folder / "echo args", "printf '%s\\0' \"$0\" \"$@\"");
+    auto process = Start(script, arguments);
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+
+    std::string expected = script + '\0';
+    for (const auto& argument : arguments) expected += argument + '\0';
+    EXPECT_EQ(ReadFile(Output()), expected);
+}
+
+TEST_F(ProcessTest, ProgramWithoutSlashIsFoundOnPath) {
+    WriteScript(m_folder / "lmk-fake-coder", "echo found \"$@\"");
+    const test::EnvironmentOverride path("PATH", m_folder.Path() + ":/usr/bin:/bin");
+    auto process = Start("lmk-fake-coder", {"-i", "x"});
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    EXPECT_EQ(ReadFile(Output()), "found -i x\n");
+}
+
+struct StartFailureCase {
+    const char* name;
+    const char* program;  // "@" stands for the scratch folder
+    int code;
+    const char* message;
+};
+
+class StartFailureTest : public ProcessTest,
+                         public ::testing::WithParamInterface<StartFailureCase> {};
+
+TEST_P(StartFailureTest, RaisesTheSystemError) {
+    WriteFile(m_folder / "not-executable", "#!/bin/sh\nexit 0\n");
+    std::string program = GetParam().program;
+    if (program.front() == '@') program = m_folder.Path() + program.substr(1);
+    try {
+        Start(program, {"-i", "x"});
+        FAIL() << "no failure raised";
+    } catch (const EOSError& error) {
+        EXPECT_EQ(error.Code(), GetParam().code);
+        EXPECT_EQ(error.Message(), GetParam().message);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartFailureTest,
+    ::testing::Values(StartFailureCase{"MissingPath", "/no/such/folder/coder", 2,
+                                       "System Error.  Code: 2.\r\nNo such file or directory"},
+                      StartFailureCase{"MissingInScratch", "@/coder", 2,
+                                       "System Error.  Code: 2.\r\nNo such file or directory"},
+                      StartFailureCase{"MissingOnPath", "no-such-program-xyz", 2,
+                                       "System Error.  Code: 2.\r\nNo such file or directory"},
+                      StartFailureCase{"NotExecutable", "@/not-executable", 13,
+                                       "System Error.  Code: 13.\r\nPermission denied"},
+                      StartFailureCase{"Folder", "@", 13,
+                                       "System Error.  Code: 13.\r\nPermission denied"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProcessTest, OutputFileThatCannotBeCreatedStopsTheStart) {
+    const std::string marker = m_folder / "ran";
+    const auto script = WriteScript(m_folder / "marker", "touch \"$1\"");
+    const std::string output = m_folder / "missing/output";
+    try {
+        m_processes.Start(script, {marker}, output);
+        FAIL() << "no failure raised";
+    } catch (const EFCreateError& error) {
+        EXPECT_EQ(error.Message(),
+                  "Cannot create file \"" + output + "\". No such file or directory");
+    }
+    EXPECT_NE(access(marker.c_str(), F_OK), 0) << "the program ran anyway";
+}
+
+}  // namespace
+}  // namespace lmk
