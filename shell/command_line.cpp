@@ -129,6 +129,7 @@ int Convert(const Options& options, const std::string& coder) {
     // Bad target texts fail before anything is started, with the same message as in the window.
     ReadTargetFrame(options.width, options.height);
 
+    CatchStopSignals();
     PrivateFolder folder;
     JobValues values;
     values.CoderPath = coder;
@@ -139,7 +140,6 @@ int Convert(const Options& options, const std::string& coder) {
     // Absolute paths: a relative "rtp:cam.avi" must never reach the coder as a stream address.
     for (const auto& file : options.files) paths.push_back(AbsolutePath(file));
 
-    CatchStopSignals();
     PosixProcesses processes;
     PosixFiles files;
     JobOutcome outcome;
