@@ -1,0 +1,117 @@
+#include "clips.h"
+
+#include <vector>
+
+namespace lmk::integration {
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+// Ten frames a second for one second keeps every conversion well under a second.
+Arguments Picture(const std::string& size, int seconds = 1, int rate = 10) {
+    return {"-f", "lavfi", "-i",
+            "testsrc=size=" + size + ":rate=" + std::to_string(rate) +
+                ":duration=" + std::to_string(seconds)};
+}
+
+Arguments Sound() {
+    return {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"};
+}
+
+Arguments Joined(std::initializer_list<Arguments> parts) {
+    Arguments all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+const Arguments kH264 = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"};
+const Arguments kAac = {"-c:a", "aac", "-shortest"};
+const Arguments kMpeg4Pcm = {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-shortest"};
+
+}  // namespace
+
+std::unique_ptr<ScratchFolder> ClipShelf::s_folder;
+std::map<ClipKind, std::string> ClipShelf::s_made;
+
+void ClipShelf::Open() {
+    s_made.clear();
+    s_folder = std::make_unique<ScratchFolder>("clips");
+}
+
+void ClipShelf::Close() {
+    s_made.clear();
+    s_folder.reset();
+}
+
+std::string ClipShelf::Extension(ClipKind kind) {
+    switch (kind) {
+        case ClipKind::Avi640x480:
+        case ClipKind::AviSmall176x144:
+            return ".avi";
+        case ClipKind::WavTone:
+            return ".wav";
+        case ClipKind::LongWebm:
+            return ".webm";
+        default:
+            return ".mp4";
+    }
+}
+
+const std::string& ClipShelf::Get(ClipKind kind) {
+    if (const auto made = s_made.find(kind); made != s_made.end()) return made->second;
+    if (!s_folder) Open();
+    const std::string path =
+        *s_folder / ("clip" + std::to_string(static_cast<int>(kind)) + Extension(kind));
+    const auto turned = [&](const char* angle) {
+        // A stream copy keeps the picture as stored and only marks it turned.
+        return Arguments{"-i",
+                         Get(ClipKind::Mp4H264_720x480),
+                         "-c",
+                         "copy",
+                         "-metadata:s:v:0",
+                         std::string("rotate=") + angle,
+                         path};
+    };
+    switch (kind) {
+        case ClipKind::Avi640x480:
+            RunCoder(Joined({Picture("640x480"), Sound(), kMpeg4Pcm, {path}}));
+            break;
+        case ClipKind::Mp4H264_720x480:
+            RunCoder(Joined({Picture("720x480"), Sound(), kH264, kAac, {path}}));
+            break;
+        case ClipKind::Mp4Portrait480x640:
+            RunCoder(Joined({Picture("480x640"), Sound(), kH264, kAac, {path}}));
+            break;
+        case ClipKind::Mp4Portrait360x640:
+            RunCoder(Joined({Picture("360x640"), Sound(), kH264, kAac, {path}}));
+            break;
+        case ClipKind::AviSmall176x144:
+            RunCoder(Joined({Picture("176x144"), Sound(), kMpeg4Pcm, {path}}));
+            break;
+        case ClipKind::Mp4Turned90:
+            RunCoder(turned("90"));
+            break;
+        case ClipKind::Mp4Turned180:
+            RunCoder(turned("180"));
+            break;
+        case ClipKind::Mp4Turned270:
+            RunCoder(turned("270"));
+            break;
+        case ClipKind::WavTone:
+            RunCoder(Joined({Sound(), {"-c:a", "pcm_s16le", path}}));
+            break;
+        case ClipKind::Mp4NoAspect480x360:
+            // An unset sample aspect ratio drops the "[SAR ...]" note that follows the size.
+            RunCoder(
+                Joined({Picture("480x360"), Sound(), {"-vf", "setsar=0"}, kH264, kAac, {path}}));
+            break;
+        case ClipKind::LongWebm:
+            // Quick to make (H.264 in Matroska), slow to convert: the ".webm" output name
+            // makes the coder encode VP9. No sound, so the MP3 codec asked for does not matter.
+            RunCoder(Joined({Picture("320x240", 60, 25), kH264, {"-f", "matroska", path}}));
+            break;
+    }
+    return s_made[kind] = path;
+}
+
+}  // namespace lmk::integration

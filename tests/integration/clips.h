@@ -1,0 +1,41 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "integration_support.h"
+
+namespace lmk::integration {
+
+// Small clips made by the coder from its lavfi sources. Each is made the first time a test of
+// the process asks for it, and kept until the suite ends.
+enum class ClipKind {
+    Avi640x480,       // MPEG-4 video, PCM sound
+    Mp4H264_720x480,  // H.264 video, AAC sound
+    Mp4Portrait480x640,
+    Mp4Portrait360x640,
+    AviSmall176x144,
+    Mp4Turned90,  // the 720x480 clip marked turned by a stream copy
+    Mp4Turned180,
+    Mp4Turned270,
+    WavTone,             // sound only
+    Mp4NoAspect480x360,  // no aspect note after the size in the coder's report
+    LongWebm,            // a minute of video in a container whose name asks for a slow encoder
+};
+
+class ClipShelf {
+public:
+    static void Open();
+    static void Close();
+    // The clip's path on the shelf; copy it before handing it to the program.
+    static const std::string& Get(ClipKind kind);
+    // The clip's file name extension, dot included.
+    static std::string Extension(ClipKind kind);
+
+private:
+    static std::unique_ptr<ScratchFolder> s_folder;
+    static std::map<ClipKind, std::string> s_made;
+};
+
+}  // namespace lmk::integration

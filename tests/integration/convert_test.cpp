@@ -1,0 +1,350 @@
+// `lmk-video --convert` with the real coder: the output's frame and codecs as the coder's own
+// report reads them back, awkward names, failed conversions and failures that end the job.
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "clips.h"
+#include "coder_run.h"
+#include "integration_support.h"
+
+namespace lmk::integration {
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::Not;
+using testing::StartsWith;
+using testing::UnorderedElementsAre;
+
+void ExpectVideo(const std::string& path, const std::string& codec, int width, int height) {
+    const auto streams = StreamsOf(path);
+    const auto video = FirstStream(streams, "video");
+    ASSERT_TRUE(video) << path << " has no video stream the coder can read";
+    EXPECT_EQ(video->codec, codec);
+    EXPECT_EQ(video->width, width);
+    EXPECT_EQ(video->height, height);
+}
+
+void ExpectMp3Sound(const std::string& path) {
+    const auto sound = FirstStream(StreamsOf(path), "audio");
+    ASSERT_TRUE(sound) << path << " has no sound stream the coder can read";
+    EXPECT_EQ(sound->codec, "mp3");
+}
+
+// --- The frame the output gets ------------------------------------------------------------
+
+struct FrameCase {
+    const char* label;
+    ClipKind clip;
+    const char* videoCodec;  // chosen by the coder from the output name's extension
+    int width;
+    int height;
+};
+
+void PrintTo(const FrameCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class FrameTable : public CoderRun, public testing::WithParamInterface<FrameCase> {};
+
+TEST_P(FrameTable, OutputHasFittedFrameAndMp3Sound) {
+    const FrameCase& c = GetParam();
+    const std::string name = "clip" + ClipShelf::Extension(c.clip);
+    const std::string input = Place(c.clip, name);
+
+    const RunResult result = Convert({input});
+
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, StatusLine(name) + "\n" + kDone + "\n");
+    EXPECT_EQ(result.err, "");
+    ExpectVideo(Work("lmk-" + name), c.videoCodec, c.width, c.height);
+    ExpectMp3Sound(Work("lmk-" + name));
+    EXPECT_EQ(ReadFile(input), ReadFile(ClipShelf::Get(c.clip))) << "the input was changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clips, FrameTable,
+    testing::Values(FrameCase{"Avi640x480", ClipKind::Avi640x480, "mpeg4", 320, 240},
+                    // 320x213 fitted, lowered to an even height for H.264
+                    FrameCase{"Mp4720x480EvenHeight", ClipKind::Mp4H264_720x480, "h264", 320, 212},
+                    FrameCase{"Portrait480x640", ClipKind::Mp4Portrait480x640, "h264", 180, 240},
+                    // 135x240 fitted, lowered to an even width
+                    FrameCase{"Portrait360x640EvenWidth", ClipKind::Mp4Portrait360x640, "h264", 134,
+                              240},
+                    FrameCase{"Small176x144Kept", ClipKind::AviSmall176x144, "mpeg4", 176, 144},
+                    // The coder turns the picture upright while converting, so the fit must
+                    // be made on the turned frame.
+                    FrameCase{"Turned90Upright", ClipKind::Mp4Turned90, "h264", 160, 240},
+                    FrameCase{"Turned270Upright", ClipKind::Mp4Turned270, "h264", 160, 240},
+                    FrameCase{"Turned180StaysWide", ClipKind::Mp4Turned180, "h264", 320, 212}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CoderRun, SoundOnlyFileIsConvertedToMp3) {
+    const std::string input = Place(ClipKind::WavTone, "tone.wav");
+
+    const RunResult result = Convert({input});
+
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    const auto streams = StreamsOf(Work("lmk-tone.wav"));
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].type, "audio");
+    EXPECT_EQ(streams[0].codec, "mp3");
+}
+
+// A report without a size after which a space follows: the file keeps its own size instead of
+// taking the previous file's.
+TEST_F(CoderRun, FileWithoutReadableSizeKeepsItsOwnFrame) {
+    const std::string first = Place(ClipKind::Avi640x480, "first.avi");
+    const std::string second = Place(ClipKind::Mp4NoAspect480x360, "second.mp4");
+
+    const RunResult result = Convert({first, second});
+
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    ExpectVideo(Work("lmk-first.avi"), "mpeg4", 320, 240);
+    ExpectVideo(Work("lmk-second.mp4"), "h264", 480, 360);
+}
+
+TEST_F(CoderRun, EarlierOutputIsReplaced) {
+    const std::string input = Place(ClipKind::Avi640x480, "clip.avi");
+    WriteFile(Work("lmk-clip.avi"), "an earlier output");
+
+    const RunResult result = Convert({input});
+
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectVideo(Work("lmk-clip.avi"), "mpeg4", 320, 240);
+}
+
+TEST_F(CoderRun, SeveralFilesInOneRunInTheirOrder) {
+    const std::string a = Place(ClipKind::Avi640x480, "b-first.avi");
+    const std::string b = Place(ClipKind::AviSmall176x144, "a-second.avi");
+
+    const RunResult result = Convert({a, b});
+
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(SplitLines(result.out),
+                ElementsAre(StatusLine("b-first.avi"), StatusLine("a-second.avi"), kDone));
+    ExpectVideo(Work("lmk-b-first.avi"), "mpeg4", 320, 240);
+    ExpectVideo(Work("lmk-a-second.avi"), "mpeg4", 176, 144);
+}
+
+// --- Names that a shell or a careless parser would break -----------------------------------
+
+struct NameCase {
+    const char* label;
+    std::string name;
+    std::string shown;  // in the status line: control characters become "?"
+};
+
+void PrintTo(const NameCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class NameTable : public CoderRun, public testing::WithParamInterface<NameCase> {};
+
+TEST_P(NameTable, ConvertsBesideTheInput) {
+    const NameCase& c = GetParam();
+    const std::string input = Place(ClipKind::Avi640x480, c.name);
+
+    const RunResult result = Convert({input});
+
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(result.out, StatusLine(c.shown) + "\n" + kDone + "\n");
+    ExpectVideo(Work("lmk-" + c.name), "mpeg4", 320, 240);
+    ExpectMp3Sound(Work("lmk-" + c.name));
+    EXPECT_THAT(FolderNames(WorkFolder()), UnorderedElementsAre(c.name, "lmk-" + c.name));
+}
+
+// Long enough that the full path of the output passes 256 characters.
+const std::string kLongName = std::string(240, 'n') + ".avi";
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, NameTable,
+    testing::Values(NameCase{"Spaces", "my holiday  clip.avi", "my holiday  clip.avi"},
+                    NameCase{"DoubleQuotes", "say \"cheese\".avi", "say \"cheese\".avi"},
+                    NameCase{"SingleQuotes", "it's 'here'.avi", "it's 'here'.avi"},
+                    NameCase{"DollarAndBackticks", "$HOME `id` $(id).avi", "$HOME `id` $(id).avi"},
+                    NameCase{"ShellSigns", "a;b|c&d>e<f*.avi", "a;b|c&d>e<f*.avi"},
+                    NameCase{"LeadingDash", "-i clip.avi", "-i clip.avi"},
+                    NameCase{"Cyrillic", "Отпуск на море.avi", "Отпуск на море.avi"},
+                    NameCase{"AlreadyPrefixed", "lmk-clip.avi", "lmk-clip.avi"},
+                    NameCase{"Backslash", "back\\slash.avi", "back\\slash.avi"},
+                    NameCase{"Newline", "two\nlines.avi", "two?lines.avi"},
+                    NameCase{"PathOver256", kLongName, kLongName}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Relative names are made absolute against the current folder before they reach the coder;
+// the user's own files in that folder stay as they are.
+struct RelativeCase {
+    const char* label;
+    std::string name;  // as it lies in the work folder
+    std::vector<std::string> arguments;
+    std::string output;
+};
+
+void PrintTo(const RelativeCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class RelativeTable : public CoderRun, public testing::WithParamInterface<RelativeCase> {};
+
+TEST_P(RelativeTable, ConvertsBesideTheInput) {
+    const RelativeCase& c = GetParam();
+    std::filesystem::create_directories(std::filesystem::path(Work(c.name)).parent_path());
+    Place(ClipKind::Avi640x480, c.name);
+    WriteFile(Work("info"), "the user's own notes");
+    WriteFile(Work("coder.log"), "the user's own log");
+
+    const RunResult result = Convert(c.arguments);
+
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    ExpectVideo(Work(c.output), "mpeg4", 320, 240);
+    EXPECT_EQ(ReadFile(Work("info")), "the user's own notes");
+    EXPECT_EQ(ReadFile(Work("coder.log")), "the user's own log");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, RelativeTable,
+    testing::Values(
+        // Given as it stands, the coder would take it for a stream address.
+        RelativeCase{"StreamAddressLike", "rtp:cam.avi", {"rtp:cam.avi"}, "lmk-rtp:cam.avi"},
+        RelativeCase{"FileAddressLike", "file:x.avi", {"file:x.avi"}, "lmk-file:x.avi"},
+        RelativeCase{
+            "LeadingDashAfterOptionsEnd", "-dash.avi", {"--", "-dash.avi"}, "lmk--dash.avi"},
+        RelativeCase{
+            "InSubfolder", "sub dir/clip.avi", {"sub dir/clip.avi"}, "sub dir/lmk-clip.avi"},
+        RelativeCase{"DotSegments", "sub/clip.avi", {"./sub/../sub/clip.avi"}, "sub/lmk-clip.avi"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// --- Conversions that fail: the job goes on, the failure is listed after "Готово!" ----------
+
+struct FailedCase {
+    const char* label;
+    std::string name;
+    enum { Text, Missing, Folder } kind;
+};
+
+void PrintTo(const FailedCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class FailedTable : public CoderRun, public testing::WithParamInterface<FailedCase> {};
+
+TEST_P(FailedTable, ListedAfterDoneAndNextFileConverted) {
+    const FailedCase& c = GetParam();
+    const std::string bad = Work(c.name);
+    if (c.kind == FailedCase::Text) WriteFile(bad, "not a video at all\n");
+    if (c.kind == FailedCase::Folder) std::filesystem::create_directory(bad);
+    const std::string good = Place(ClipKind::Avi640x480, "good.avi");
+
+    const RunResult result = Convert({bad, good});
+
+    EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
+    const auto lines = SplitLines(result.out);
+    ASSERT_EQ(lines.size(), 4u) << result.out;
+    EXPECT_EQ(lines[0], StatusLine(c.name));
+    EXPECT_EQ(lines[1], StatusLine("good.avi"));
+    EXPECT_EQ(lines[2], kDone);
+    const std::string prefix = kFailedConversionPrefix + c.name + ": ";
+    EXPECT_THAT(lines[3], StartsWith(prefix));
+    EXPECT_GT(lines[3].size(), prefix.size()) << "the coder's reason is missing";
+    EXPECT_EQ(result.err, "");
+
+    EXPECT_FALSE(Exists(Work("lmk-" + c.name))) << "a failed conversion left its output";
+    ExpectVideo(Work("lmk-good.avi"), "mpeg4", 320, 240);
+    if (c.kind == FailedCase::Text) {
+        EXPECT_EQ(ReadFile(bad), "not a video at all\n");
+    }
+    if (c.kind == FailedCase::Missing) {
+        EXPECT_FALSE(Exists(bad));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, FailedTable,
+                         testing::Values(FailedCase{"NotAVideo", "notes.txt", FailedCase::Text},
+                                         FailedCase{"Missing", "gone.avi", FailedCase::Missing},
+                                         FailedCase{"Folder", "folder.avi", FailedCase::Folder}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CoderRun, EveryFailedConversionHasItsLine) {
+    WriteFile(Work("one.txt"), "text");
+    WriteFile(Work("two.avi"), "");
+
+    const RunResult result = Convert({Work("one.txt"), Work("two.avi")});
+
+    EXPECT_EQ(result.exitCode, 2);
+    const auto lines = SplitLines(result.out);
+    ASSERT_EQ(lines.size(), 5u) << result.out;
+    EXPECT_EQ(lines[2], kDone);
+    EXPECT_THAT(lines[3], StartsWith(kFailedConversionPrefix + "one.txt: "));
+    EXPECT_THAT(lines[4], StartsWith(kFailedConversionPrefix + "two.avi: "));
+    EXPECT_THAT(FolderNames(WorkFolder()), ElementsAre("one.txt", "two.avi"));
+}
+
+// --- Failures that end the job: the error box's text on standard error, exit 1 ------------
+
+struct TargetCase {
+    const char* label;
+    std::vector<std::string> options;
+    std::string message;
+};
+
+void PrintTo(const TargetCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class BadTargetTable : public CoderRun, public testing::WithParamInterface<TargetCase> {};
+
+TEST_P(BadTargetTable, EndsTheJobBeforeAnythingStarts) {
+    const TargetCase& c = GetParam();
+    const std::string input = Place(ClipKind::Avi640x480, "clip.avi");
+
+    const RunResult result = Convert({input}, c.options);
+
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, c.message);
+    EXPECT_EQ(result.out, "");
+    EXPECT_THAT(FolderNames(WorkFolder()), ElementsAre("clip.avi"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, BadTargetTable,
+    testing::Values(
+        TargetCase{"Letters", {"--width", "abc"}, "'abc' is not a valid integer value.\n"},
+        TargetCase{"Unit", {"--height", "240px"}, "'240px' is not a valid integer value.\n"},
+        TargetCase{"Empty", {"--width", ""}, "'' is not a valid integer value.\n"},
+        TargetCase{"TrailingSpace", {"--width", "320 "}, "'320 ' is not a valid integer value.\n"},
+        TargetCase{
+            "TooLarge", {"--height", "2147483648"}, "'2147483648' is not a valid integer value.\n"},
+        TargetCase{"WidthQuotedFirst",
+                   {"--width", "w", "--height", "h"},
+                   "'w' is not a valid integer value.\n"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CoderRun, TargetTextsAcceptHexadecimalAndLeadingSpaces) {
+    const std::string input = Place(ClipKind::Avi640x480, "clip.avi");
+
+    const RunResult result = Convert({input}, {"--width", "$A0", "--height", "  0x78"});
+
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectVideo(Work("lmk-clip.avi"), "mpeg4", 160, 120);
+}
+
+TEST_F(CoderRun, CoderThatCannotStartEndsTheJob) {
+    const std::string input = Place(ClipKind::Avi640x480, "clip.avi");
+
+    const RunResult result =
+        RunProgram(ProgramPath(), {"--convert", "--coder", "/nonexistent", input}, Settings());
+
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "System Error.  Code: 2.\r\nNo such file or directory.\n");
+    EXPECT_THAT(result.out, Not(HasSubstr(kDone)));
+    EXPECT_THAT(FolderNames(WorkFolder()), ElementsAre("clip.avi"));
+}
+
+}  // namespace
+}  // namespace lmk::integration

@@ -1,0 +1,96 @@
+// Ctrl+C and SIGTERM during a long conversion: the coder is ended, its partial output deleted,
+// the files after it left alone, and the program exits 130.
+#include <cerrno>
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <thread>
+
+#include <signal.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "clips.h"
+#include "coder_run.h"
+#include "integration_support.h"
+
+namespace lmk::integration {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HasSubstr;
+using testing::Not;
+using testing::UnorderedElementsAre;
+
+// Bounds on "ends at all", not timings: the machine may be busy.
+constexpr auto kConversionStartLimit = 60s;
+constexpr auto kEndAfterSignalLimit = 20s;
+constexpr auto kGroupEmptyLimit = 5s;
+
+bool ProcessGroupGone(pid_t group) {
+    const auto deadline = std::chrono::steady_clock::now() + kGroupEmptyLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (kill(-group, 0) == -1 && errno == ESRCH) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+struct StopCase {
+    const char* label;
+    int signal;
+    bool wholeGroup;  // as a terminal's Ctrl+C does: the coder gets the signal too
+};
+
+void PrintTo(const StopCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class StopTable : public CoderRun, public testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
+    const StopCase& c = GetParam();
+    const std::string longClip = Place(ClipKind::LongWebm, "long.webm");
+    const std::string later = Place(ClipKind::Avi640x480, "later.avi");
+    WriteFile(Work("lmk-later.avi"), "an earlier output of the later file");
+    const std::string partial = Work("lmk-long.webm");
+
+    RunSettings settings = Settings();
+    settings.ownProcessGroup = true;
+    Child program(ProgramPath(), ConvertArguments({longClip, later}, {}), settings);
+
+    // The coder makes its output file as it starts converting.
+    const auto startLimit = std::chrono::steady_clock::now() + kConversionStartLimit;
+    while (!Exists(partial) && !program.Ended() && std::chrono::steady_clock::now() < startLimit) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(Exists(partial)) << "the conversion never started";
+    ASSERT_FALSE(program.Ended()) << "the conversion ended before it could be stopped";
+    std::this_thread::sleep_for(300ms);
+
+    ASSERT_EQ(kill(c.wholeGroup ? -program.Pid() : program.Pid(), c.signal), 0);
+    const RunResult result = program.Wait(kEndAfterSignalLimit);
+
+    ASSERT_FALSE(result.timedOut) << "the program did not end after the signal";
+    EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
+    EXPECT_TRUE(ProcessGroupGone(program.Pid())) << "the coder runs on after the program ended";
+    EXPECT_THAT(result.out, HasSubstr(StatusLine("long.webm")));
+    EXPECT_THAT(result.out, HasSubstr(kDone));
+    EXPECT_THAT(result.out, Not(HasSubstr("later.avi"))) << "a file after the stop was started";
+    EXPECT_THAT(FolderNames(WorkFolder()),
+                UnorderedElementsAre("long.webm", "later.avi", "lmk-later.avi"))
+        << "the partial output was left behind";
+    EXPECT_EQ(ReadFile(Work("lmk-later.avi")), "an earlier output of the later file");
+    EXPECT_EQ(ReadFile(longClip), ReadFile(ClipShelf::Get(ClipKind::LongWebm)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopTable,
+                         testing::Values(StopCase{"InterruptToProgram", SIGINT, false},
+                                         StopCase{"InterruptToGroupLikeCtrlC", SIGINT, true},
+                                         StopCase{"TerminateToProgram", SIGTERM, false},
+                                         StopCase{"TerminateToGroup", SIGTERM, true}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace lmk::integration
