@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,23 +15,27 @@
 namespace lmk {
 namespace {
 
-// Reads from `offset` until the end of the file into `data`; returns 0 or the errno of the
-// failing read. pread keeps going after short reads and interruptions, whatever the size.
-int ReadToEnd(int fd, std::uint64_t offset, std::string& data) {
+// Reads until the end of the file into `data`, from `offset` when given (pread) or else from
+// where the descriptor stands (read, which pipes and devices allow too); returns 0 or the errno
+// of the failing read. Short reads and interruptions just go round again, whatever the size.
+int ReadToEnd(int fd, std::optional<std::uint64_t> offset, std::string& data) {
     constexpr std::size_t minimumBuffer = 64 * 1024;
+    const std::uint64_t start = offset.value_or(0);
     std::size_t expected = 0;
     struct stat info {};
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::uint64_t>(info.st_size) > offset)
-        expected = static_cast<std::size_t>(static_cast<std::uint64_t>(info.st_size) - offset);
+        static_cast<std::uint64_t>(info.st_size) > start)
+        expected = static_cast<std::size_t>(static_cast<std::uint64_t>(info.st_size) - start);
 
     // One byte more than the file holds, so its end shows without growing the buffer.
     data.resize(std::max(expected + 1, minimumBuffer));
     std::size_t used = 0;
     for (;;) {
         if (used == data.size()) data.resize(data.size() * 2);
-        const ssize_t count =
-            pread(fd, data.data() + used, data.size() - used, static_cast<off_t>(offset + used));
+        char* const place = data.data() + used;
+        const std::size_t room = data.size() - used;
+        const ssize_t count = offset ? pread(fd, place, room, static_cast<off_t>(start + used))
+                                     : read(fd, place, room);
         if (count < 0) {
             if (errno == EINTR) continue;
             const int error = errno;
@@ -59,7 +64,7 @@ std::string PosixFiles::ReadAll(const std::string& path) {
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     int error = file.Valid() ? 0 : errno;
     std::string data;
-    if (error == 0) error = ReadToEnd(file.Get(), 0, data);
+    if (error == 0) error = ReadToEnd(file.Get(), std::nullopt, data);
     // A folder opens fine and fails on the first read (EISDIR): the same message either way.
     if (error != 0) throw CannotOpenFile(AbsolutePath(path), SystemErrorText(error));
     return data;

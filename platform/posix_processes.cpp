@@ -100,7 +100,8 @@ PosixProcess::~PosixProcess() {
 void PosixProcess::Adopt(pid_t pid) {
     m_pid = pid;
     m_ended = false;
-    // The child is not reaped yet, so its number cannot have been reused.
+    // The child is not reaped yet, so its number cannot have been reused. Without a pidfd
+    // (kernels before 5.3, a sandbox that filters the call) Wait falls back to polling.
     m_pidFd.Reset(OpenPidFd(pid));
 }
 
@@ -139,7 +140,7 @@ WaitResult PosixProcess::Wait(int milliseconds) {
     return Reap(true);
 }
 
-// Only for kernels without pidfd_open.
+// Only when there is no pidfd to wait on.
 WaitResult PosixProcess::WaitByPolling(int milliseconds) {
     const long long deadline = MonotonicMilliseconds() + std::max(milliseconds, 0);
     for (;;) {
