@@ -1,7 +1,11 @@
+#include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +84,34 @@ TEST_F(FilesTest, ReadAllOfALargeFile) {
     for (auto& byte : large) byte = static_cast<char>(random());
     WriteFile(m_folder / "large", large);
     EXPECT_EQ(m_files.ReadAll(m_folder / "large"), large);
+}
+
+TEST_F(FilesTest, ReadAllTakesAPipeThatArrivesInPieces) {
+    // No size to go by, and far more than one read gives: the buffer has to grow.
+    const std::string fifo = m_folder / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string expected;
+    for (int line = 0; line < 30000; ++line) expected += "line " + std::to_string(line) + "\n";
+
+    std::thread writer([&] {
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);  // a reader that gave up: EPIPE
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        for (std::size_t done = 0; fd >= 0 && done < expected.size();) {
+            const ssize_t count = write(fd, expected.data() + done,
+                                        std::min<std::size_t>(1000, expected.size() - done));
+            if (count <= 0) break;
+            done += static_cast<std::size_t>(count);
+        }
+        if (fd >= 0) close(fd);
+    });
+    std::string data;
+    EXPECT_NO_THROW(data = m_files.ReadAll(fifo));
+    writer.join();
+    EXPECT_EQ(data.size(), expected.size());
+    EXPECT_TRUE(data == expected);
 }
 
 TEST_F(FilesTest, ReadAllFailureNamesTheFullPath) {

@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,13 +26,22 @@ using test::ScratchFolder;
 using test::WriteFile;
 using test::WriteScript;
 
-// Every test must leave no child behind, running or unreaped.
+int OpenDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+// Every test must leave no child behind, running or unreaped, and no descriptor open.
 class ProcessTest : public ::testing::Test {
 protected:
+    void SetUp() override { m_descriptors = OpenDescriptorCount(); }
     void TearDown() override {
         errno = 0;
         EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
         EXPECT_EQ(errno, ECHILD) << "a child process was left behind";
+        EXPECT_EQ(OpenDescriptorCount(), m_descriptors) << "a descriptor was left open";
     }
 
     std::unique_ptr<Process> Start(const std::string& program,
@@ -56,6 +67,7 @@ protected:
 
     ScratchFolder m_folder;
     PosixProcesses m_processes;
+    int m_descriptors = 0;
 };
 
 // Ignores and blocks the given signals in this process until the end of the scope, so a
@@ -155,6 +167,7 @@ TEST_F(ProcessTest, CatEndsAtOnceEvenWhenOurStdinStaysOpen) {
 }
 
 struct ExitCase {
+    const char* name;
     const char* script;
     bool exited;
     int code;
@@ -174,14 +187,16 @@ TEST_P(ExitStatusTest, IsReportedAsTheChildEnded) {
     EXPECT_EQ(status.Success(), GetParam().exited && GetParam().code == 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ExitStatusTest,
-                         ::testing::Values(ExitCase{"exit 0", true, 0}, ExitCase{"exit 3", true, 3},
-                                           ExitCase{"exit 255", true, 255},
-                                           ExitCase{"kill -INT $$\nexit 0", false, SIGINT},
-                                           ExitCase{"kill -TERM $$\nexit 0", false, SIGTERM},
-                                           ExitCase{"kill -PIPE $$\nexit 0", false, SIGPIPE},
-                                           ExitCase{"kill -KILL $$\nexit 0", false, SIGKILL},
-                                           ExitCase{"kill -HUP $$\nexit 0", false, SIGHUP}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExitStatusTest,
+    ::testing::Values(ExitCase{"Exit0", "exit 0", true, 0}, ExitCase{"Exit3", "exit 3", true, 3},
+                      ExitCase{"Exit255", "exit 255", true, 255},
+                      ExitCase{"SIGINT", "kill -INT $$\nexit 0", false, SIGINT},
+                      ExitCase{"SIGTERM", "kill -TERM $$\nexit 0", false, SIGTERM},
+                      ExitCase{"SIGPIPE", "kill -PIPE $$\nexit 0", false, SIGPIPE},
+                      ExitCase{"SIGKILL", "kill -KILL $$\nexit 0", false, SIGKILL},
+                      ExitCase{"SIGHUP", "kill -HUP $$\nexit 0", false, SIGHUP}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, WaitTimesOutWhileRunningAndEndsOnceItExits) {
     const std::string trigger = m_folder / "trigger";
@@ -200,6 +215,27 @@ TEST_F(ProcessTest, WaitTimesOutWhileRunningAndEndsOnceItExits) {
     EXPECT_EQ(process->Wait(0), WaitResult::Ended);
     EXPECT_EQ(process->Wait(-1), WaitResult::Ended);
     EXPECT_EQ(process->Status().code, 7);
+}
+
+TEST_F(ProcessTest, SignalDuringAnUnlimitedWaitCountsAsTimedOut) {
+    // The child never ends by itself, so only the timer's signal can end this wait; the
+    // caller then gets the chance to look at its stop request.
+    const auto script = WriteScript(m_folder / "forever", "exec sleep 60");
+    auto process = Start(script);
+    struct sigaction tick {};
+    tick.sa_handler = [](int) {};
+    struct sigaction saved {};
+    sigaction(SIGALRM, &tick, &saved);
+    itimerval every10ms{{0, 10000}, {0, 10000}};
+    setitimer(ITIMER_REAL, &every10ms, nullptr);
+
+    const WaitResult result = process->Wait(-1);
+
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &saved, nullptr);
+    EXPECT_EQ(result, WaitResult::TimedOut);
+    process->End();
 }
 
 TEST_F(ProcessTest, EndKillsALongSleeperAndReapsIt) {
