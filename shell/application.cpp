@@ -1,0 +1,60 @@
+#include "application.h"
+
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QIcon>
+
+#include "guard.h"
+#include "posix_platform.h"
+
+namespace lmk {
+namespace {
+
+constexpr const char* kWindowFontFamily = "Tahoma";
+constexpr const char* kFontFiles[] = {
+    "/usr/share/wine/fonts/tahoma.ttf",
+    "/usr/share/wine/fonts/tahomabd.ttf",
+};
+
+}  // namespace
+
+QString ApplicationTitle;
+
+QString ApplicationTitleFrom(const QString& programPath) {
+    QString name = programPath.mid(programPath.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype stop = name.indexOf(QLatin1Char('.'));
+    if (stop >= 0) name.truncate(stop);
+    if (name.isEmpty()) return name;
+    // The first character may be a surrogate pair; keep it whole.
+    const qsizetype first = name.at(0).isHighSurrogate() && name.size() > 1 ? 2 : 1;
+    return name.left(first) + name.mid(first).toLower();
+}
+
+void RegisterWindowFonts() {
+    if (QFontDatabase::hasFamily(QString::fromLatin1(kWindowFontFamily))) return;
+    for (const char* file : kFontFiles) {
+        if (QFile::exists(QString::fromLatin1(file))) {
+            QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+        }
+    }
+    if (!QFontDatabase::hasFamily(QString::fromLatin1(kWindowFontFamily))) {
+        QFont::insertSubstitution(QString::fromLatin1(kWindowFontFamily),
+                                  QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+    }
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    ApplicationTitle = ApplicationTitleFrom(QFile::decodeName(ProgramPath().c_str()));
+    setWindowIcon(QIcon(QStringLiteral(":/MAINICON")));
+    setDesktopFileName(QStringLiteral("lmk-video"));
+    RegisterWindowFonts();
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    bool handled = false;
+    Guard([&] { handled = QApplication::notify(receiver, event); });
+    return handled;
+}
+
+}  // namespace lmk

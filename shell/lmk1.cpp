@@ -1,0 +1,326 @@
+#include "lmk1.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QUrl>
+
+#include "boxes.h"
+#include "coder_payload.h"
+#include "failures.h"
+#include "guard.h"
+#include "ui_TMainForm.h"
+
+namespace lmk {
+
+JobValues ModuleValues;
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+// The definition gives sizes in points for a 96 dpi screen, where the layout's pixels are
+// measured; fonts in pixels keep text and controls in step on any screen.
+void UsePixelFonts(QWidget* window) {
+    QList<QWidget*> widgets = window->findChildren<QWidget*>();
+    widgets.prepend(window);
+    for (QWidget* widget : widgets) {
+        if (!widget->testAttribute(Qt::WA_SetFont)) continue;
+        QFont font = widget->font();
+        if (font.pointSizeF() <= 0) continue;
+        font.setPixelSize(qRound(font.pointSizeF() * 96.0 / 72.0));
+        widget->setFont(font);
+    }
+}
+
+// A log line is one block: a line break inside a text must not split it.
+QString LogText(const std::string& line) {
+    QString text = QString::fromStdString(line);
+    text.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+    text.replace(QLatin1Char('\r'), QChar::LineSeparator);
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    return text;
+}
+
+std::vector<std::string> LocalFiles(const QMimeData* mime) {
+    std::vector<std::string> paths;
+    if (!mime || !mime->hasUrls()) return paths;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QByteArray path = QFile::encodeName(url.toLocalFile());
+        if (!path.isEmpty()) paths.push_back(path.toStdString());
+    }
+    return paths;
+}
+
+}  // namespace
+
+std::string AboutText() {
+    return "Программа для пережимания\r"
+           "видео в формат портативных устройств.\r"
+           "\r"
+           "ЛМК-Видео, версия " LMK_VERSION;
+}
+
+TMainForm::TMainForm(QWidget* parent)
+    : QWidget(parent),
+      m_ui(std::make_unique<Ui::TMainForm>()),
+      m_job(*this, m_processes, m_files, ModuleValues) {
+    ApplyDefinition();
+    connect(bExit, &QPushButton::clicked, this, &TMainForm::OnExitClicked);
+    connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
+    if (!MainForm) MainForm = this;
+    // A failure here is shown before the window is, and skips the rest of FormCreate: the
+    // window then opens without taking drops.
+    Guard([this] { FormCreate(); });
+}
+
+TMainForm::~TMainForm() {
+    Guard([this] { FormDestroy(); });
+    if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::ApplyDefinition() {
+    m_ui->setupUi(this);
+    bExit = m_ui->bExit;
+    mLog = m_ui->mLog;
+    edW = m_ui->edW;
+    edH = m_ui->edH;
+    lX = m_ui->lX;
+    lSize = m_ui->lSize;
+    bAbout = m_ui->bAbout;
+
+    UsePixelFonts(this);
+    QPalette logColours = mLog->palette();
+    logColours.setBrush(QPalette::Base, logColours.brush(QPalette::Button));
+    mLog->setPalette(logColours);
+    m_logLines = mLog->document()->blockCount();
+
+    m_keptDistances.Record(this);
+    RouteChildDrops();
+    bExit->setFocus();
+}
+
+// Drops anywhere on the window reach it as one drop: Qt hands a drag over a control that takes
+// no drops to its parent. The text boxes would otherwise take file drops as text.
+void TMainForm::RouteChildDrops() {
+    for (QWidget* child : findChildren<QWidget*>()) child->setAcceptDrops(false);
+    setAcceptDrops(false);
+}
+
+void TMainForm::ExportExeFromRes(const std::string& name, const std::string& path) {
+    try {
+        ExportPayload(name, path);
+    } catch (const EWriteError&) {
+        m_writtenCoder = path;  // the incomplete file is still ours to delete
+        throw;
+    }
+    m_writtenCoder = path;
+}
+
+void TMainForm::FormCreate() {
+    ModuleValues.StopRequested = false;
+    if constexpr (kBundledCoder) {
+        ModuleValues.CoderPath = JoinPath(ProgramFolder(), kCoderFileName);
+        ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
+    } else {
+        ModuleValues.CoderPath.clear();
+        ModuleValues.CoderPath = SystemCoderPath();
+    }
+    ModuleValues.WorkFolder = MakePrivateFolder();
+    setAcceptDrops(true);
+}
+
+void TMainForm::FormDestroy() {
+    setAcceptDrops(false);
+    // Only a coder file this run wrote is removed: one that could not be replaced may belong
+    // to another running copy.
+    if (!m_writtenCoder.empty()) {
+        m_files.Delete(m_writtenCoder);
+        m_writtenCoder.clear();
+    }
+    if (!ModuleValues.WorkFolder.empty()) {
+        RemovePrivateFolder(ModuleValues.WorkFolder);
+        ModuleValues.WorkFolder.clear();
+    }
+}
+
+void TMainForm::bExitClick() {
+    ModuleValues.StopRequested = true;
+}
+
+void TMainForm::bExit2Click() {
+    close();
+}
+
+void TMainForm::bAboutClick() {
+    ShowInfoBox(AboutText());
+}
+
+void TMainForm::WMDropFiles(const std::vector<std::string>& paths) {
+    // A drop during a job joins its list rather than starting a second job inside the first.
+    if (m_job.Running()) {
+        m_job.Enqueue(paths);
+        return;
+    }
+    m_job.Run(paths);
+}
+
+void TMainForm::PostDrop(const std::vector<std::string>& paths) {
+    // The drag's source waits until the drop event returns; the job runs after that.
+    QMetaObject::invokeMethod(
+        this, [this, paths] { RunDrop(paths); }, Qt::QueuedConnection);
+}
+
+void TMainForm::RunDrop(const std::vector<std::string>& paths) {
+    Guard([&] { WMDropFiles(paths); });
+    if (m_closePending && !m_job.Running()) {
+        m_closePending = false;
+        close();
+    }
+}
+
+void TMainForm::OnExitClicked() {
+    Guard([this] {
+        if (m_exitMeaning == ExitMeaning::Stop) {
+            bExitClick();
+        } else {
+            bExit2Click();
+        }
+    });
+}
+
+void TMainForm::ClearLog() {
+    mLog->clear();
+    m_logLines = 0;
+}
+
+void TMainForm::SetLogPlain() {
+    QFont font = mLog->font();
+    font.setBold(false);
+    mLog->setFont(font);
+}
+
+int TMainForm::AddLogLine(const std::string& line) {
+    QTextCursor cursor(mLog->document());
+    cursor.movePosition(QTextCursor::End);
+    if (m_logLines > 0) cursor.insertBlock();
+    cursor.insertText(LogText(line));
+    return m_logLines++;
+}
+
+void TMainForm::ReplaceLogLine(int index, const std::string& line) {
+    if (index < 0 || index >= m_logLines) return;
+    const QTextBlock block = mLog->document()->findBlockByNumber(index);
+    if (!block.isValid()) return;
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.insertText(LogText(line));
+}
+
+void TMainForm::Pump() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TMainForm::SetExitMeaning(ExitMeaning meaning) {
+    m_exitMeaning = meaning;
+}
+
+std::string TMainForm::WidthText() {
+    return edW->text().toStdString();
+}
+
+std::string TMainForm::HeightText() {
+    return edH->text().toStdString();
+}
+
+void TMainForm::CloseMainWindow() {
+    if (m_job.Running()) {
+        m_closePending = true;
+    } else {
+        close();
+    }
+}
+
+void TMainForm::JobFinished() {
+    QApplication::alert(this);
+    emit jobFinished();
+}
+
+void TMainForm::HandleDrag(QDropEvent* drag) {
+    const std::vector<std::string> paths = LocalFiles(drag->mimeData());
+    const Qt::DropActions possible = drag->possibleActions();
+    // Never a move: the source must keep its files.
+    if (!acceptDrops() || paths.empty() || !(possible & (Qt::CopyAction | Qt::LinkAction))) {
+        drag->ignore();
+        return;
+    }
+    drag->setDropAction(possible & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+    drag->accept();
+    if (drag->type() == QEvent::Drop) PostDrop(paths);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    Guard([&] { HandleDrag(event); });
+}
+
+void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
+    Guard([&] { HandleDrag(event); });
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    Guard([&] { HandleDrag(event); });
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    Guard([&] {
+        // The window stays up and working until the job has returned; then the program ends.
+        if (m_job.Running()) {
+            m_closePending = true;
+            event->ignore();
+            return;
+        }
+        event->accept();
+    });
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Guard([this] {
+        if (m_placed) return;
+        m_placed = true;
+        CentreOnDesktop();
+    });
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Guard([&] { m_keptDistances.Apply(event->size()); });
+}
+
+// The outer rectangle centred on the rectangle spanning all monitors, kept inside its left
+// and top edges.
+void TMainForm::CentreOnDesktop() {
+    const QScreen* display = screen();
+    if (!display) return;
+    const QRect desktop = display->virtualGeometry();
+    const QSize outer = frameGeometry().size();
+    const int left =
+        std::max(desktop.left(), desktop.left() + desktop.width() / 2 - outer.width() / 2);
+    const int top =
+        std::max(desktop.top(), desktop.top() + desktop.height() / 2 - outer.height() / 2);
+    move(left, top);
+}
+
+}  // namespace lmk

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QWidget>
+
+#include "conversion_job.h"
+#include "job_ports.h"
+#include "kept_distances.h"
+#include "posix_platform.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace Ui {
+class TMainForm;
+}
+
+namespace lmk {
+
+// The values the window and its jobs share for the whole run: CoderPath, OutputPath,
+// StopRequested and the private WorkFolder.
+extern JobValues ModuleValues;
+
+class TMainForm;
+extern TMainForm* MainForm;
+
+// The program's one window: the target frame, the log, Exit and About; files dropped on it are
+// converted by a job that runs inside the drop's handler, keeping the window live.
+class TMainForm : public QWidget, public JobWindow {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The controls, as the window definition names them.
+    QPushButton* bExit = nullptr;
+    QPlainTextEdit* mLog = nullptr;
+    QLineEdit* edW = nullptr;
+    QLineEdit* edH = nullptr;
+    QLabel* lX = nullptr;
+    QLabel* lSize = nullptr;
+    QPushButton* bAbout = nullptr;
+
+    void ExportExeFromRes(const std::string& name, const std::string& path);
+    void FormCreate();
+    void FormDestroy();
+    void bExitClick();
+    void bExit2Click();
+    void bAboutClick();
+    // Runs one job over the paths, in order; paths dropped while a job runs join its list.
+    void WMDropFiles(const std::vector<std::string>& paths);
+
+    // Hands the paths to WMDropFiles once the current event has been handled, as a drop does.
+    void PostDrop(const std::vector<std::string>& paths);
+
+    bool DropsRegistered() const { return acceptDrops(); }
+    ExitMeaning CurrentExitMeaning() const { return m_exitMeaning; }
+    bool JobRunning() const { return m_job.Running(); }
+
+    // JobWindow.
+    void ClearLog() override;
+    void SetLogPlain() override;
+    int AddLogLine(const std::string& line) override;
+    void ReplaceLogLine(int index, const std::string& line) override;
+    void Pump() override;
+    void SetExitMeaning(ExitMeaning meaning) override;
+    std::string WidthText() override;
+    std::string HeightText() override;
+    void CloseMainWindow() override;
+    void JobFinished() override;
+
+signals:
+    void jobFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void ApplyDefinition();
+    void RouteChildDrops();
+    void HandleDrag(QDropEvent* drag);
+    void OnExitClicked();
+    void RunDrop(const std::vector<std::string>& paths);
+    void CentreOnDesktop();
+
+    std::unique_ptr<Ui::TMainForm> m_ui;
+    KeptDistances m_keptDistances;
+    PosixProcesses m_processes;
+    PosixFiles m_files;
+    ConversionJob m_job;
+    ExitMeaning m_exitMeaning = ExitMeaning::Close;
+    int m_logLines = 0;           // lines as the log counts them; an empty log has none
+    bool m_closePending = false;  // closed while a job ran: close once it has returned
+    bool m_placed = false;
+    std::string m_writtenCoder;  // the coder file this run wrote, deleted at the end
+};
+
+// The About text: four lines separated by CR, the third empty.
+std::string AboutText();
+
+}  // namespace lmk
