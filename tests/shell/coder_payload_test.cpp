@@ -1,0 +1,259 @@
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QResource>
+#include <QStandardPaths>
+
+#include "application.h"
+#include "coder_payload.h"
+#include "failures.h"
+#include "lmk1.h"
+#include "posix_platform.h"
+#include "shell_test_support.h"
+
+namespace lmk {
+namespace {
+
+using test::BoxLog;
+using test::DropFiles;
+using test::Exists;
+using test::ReadFile;
+using test::ScratchFolder;
+using test::WriteFile;
+
+mode_t ModeOf(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return 0;
+    return status.st_mode & 07777;
+}
+
+#ifndef LMK_SYSTEM_CODER
+
+std::string EmbeddedPayload() {
+    QFile resource(QString::fromStdString(PayloadResourcePath(kPayloadName)));
+    EXPECT_TRUE(resource.open(QIODevice::ReadOnly));
+    return resource.readAll().toStdString();
+}
+
+TEST(CoderPayload, CarriesTheConfiguredCoderUncompressed) {
+    const QResource resource(QString::fromStdString(PayloadResourcePath(kPayloadName)));
+    ASSERT_TRUE(resource.isValid());
+    EXPECT_EQ(resource.compressionAlgorithm(), QResource::NoCompression);
+    const std::string payload = EmbeddedPayload();
+    EXPECT_EQ(payload, ReadFile(LMK_TEST_PAYLOAD_FILE));
+    EXPECT_GT(payload.size(), 0u);
+}
+
+TEST(CoderPayload, ReplacesWhatIsThereExecutable) {
+    ScratchFolder scratch;
+    const std::string coder = scratch / "coder.exe";
+    WriteFile(coder, std::string(10 * 1024 * 1024, 'x'));  // longer than the payload
+    ::chmod(coder.c_str(), 0600);
+    ExportPayload(kPayloadName, coder);
+    EXPECT_EQ(ReadFile(coder), EmbeddedPayload());
+    EXPECT_EQ(ModeOf(coder), 0755u);
+}
+
+TEST(CoderPayload, FailuresCarryTheCataloguesMessages) {
+    ScratchFolder scratch;
+    const std::string missing = scratch / "no such folder/coder.exe";
+    try {
+        ExportPayload(kPayloadName, missing);
+        ADD_FAILURE() << "no failure";
+    } catch (const EFCreateError& failure) {
+        EXPECT_EQ(failure.Message(),
+                  "Cannot create file \"" + missing + "\". " + SystemErrorText(ENOENT));
+    }
+
+    // A link planted where the coder goes is not followed.
+    const std::string target = scratch / "elsewhere";
+    WriteFile(target, "keep");
+    const std::string link = scratch / "linked.exe";
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_THROW(ExportPayload(kPayloadName, link), EFCreateError);
+    EXPECT_EQ(ReadFile(target), "keep");
+
+    if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fill";
+    try {
+        ExportPayload(kPayloadName, "/dev/full");
+        ADD_FAILURE() << "no failure";
+    } catch (const EWriteError& failure) {
+        EXPECT_EQ(failure.Message(), "Stream write error");
+    }
+}
+
+TEST(CoderPayload, AMissingPayloadWritesAnEmptyFile) {
+    ScratchFolder scratch;
+    const std::string coder = scratch / "coder.exe";
+    WriteFile(coder, "old");
+    ExportPayload("NoSuchPayload", coder);
+    EXPECT_EQ(ReadFile(coder), "");
+}
+
+TEST(CoderPayload, TheWindowWritesTheCoderBesideTheProgramAndRemovesIt) {
+    const std::string coder = ProgramFolder() + "coder.exe";
+    WriteFile(coder, "left over by a killed run");
+    ::chmod(coder.c_str(), 0644);
+
+    BoxLog boxes;
+    auto form = std::make_unique<TMainForm>();
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(ModuleValues.CoderPath, coder);
+    EXPECT_EQ(ReadFile(coder), EmbeddedPayload());
+    EXPECT_EQ(ModeOf(coder), 0755u);
+    EXPECT_TRUE(form->DropsRegistered());
+    const std::string workFolder = ModuleValues.WorkFolder;
+    EXPECT_TRUE(std::filesystem::is_directory(workFolder));
+
+    form.reset();
+    EXPECT_FALSE(Exists(coder));
+    EXPECT_FALSE(Exists(workFolder));
+}
+
+// Run in a copy of this program whose folder it may not write to.
+TEST(ReadOnlyProgramFolder, DISABLED_Child) {
+    BoxLog boxes;
+    TMainForm form;
+    const std::string coder = ProgramFolder() + "coder.exe";
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(boxes.boxes[0].title, ApplicationTitle);
+    EXPECT_EQ(boxes.boxes[0].text.toStdString(),
+              "Cannot create file \"" + coder + "\". " + SystemErrorText(EACCES) + ".");
+    EXPECT_EQ(ModuleValues.CoderPath, coder);
+    EXPECT_FALSE(Exists(coder));
+
+    form.show();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(form.DropsRegistered());
+    const auto drop = DropFiles(&form, {"/etc/hostname"});
+    EXPECT_FALSE(drop.enterAccepted);
+    EXPECT_FALSE(drop.dropAccepted);
+    const auto onLog = DropFiles(form.mLog->viewport(), {"/etc/hostname"});
+    EXPECT_FALSE(onLog.dropAccepted);
+}
+
+TEST(ReadOnlyProgramFolder, CannotCreateBoxAndNoDrops) {
+    const bool root = ::geteuid() == 0;
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (root && setpriv.isEmpty()) {
+        GTEST_SKIP()
+            << "running as root, which writes anywhere, and setpriv is missing to drop that";
+    }
+
+    ScratchFolder scratch;
+    ::chmod(scratch.Path().c_str(), 0755);
+    const std::string copy = scratch / "shell_tests";
+    std::filesystem::copy_file("/proc/self/exe", copy);
+    ::chmod(copy.c_str(), 0755);
+    ::chmod(scratch.Path().c_str(), 0555);
+
+    QStringList arguments = {QString::fromStdString(copy),
+                             QStringLiteral("--gtest_filter=ReadOnlyProgramFolder.DISABLED_Child"),
+                             QStringLiteral("--gtest_also_run_disabled_tests")};
+    QString program = arguments.takeFirst();
+    if (root) {
+        // nobody: root would write into the read-only folder all the same.
+        arguments.prepend(program);
+        arguments = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                QStringLiteral("--clear-groups"), QStringLiteral("--")} +
+                    arguments;
+        program = setpriv;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
+    environment.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(program, arguments);
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const std::string output = child.readAll().toStdString();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output;
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
+}
+
+TEST(CommandLine, WritesItsCoderIntoItsOwnFolderAndRemovesIt) {
+    ScratchFolder scratch;
+    const std::string beside = std::filesystem::path(LMK_PROGRAM).parent_path() / "coder.exe";
+    const bool besideBefore = Exists(beside);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(scratch.Path()));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    QProcess run;
+    run.setProcessEnvironment(environment);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    // Not a video: the coder itself runs and refuses it.
+    WriteFile(scratch / "input.avi", "not a video");
+    run.start(QStringLiteral(LMK_PROGRAM),
+              {QStringLiteral("--convert"), QString::fromStdString(scratch / "input.avi")});
+    ASSERT_TRUE(run.waitForFinished(120000));
+    const std::string output = run.readAll().toStdString();
+    EXPECT_EQ(run.exitCode(), 2) << output;
+    EXPECT_NE(output.find("input.avi"), std::string::npos) << output;
+
+    // Nothing of the run is left in the temporary folder, and nothing beside the program.
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.Path())) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"input.avi"});
+    EXPECT_EQ(Exists(beside), besideBefore);
+}
+
+#else
+
+TEST(SystemCoder, TheWindowRunsFfmpegFromPathAndWritesNothing) {
+    ScratchFolder scratch;
+    const std::string ffmpeg = scratch / "ffmpeg";
+    WriteFile(ffmpeg, "#!/bin/sh\n");
+    ::chmod(ffmpeg.c_str(), 0755);
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(scratch.Path()));
+
+    BoxLog boxes;
+    auto form = std::make_unique<TMainForm>();
+    qputenv("PATH", savedPath);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(ModuleValues.CoderPath, ffmpeg);
+    EXPECT_FALSE(Exists(ProgramFolder() + "coder.exe"));
+    EXPECT_TRUE(form->DropsRegistered());
+    form.reset();
+    EXPECT_TRUE(Exists(ffmpeg));  // not ours to delete
+}
+
+TEST(SystemCoder, NoFfmpegOnPathSaysSoAndTheWindowStillOpens) {
+    ScratchFolder scratch;
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(scratch.Path()));
+    BoxLog boxes;
+    TMainForm form;
+    qputenv("PATH", savedPath);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("\"ffmpeg\" was not found")));
+    EXPECT_TRUE(boxes.boxes[0].text.endsWith(QLatin1Char('.')));
+    form.show();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(form.DropsRegistered());
+}
+
+#endif
+
+}  // namespace
+}  // namespace lmk

@@ -1,0 +1,473 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+
+#include "application.h"
+#include "conversion_job.h"
+#include "lmk1.h"
+#include "shell_test_support.h"
+
+namespace lmk {
+namespace {
+
+using test::BoxLog;
+using test::DropFiles;
+using test::DropUrls;
+using test::Exists;
+using test::Journal;
+using test::PumpUntil;
+using test::ReadFile;
+using test::ScratchFolder;
+using test::Trigger;
+using test::WriteFakeCoder;
+using test::WriteFile;
+
+QString Text(const QWidget* control) {
+    if (auto* label = qobject_cast<const QLabel*>(control)) return label->text();
+    if (auto* button = qobject_cast<const QPushButton*>(control)) return button->text();
+    if (auto* edit = qobject_cast<const QLineEdit*>(control)) return edit->text();
+    if (auto* log = qobject_cast<const QPlainTextEdit*>(control)) return log->toPlainText();
+    return {};
+}
+
+std::vector<std::string> LogLines(const TMainForm& form) {
+    std::vector<std::string> lines;
+    for (QTextBlock block = form.mLog->document()->begin(); block.isValid(); block = block.next()) {
+        lines.push_back(block.text().toStdString());
+    }
+    return lines;
+}
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        form = std::make_unique<TMainForm>();
+        ASSERT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].text.toStdString();
+        finished = std::make_unique<QSignalSpy>(form.get(), &TMainForm::jobFinished);
+    }
+
+    // Points the window at a stand-in coder; the one it wrote stays untouched.
+    void UseFakeCoder(double seconds) {
+        ModuleValues.CoderPath = WriteFakeCoder(scratch.Path(), seconds);
+    }
+
+    std::string Clip(const std::string& name) {
+        WriteFile(scratch / name, "not really a video");
+        return scratch / name;
+    }
+
+    void ShowAndActivate() {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    }
+
+    bool WaitForJobs(int count = 1) {
+        return PumpUntil([&] { return finished->count() >= count; });
+    }
+
+    BoxLog boxes;
+    ScratchFolder scratch;
+    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<QSignalSpy> finished;
+};
+
+// --- The window definition ---
+
+TEST_F(MainWindowTest, CaptionClientAreaAndIcon) {
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("ЛМК-Видео"));
+    EXPECT_EQ(form->size(), QSize(343, 177));
+    EXPECT_FALSE(form->windowIcon().isNull());
+    EXPECT_EQ(form->font().family(), QStringLiteral("Tahoma"));
+    EXPECT_EQ(form->font().pixelSize(), 11);
+    EXPECT_FALSE(form->font().bold());
+}
+
+TEST_F(MainWindowTest, EveryControlAsDefined) {
+    const struct {
+        const char* name;
+        QWidget* control;
+        QRect geometry;
+        const char* text;
+        int fontPixels;
+        bool bold;
+        bool takesFocus;
+    } controls[] = {
+        {"lX", form->lX, {167, 3, 10, 19}, "x", 16, true, false},
+        {"lSize", form->lSize, {8, 8, 84, 13}, "Размер видео:", 11, true, false},
+        {"bExit", form->bExit, {260, 144, 75, 25}, "Выход", 11, false, true},
+        {"mLog",
+         form->mLog,
+         {8, 32, 329, 106},
+         "Перетащите сюда файлы, требующие конвертации.",
+         11,
+         true,
+         true},
+        {"edW", form->edW, {104, 5, 57, 21}, "320", 11, false, true},
+        {"edH", form->edH, {183, 5, 57, 21}, "240", 11, false, true},
+        {"bAbout", form->bAbout, {8, 144, 105, 25}, "О программе...", 11, false, true},
+    };
+    // Created in this order, so later ones lie on top.
+    QStringList created;
+    for (QObject* child : form->children()) {
+        if (child->isWidgetType()) created.push_back(child->objectName());
+    }
+    EXPECT_EQ(created, QStringList({"lX", "lSize", "bExit", "mLog", "edW", "edH", "bAbout"}));
+
+    const bool tahomaInstalled = QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
+    for (const auto& c : controls) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(c.control, nullptr);
+        EXPECT_EQ(c.control->objectName(), QString::fromLatin1(c.name));
+        EXPECT_EQ(c.control->geometry(), c.geometry);
+        EXPECT_EQ(Text(c.control).toStdString(), c.text);
+        EXPECT_EQ(c.control->font().family(), QStringLiteral("Tahoma"));
+        EXPECT_EQ(c.control->font().pixelSize(), c.fontPixels);
+        EXPECT_EQ(c.control->font().bold(), c.bold);
+        if (tahomaInstalled) {
+            EXPECT_EQ(QFontInfo(c.control->font()).family(), "Tahoma");
+        }
+        EXPECT_EQ(c.control->focusPolicy() != Qt::NoFocus, c.takesFocus);
+    }
+}
+
+TEST_F(MainWindowTest, LogIsReadOnlyWrappedWithoutScrollBarsAndSelectable) {
+    QPlainTextEdit* log = form->mLog;
+    EXPECT_TRUE(log->isReadOnly());
+    EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_TRUE(log->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+    EXPECT_TRUE(log->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_FALSE(log->textInteractionFlags() & Qt::TextEditable);
+    EXPECT_EQ(log->palette().color(QPalette::Base), log->palette().color(QPalette::Button));
+    EXPECT_EQ(LogLines(*form).size(), 1u);
+}
+
+TEST_F(MainWindowTest, ResizingKeepsTheAnchoredDistances) {
+    ShowAndActivate();
+    for (const QSize client : {QSize(443, 277), QSize(300, 150), QSize(343, 177)}) {
+        SCOPED_TRACE(client.width());
+        form->resize(client);
+        const int w = client.width();
+        const int h = client.height();
+        EXPECT_EQ(form->mLog->geometry(), QRect(8, 32, w - 8 - 6, h - 32 - 39));
+        EXPECT_EQ(form->bExit->geometry(), QRect(w - 8 - 75, h - 8 - 25, 75, 25));
+        EXPECT_EQ(form->bAbout->geometry(), QRect(w - 230 - 105, h - 8 - 25, 105, 25));
+        EXPECT_EQ(form->lX->geometry(), QRect(167, 3, 10, 19));
+        EXPECT_EQ(form->lSize->geometry(), QRect(8, 8, 84, 13));
+        EXPECT_EQ(form->edW->geometry(), QRect(104, 5, 57, 21));
+        EXPECT_EQ(form->edH->geometry(), QRect(183, 5, 57, 21));
+    }
+    form->resize(443, 277);
+    EXPECT_EQ(form->mLog->size(), QSize(429, 206));
+    EXPECT_EQ(form->bExit->pos(), QPoint(360, 244));
+    EXPECT_EQ(form->bAbout->pos(), QPoint(108, 244));
+}
+
+TEST_F(MainWindowTest, FocusStartsOnExitAndTabWalksTheDefinedOrder) {
+    ShowAndActivate();
+    EXPECT_EQ(QApplication::focusWidget(), form->bExit);
+    const std::vector<QWidget*> order = {form->mLog, form->edW, form->edH, form->bAbout,
+                                         form->bExit};
+    for (QWidget* expected : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected) << expected->objectName().toStdString();
+        // An edit box entered with the keyboard has its whole text selected.
+        if (auto* edit = qobject_cast<QLineEdit*>(expected)) {
+            EXPECT_EQ(edit->selectedText(), edit->text());
+        }
+    }
+}
+
+TEST_F(MainWindowTest, SpaceRightAfterTheStartClosesTheWindow) {
+    ShowAndActivate();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindowTest, CentredOnTheDesktopWhenFirstShown) {
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    const QRect desktop = form->screen()->virtualGeometry();
+    const QSize outer = form->frameGeometry().size();
+    EXPECT_EQ(form->frameGeometry().topLeft(),
+              QPoint(desktop.left() + desktop.width() / 2 - outer.width() / 2,
+                     desktop.top() + desktop.height() / 2 - outer.height() / 2));
+}
+
+// --- The log operations ---
+
+TEST_F(MainWindowTest, LogLinesAreWholeBlocksHoweverTheyWrap) {
+    form->ClearLog();
+    EXPECT_TRUE(form->mLog->toPlainText().isEmpty());
+    EXPECT_EQ(form->AddLogLine("first"), 0);
+    const std::string longLine(400, 'w');
+    EXPECT_EQ(form->AddLogLine(longLine), 1);
+    EXPECT_EQ(form->AddLogLine("third"), 2);
+    form->ReplaceLogLine(1, "second");
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{"first", "second", "third"}));
+    form->ReplaceLogLine(1, longLine + " again");
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{"first", longLine + " again", "third"}));
+
+    // A line break inside a text does not make a second line.
+    form->ClearLog();
+    EXPECT_EQ(form->AddLogLine("a\nb"), 0);
+    EXPECT_EQ(form->AddLogLine("c"), 1);
+    form->ReplaceLogLine(0, "d\r\ne");
+    EXPECT_EQ(form->mLog->document()->blockCount(), 2);
+    EXPECT_EQ(form->mLog->toPlainText(), QStringLiteral("d\ne\nc"));
+}
+
+TEST_F(MainWindowTest, AnEmptyFirstLineStillCounts) {
+    form->ClearLog();
+    EXPECT_EQ(form->AddLogLine(""), 0);
+    EXPECT_EQ(form->AddLogLine("next"), 1);
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{"", "next"}));
+}
+
+TEST_F(MainWindowTest, LogStartsBoldAndTurnsPlain) {
+    EXPECT_TRUE(form->mLog->font().bold());
+    form->SetLogPlain();
+    EXPECT_FALSE(form->mLog->font().bold());
+    EXPECT_EQ(form->mLog->font().pixelSize(), 11);
+}
+
+// --- Drops and the job ---
+
+TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
+    UseFakeCoder(0.6);
+    const std::string clip = Clip("trip.avi");
+    const std::string status = StatusLine("trip.avi");
+
+    std::vector<std::string> firstLines;
+    std::vector<ExitMeaning> meanings;
+    QObject::connect(form->mLog->document(), &QTextDocument::contentsChanged, [&] {
+        const std::string first = form->mLog->document()->firstBlock().text().toStdString();
+        if (firstLines.empty() || firstLines.back() != first) firstLines.push_back(first);
+        meanings.push_back(form->CurrentExitMeaning());
+    });
+
+    ASSERT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
+    const auto drop = DropFiles(form.get(), {clip});
+    EXPECT_TRUE(drop.enterAccepted);
+    EXPECT_TRUE(drop.dropAccepted);
+    EXPECT_EQ(drop.dropAction, Qt::CopyAction);  // never a move: the source keeps its files
+    ASSERT_TRUE(WaitForJobs());
+
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{status, kDoneLine}));
+    EXPECT_FALSE(form->mLog->font().bold());
+    EXPECT_EQ(ReadFile(scratch / "lmk-trip.avi"), "converted\n");
+    EXPECT_EQ(ReadFile(scratch / "arguments"),
+              "-i " + clip + " -s 320x240 -acodec libmp3lame " + (scratch / "lmk-trip.avi") + "\n");
+
+    // The marks turn "/", "-", "\", "|", ... while the coder runs (it takes over two ticks).
+    std::vector<char> marks;
+    for (const std::string& line : firstLines) {
+        if (line.size() == status.size() + 1 && line.compare(0, status.size(), status) == 0) {
+            marks.push_back(line.back());
+        }
+    }
+    ASSERT_GE(marks.size(), 2u);
+    for (std::size_t i = 0; i < marks.size(); ++i) EXPECT_EQ(marks[i], SpinnerMark(i + 1)) << i;
+
+    // Stop meaning while the job wrote the log, close meaning again after it.
+    ASSERT_FALSE(meanings.empty());
+    EXPECT_EQ(meanings.front(), ExitMeaning::Stop);
+    EXPECT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(MainWindowTest, DropsOnEveryControlReachTheWindow) {
+    UseFakeCoder(0);
+    const std::string clip = Clip("on control.avi");
+    const std::vector<QWidget*> targets = {form->mLog,  form->mLog->viewport(),
+                                           form->edW,   form->edH,
+                                           form->lX,    form->lSize,
+                                           form->bExit, form->bAbout};
+    int jobs = 0;
+    for (QWidget* target : targets) {
+        SCOPED_TRACE(target->objectName().toStdString());
+        form->ClearLog();
+        const auto drop = DropFiles(target, {clip});
+        EXPECT_TRUE(drop.enterAccepted);
+        EXPECT_TRUE(drop.dropAccepted);
+        ASSERT_TRUE(WaitForJobs(++jobs));
+        EXPECT_EQ(LogLines(*form),
+                  (std::vector<std::string>{StatusLine("on control.avi"), kDoneLine}));
+    }
+    // Text boxes took none of it as text.
+    EXPECT_EQ(form->edW->text(), QStringLiteral("320"));
+    EXPECT_EQ(form->edH->text(), QStringLiteral("240"));
+}
+
+TEST_F(MainWindowTest, OnlyLocalFilesCountInTheDropsOrder) {
+    UseFakeCoder(0);
+    const std::string first = Clip("b.avi");
+    const std::string second = Clip("a.avi");
+
+    const auto remote = DropUrls(form.get(), {QStringLiteral("https://example.org/clip.avi")});
+    EXPECT_FALSE(remote.enterAccepted);
+    EXPECT_FALSE(remote.dropAccepted);
+
+    const auto mixed =
+        DropUrls(form.get(), {QUrl::fromLocalFile(QString::fromStdString(first)).toString(),
+                              QStringLiteral("https://example.org/clip.avi"),
+                              QUrl::fromLocalFile(QString::fromStdString(second)).toString()});
+    EXPECT_TRUE(mixed.dropAccepted);
+    ASSERT_TRUE(WaitForJobs());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished->count(), 1);  // the remote-only drop ran nothing
+    EXPECT_EQ(Journal(scratch.Path()),
+              (std::vector<std::string>{"start lmk-b.avi", "end lmk-b.avi", "start lmk-a.avi",
+                                        "end lmk-a.avi"}));
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("a.avi"), kDoneLine}));
+}
+
+TEST_F(MainWindowTest, ExitDuringAConversionEndsTheCoderAndClosesTheWindow) {
+    ShowAndActivate();
+    UseFakeCoder(60);
+    const std::string clip = Clip("long.avi");
+    const std::string output = scratch / "lmk-long.avi";
+    bool stillVisibleAfterClick = false;
+    Trigger pressExit([&] { return Exists(output + ".started"); },
+                      [&] {
+                          form->bExit->click();
+                          stillVisibleAfterClick = form->isVisible();
+                      });
+
+    ASSERT_TRUE(DropFiles(form.get(), {clip}).dropAccepted);
+    ASSERT_TRUE(WaitForJobs());
+
+    EXPECT_TRUE(pressExit.Fired());
+    EXPECT_TRUE(stillVisibleAfterClick);  // the stop meaning does not close by itself
+    EXPECT_TRUE(ModuleValues.StopRequested);
+    EXPECT_FALSE(Exists(output));  // ended before it wrote anything, and a partial one goes
+    EXPECT_EQ(Journal(scratch.Path()), (std::vector<std::string>{"start lmk-long.avi"}));
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("long.avi"), kDoneLine}));
+    EXPECT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
+    EXPECT_FALSE(form->isVisible());  // a stopped job closes the window once it has returned
+}
+
+TEST_F(MainWindowTest, ExitAfterAJobClosesTheWindow) {
+    ShowAndActivate();
+    UseFakeCoder(0);
+    ASSERT_TRUE(DropFiles(form.get(), {Clip("short.avi")}).dropAccepted);
+    ASSERT_TRUE(WaitForJobs());
+    ASSERT_TRUE(form->isVisible());
+    form->bExit->click();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(ModuleValues.StopRequested);
+}
+
+TEST_F(MainWindowTest, ADropDuringAJobJoinsItsList) {
+    UseFakeCoder(0.5);
+    const std::string first = Clip("first.avi");
+    const std::string second = Clip("second.avi");
+    bool secondAccepted = false;
+    Trigger dropAgain(
+        [&] { return Exists(scratch / "lmk-first.avi.started"); },
+        [&] { secondAccepted = DropFiles(form->mLog->viewport(), {second}).dropAccepted; });
+
+    ASSERT_TRUE(DropFiles(form.get(), {first}).dropAccepted);
+    ASSERT_TRUE(WaitForJobs());
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(dropAgain.Fired());
+    EXPECT_TRUE(secondAccepted);
+    EXPECT_EQ(finished->count(), 1);  // one job, not one inside the other
+    EXPECT_EQ(Journal(scratch.Path()),
+              (std::vector<std::string>{"start lmk-first.avi", "end lmk-first.avi",
+                                        "start lmk-second.avi", "end lmk-second.avi"}));
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("second.avi"), kDoneLine}));
+}
+
+TEST_F(MainWindowTest, ClosingDuringAJobWaitsForItThenCloses) {
+    ShowAndActivate();
+    UseFakeCoder(0.5);
+    const std::string first = Clip("one.avi");
+    const std::string second = Clip("two.avi");
+    bool visibleAfterClose = false;
+    Trigger closeWindow([&] { return Exists(scratch / "lmk-one.avi.started"); },
+                        [&] {
+                            form->close();
+                            visibleAfterClose = form->isVisible();
+                        });
+
+    ASSERT_TRUE(DropFiles(form.get(), {first, second}).dropAccepted);
+    ASSERT_TRUE(WaitForJobs());
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(closeWindow.Fired());
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_FALSE(ModuleValues.StopRequested);  // closing is no stop request
+    EXPECT_EQ(ReadFile(scratch / "lmk-one.avi"), "converted\n");
+    EXPECT_EQ(ReadFile(scratch / "lmk-two.avi"), "converted\n");
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindowTest, ABadTargetTextShowsTheErrorBoxAndTheWindowGoesOn) {
+    ShowAndActivate();
+    UseFakeCoder(0);
+    const std::string clip = Clip("clip.avi");
+    const struct {
+        const char* width;
+        const char* shown;
+    } cases[] = {
+        {"abc", "'abc' is not a valid integer value."},
+        {"", "'' is not a valid integer value."},
+    };
+    int jobs = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        boxes.boxes.clear();
+        form->edW->setText(QString::fromUtf8(c.width));
+        ASSERT_TRUE(DropFiles(form.get(), {clip}).dropAccepted);
+        ASSERT_TRUE(WaitForJobs(++jobs));
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
+        EXPECT_EQ(boxes.boxes[0].title, ApplicationTitle);
+        EXPECT_EQ(boxes.boxes[0].text.toStdString(), c.shown);
+        EXPECT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
+        EXPECT_TRUE(form->isVisible());
+    }
+
+    boxes.boxes.clear();
+    form->edW->setText(QStringLiteral("320"));
+    ASSERT_TRUE(DropFiles(form.get(), {clip}).dropAccepted);
+    ASSERT_TRUE(WaitForJobs(++jobs));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("clip.avi"), kDoneLine}));
+}
+
+TEST_F(MainWindowTest, AboutShowsItsFourLinesInTheInformationBox) {
+    form->bAbout->click();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Information);
+    EXPECT_EQ(boxes.boxes[0].title, ApplicationTitle);
+    const QStringList lines = boxes.boxes[0].text.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], QStringLiteral("Программа для пережимания"));
+    EXPECT_EQ(lines[1], QStringLiteral("видео в формат портативных устройств."));
+    EXPECT_TRUE(lines[2].isEmpty());
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("ЛМК-Видео")));
+    // Lines are parted by lone carriage returns.
+    EXPECT_EQ(AboutText().find('\n'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lmk

@@ -1,0 +1,150 @@
+#include "shell_test_support.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+#include <QWidget>
+
+namespace lmk::test {
+
+BoxLog::BoxLog() {
+    SetBoxRecorder([this](BoxKind kind, const QString& title, const QString& text) {
+        boxes.push_back({kind, title, text});
+    });
+}
+
+BoxLog::~BoxLog() {
+    SetBoxRecorder({});
+}
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = "/tmp/lmk-shell-test-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    // A test may have taken the write permission away.
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << content;
+    if (!file) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+bool Exists(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+std::string WriteFakeCoder(const std::string& folder, double seconds) {
+    const int naps = static_cast<int>(seconds * 20);
+    const std::string path = folder + "/fake-coder";
+    WriteFile(
+        path,
+        "#!/bin/sh\n"
+        "folder='" +
+            folder +
+            "'\n"
+            "if [ \"$#\" -eq 2 ] && [ \"$1\" = -i ]; then\n"
+            "  echo \"Input #0, avi, from '$2':\"\n"
+            "  echo '  Duration: 00:00:01.00, start: 0.000000, bitrate: 1000 kb/s'\n"
+            "  echo '  Stream #0:0: Video: mpeg4, yuv420p, 640x480 [SAR 1:1 DAR 4:3], 25 fps'\n"
+            "  echo 'At least one output file must be specified'\n"
+            "  exit 1\n"
+            "fi\n"
+            "for last in \"$@\"; do :; done\n"
+            "echo \"$*\" >> \"$folder/arguments\"\n"
+            "echo \"start ${last##*/}\" >> \"$folder/journal\"\n"
+            ": > \"$last.started\"\n"
+            "i=0\n"
+            "while [ $i -lt " +
+            std::to_string(naps) +
+            " ]; do sleep 0.05; i=$((i + 1)); done\n"
+            "echo converted > \"$last\"\n"
+            "echo \"end ${last##*/}\" >> \"$folder/journal\"\n");
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+std::vector<std::string> Journal(const std::string& folder) {
+    std::vector<std::string> lines;
+    std::istringstream text(ReadFile(folder + "/journal"));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
+}
+
+DropResult DropUrls(QWidget* target, const QStringList& urls) {
+    QMimeData mime;
+    QList<QUrl> list;
+    for (const QString& url : urls) list.push_back(QUrl(url));
+    mime.setUrls(list);
+    // File managers offer the names as text too, which text boxes would take.
+    mime.setText(urls.join(QLatin1Char('\n')));
+    const QPoint centre = target->rect().center();
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+
+    DropResult result;
+    QDragEnterEvent enter(centre, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    result.enterAccepted = enter.isAccepted();
+    QDropEvent drop(QPointF(centre), actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    result.dropAccepted = drop.isAccepted();
+    result.dropAction = drop.dropAction();
+    return result;
+}
+
+DropResult DropFiles(QWidget* target, const std::vector<std::string>& paths) {
+    QStringList urls;
+    for (const std::string& path : paths) {
+        urls.push_back(QUrl::fromLocalFile(QFile::decodeName(path.c_str())).toString());
+    }
+    return DropUrls(target, urls);
+}
+
+Trigger::Trigger(std::function<bool()> condition, std::function<void()> action) {
+    QObject::connect(&m_timer, &QTimer::timeout, [this, condition, action] {
+        if (m_fired || !condition()) return;
+        m_fired = true;
+        m_timer.stop();
+        action();
+    });
+    m_timer.start(20);
+}
+
+bool PumpUntil(const std::function<bool()>& condition) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > giveUp) return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+}  // namespace lmk::test

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <Qt>
+
+#include "boxes.h"
+
+class QWidget;
+
+namespace lmk::test {
+
+struct RecordedBox {
+    BoxKind kind;
+    QString title;
+    QString text;
+};
+
+// Boxes shown while it lives are recorded here instead of waiting for a person.
+class BoxLog {
+public:
+    BoxLog();
+    ~BoxLog();
+    BoxLog(const BoxLog&) = delete;
+    BoxLog& operator=(const BoxLog&) = delete;
+
+    std::vector<RecordedBox> boxes;
+};
+
+// A fresh folder under /tmp, removed with what it holds at the end of the scope.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+// A stand-in for the coder, written into `folder`. Asked with "-i FILE" it prints a report of a
+// 640x480 MPEG-4 video; otherwise it leaves FILE.started beside its last argument (the output),
+// takes `seconds` (in short naps, so an ended coder leaves nothing behind for long), writes the
+// output and exits 0. Each conversion's start and end go to `folder`/journal, its arguments to
+// `folder`/arguments.
+std::string WriteFakeCoder(const std::string& folder, double seconds);
+
+// Lines of `folder`/journal ("start NAME", "end NAME").
+std::vector<std::string> Journal(const std::string& folder);
+
+struct DropResult {
+    bool enterAccepted = false;
+    bool dropAccepted = false;
+    Qt::DropAction dropAction = Qt::IgnoreAction;
+};
+
+// Sends a drag of the URLs over `target` and drops it there, as the window system would.
+DropResult DropUrls(QWidget* target, const QStringList& urls);
+DropResult DropFiles(QWidget* target, const std::vector<std::string>& paths);
+
+// Runs `action` once, from inside whichever event loop is running (a job's pump included), as
+// soon as `condition` holds.
+class Trigger {
+public:
+    Trigger(std::function<bool()> condition, std::function<void()> action);
+    bool Fired() const { return m_fired; }
+
+private:
+    QTimer m_timer;
+    bool m_fired = false;
+};
+
+// Pumps events until `condition` holds; false when it still does not after a generous time
+// (a hang guard, not a timing claim).
+bool PumpUntil(const std::function<bool()>& condition);
+
+}  // namespace lmk::test
