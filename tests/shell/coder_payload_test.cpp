@@ -120,29 +120,6 @@ TEST(CoderPayload, TheWindowWritesTheCoderBesideTheProgramAndRemovesIt) {
     EXPECT_FALSE(Exists(workFolder));
 }
 
-// Run in a copy of this program whose folder it may not write to.
-TEST(ReadOnlyProgramFolder, DISABLED_Child) {
-    BoxLog boxes;
-    TMainForm form;
-    const std::string coder = ProgramFolder() + "coder.exe";
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
-    EXPECT_EQ(boxes.boxes[0].title, ApplicationTitle);
-    EXPECT_EQ(boxes.boxes[0].text.toStdString(),
-              "Cannot create file \"" + coder + "\". " + SystemErrorText(EACCES) + ".");
-    EXPECT_EQ(ModuleValues.CoderPath, coder);
-    EXPECT_FALSE(Exists(coder));
-
-    form.show();
-    EXPECT_TRUE(form.isVisible());
-    EXPECT_FALSE(form.DropsRegistered());
-    const auto drop = DropFiles(&form, {"/etc/hostname"});
-    EXPECT_FALSE(drop.enterAccepted);
-    EXPECT_FALSE(drop.dropAccepted);
-    const auto onLog = DropFiles(form.mLog->viewport(), {"/etc/hostname"});
-    EXPECT_FALSE(onLog.dropAccepted);
-}
-
 TEST(ReadOnlyProgramFolder, CannotCreateBoxAndNoDrops) {
     const bool root = ::geteuid() == 0;
     const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
@@ -153,14 +130,12 @@ TEST(ReadOnlyProgramFolder, CannotCreateBoxAndNoDrops) {
 
     ScratchFolder scratch;
     ::chmod(scratch.Path().c_str(), 0755);
-    const std::string copy = scratch / "shell_tests";
-    std::filesystem::copy_file("/proc/self/exe", copy);
+    const std::string copy = scratch / "shell_read_only_child";
+    std::filesystem::copy_file(LMK_READ_ONLY_CHILD, copy);
     ::chmod(copy.c_str(), 0755);
     ::chmod(scratch.Path().c_str(), 0555);
 
-    QStringList arguments = {QString::fromStdString(copy),
-                             QStringLiteral("--gtest_filter=ReadOnlyProgramFolder.DISABLED_Child"),
-                             QStringLiteral("--gtest_also_run_disabled_tests")};
+    QStringList arguments = {QString::fromStdString(copy)};
     QString program = arguments.takeFirst();
     if (root) {
         // nobody: root would write into the read-only folder all the same.
