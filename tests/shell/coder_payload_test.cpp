@@ -31,13 +31,13 @@ using test::ReadFile;
 using test::ScratchFolder;
 using test::WriteFile;
 
+#ifndef LMK_SYSTEM_CODER
+
 mode_t ModeOf(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) return 0;
     return status.st_mode & 07777;
 }
-
-#ifndef LMK_SYSTEM_CODER
 
 std::string EmbeddedPayload() {
     QFile resource(QString::fromStdString(PayloadResourcePath(kPayloadName)));
