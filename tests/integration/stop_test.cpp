@@ -7,6 +7,7 @@
 #include <thread>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -85,11 +86,45 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
     EXPECT_EQ(ReadFile(longClip), ReadFile(ClipShelf::Get(ClipKind::LongWebm)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, StopTable,
-                         testing::Values(StopCase{"InterruptToProgram", SIGINT, false},
-                                         StopCase{"InterruptToGroupLikeCtrlC", SIGINT, true},
-                                         StopCase{"TerminateToProgram", SIGTERM, false},
-                                         StopCase{"TerminateToGroup", SIGTERM, true}),
+const auto kSignalCases = testing::Values(StopCase{"InterruptToProgram", SIGINT, false},
+                                          StopCase{"InterruptToGroupLikeCtrlC", SIGINT, true},
+                                          StopCase{"TerminateToProgram", SIGTERM, false},
+                                          StopCase{"TerminateToGroup", SIGTERM, true});
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopTable, kSignalCases,
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// The coder's probe of a named pipe that nobody writes to never ends by itself: the stop must
+// end the probe, and nothing is converted or deleted after it.
+class StopDuringProbeTable : public CoderRun, public testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopDuringProbeTable, EndsProbeAndStartsNothingMore) {
+    const StopCase& c = GetParam();
+    const std::string pipe = Work("stuck.avi");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string later = Place(ClipKind::Avi640x480, "later.avi");
+    WriteFile(Work("lmk-later.avi"), "an earlier output of the later file");
+
+    RunSettings settings = Settings();
+    settings.ownProcessGroup = true;
+    Child program(ProgramPath(), ConvertArguments({pipe, later}, {}), settings);
+    // However soon the signal comes, the stop is seen at the probe's first 200 ms tick.
+    std::this_thread::sleep_for(300ms);
+    ASSERT_FALSE(program.Ended()) << "the probe of a pipe ended by itself";
+
+    ASSERT_EQ(kill(c.wholeGroup ? -program.Pid() : program.Pid(), c.signal), 0);
+    const RunResult result = program.Wait(kEndAfterSignalLimit);
+
+    ASSERT_FALSE(result.timedOut) << "the program did not end after the signal";
+    EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
+    EXPECT_TRUE(ProcessGroupGone(program.Pid())) << "the probe runs on after the program ended";
+    EXPECT_THAT(result.out, Not(HasSubstr("later.avi"))) << "a file after the stop was started";
+    EXPECT_THAT(FolderNames(WorkFolder()),
+                UnorderedElementsAre("stuck.avi", "later.avi", "lmk-later.avi"));
+    EXPECT_EQ(ReadFile(Work("lmk-later.avi")), "an earlier output of the later file");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopDuringProbeTable, kSignalCases,
                          [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
