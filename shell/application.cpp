@@ -12,10 +12,9 @@ namespace lmk {
 namespace {
 
 constexpr const char* kWindowFontFamily = "Tahoma";
-constexpr const char* kFontFiles[] = {
-    "/usr/share/wine/fonts/tahoma.ttf",
-    "/usr/share/wine/fonts/tahomabd.ttf",
-};
+// Only the regular face: Wine's tahomabd.ttf is named bold but its outlines are regular, so
+// bold text drawn with it looks plain. Without it Qt emboldens the regular face.
+constexpr const char* kWindowFontFile = "/usr/share/wine/fonts/tahoma.ttf";
 
 }  // namespace
 
@@ -33,10 +32,8 @@ QString ApplicationTitleFrom(const QString& programPath) {
 
 void RegisterWindowFonts() {
     if (QFontDatabase::hasFamily(QString::fromLatin1(kWindowFontFamily))) return;
-    for (const char* file : kFontFiles) {
-        if (QFile::exists(QString::fromLatin1(file))) {
-            QFontDatabase::addApplicationFont(QString::fromLatin1(file));
-        }
+    if (QFile::exists(QString::fromLatin1(kWindowFontFile))) {
+        QFontDatabase::addApplicationFont(QString::fromLatin1(kWindowFontFile));
     }
     if (!QFontDatabase::hasFamily(QString::fromLatin1(kWindowFontFamily))) {
         QFont::insertSubstitution(QString::fromLatin1(kWindowFontFamily),

@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QFile>
 #include <QFontInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -143,6 +145,32 @@ TEST_F(MainWindowTest, EveryControlAsDefined) {
         }
         EXPECT_EQ(c.control->focusPolicy() != Qt::NoFocus, c.takesFocus);
     }
+}
+
+// Ink of `text` drawn in black with `font`: bold text must carry visibly more.
+int Ink(const QFont& font, const QString& text) {
+    QImage image(200, 40, QImage::Format_Grayscale8);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignVCenter, text);
+    painter.end();
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar* row = image.constScanLine(y);
+        for (int x = 0; x < image.width(); ++x) ink += 255 - row[x];
+    }
+    return ink;
+}
+
+TEST_F(MainWindowTest, BoldTextIsDrawnBold) {
+    QFont bold = form->lSize->font();
+    ASSERT_TRUE(bold.bold());
+    QFont plain = bold;
+    plain.setBold(false);
+    const QString text = form->lSize->text();
+    EXPECT_GT(Ink(bold, text), Ink(plain, text) * 6 / 5);
 }
 
 TEST_F(MainWindowTest, LogIsReadOnlyWrappedWithoutScrollBarsAndSelectable) {
