@@ -18,7 +18,7 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool NeedsQuotes(const std::string& line) {
+bool NeedsQuotes(std::string_view line) {
     for (const char c : line) {
         const auto code = static_cast<unsigned char>(c);
         if ((code >= 1 && code <= 32) || c == '"' || c == ',') return true;
@@ -63,25 +63,54 @@ std::vector<std::string> SplitReportLines(std::string_view report) {
     return lines;
 }
 
+namespace {
+
+void AppendItem(std::string& text, std::string_view line) {
+    if (!NeedsQuotes(line)) {
+        text += line;
+    } else {
+        text += '"';
+        std::size_t from = 0;
+        for (std::size_t quote; (quote = line.find('"', from)) != std::string_view::npos;
+             from = quote + 1) {
+            text.append(line.substr(from, quote + 1 - from));
+            text += '"';
+        }
+        text.append(line.substr(from));
+        text += '"';
+    }
+    text += ',';
+}
+
+}  // namespace
+
 std::string JoinCommaText(const std::vector<std::string>& lines) {
     if (lines.size() == 1 && lines.front().empty()) return "\"\"";
     std::size_t size = 0;
     for (const auto& line : lines) size += line.size() + 3;
     std::string text;
     text.reserve(size);
-    for (const auto& line : lines) {
-        if (NeedsQuotes(line)) {
-            text += '"';
-            for (const char c : line) {
-                if (c == '"') text += '"';
-                text += c;
-            }
-            text += '"';
-        } else {
-            text += line;
-        }
-        text += ',';
+    for (const auto& line : lines) AppendItem(text, line);
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
+std::string CommaTextFromReport(std::string_view report) {
+    std::string text;
+    text.reserve(report.size() + report.size() / 16 + 2);
+    std::size_t lineCount = 0;
+    bool onlyLineEmpty = false;
+    std::size_t i = 0;
+    const std::size_t n = report.size();
+    while (i < n && report[i] != '\0') {
+        const std::size_t start = i;
+        while (i < n && report[i] != '\r' && report[i] != '\n' && report[i] != '\0') ++i;
+        AppendItem(text, report.substr(start, i - start));
+        onlyLineEmpty = ++lineCount == 1 && i == start;
+        if (i < n && report[i] == '\r') ++i;
+        if (i < n && report[i] == '\n') ++i;
     }
+    if (lineCount == 1 && onlyLineEmpty) return "\"\"";
     if (!text.empty()) text.pop_back();
     return text;
 }
@@ -139,7 +168,7 @@ std::optional<double> ReportDuration(std::string_view report) {
 }
 
 ProbeFacts ProbeFactsFromReport(std::string_view report) {
-    std::string text = JoinCommaText(SplitReportLines(report));
+    const std::string text = CommaTextFromReport(report);
     ProbeFacts facts;
     if (const auto match = FindSourceFrame(text)) {
         Frame source;

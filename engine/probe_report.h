@@ -18,6 +18,9 @@ std::vector<std::string> SplitReportLines(std::string_view report);
 // comma (quotes inside doubled).
 std::string JoinCommaText(const std::vector<std::string>& lines);
 
+// JoinCommaText(SplitReportLines(report)) in one pass, without the list of lines.
+std::string CommaTextFromReport(std::string_view report);
+
 struct FrameMatch {
     std::string_view width;   // group 1
     std::string_view height;  // group 2

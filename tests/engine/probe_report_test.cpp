@@ -22,6 +22,10 @@ TEST_P(SplitReportLinesTable, Splits) {
     EXPECT_EQ(SplitReportLines(GetParam().report), GetParam().lines);
 }
 
+TEST_P(SplitReportLinesTable, OnePassCommaTextMatchesSplitThenJoin) {
+    EXPECT_EQ(CommaTextFromReport(GetParam().report), JoinCommaText(GetParam().lines));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, SplitReportLinesTable,
     testing::Values(
@@ -30,7 +34,10 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"CrAlone", "a\rb\r", {"a", "b"}}, SplitCase{"NoFinalBreak", "a\nb", {"a", "b"}},
         SplitCase{"LfCrIsTwoBreaks", "a\n\rb", {"a", "", "b"}},
         SplitCase{"EmptyLineBetween", "a\r\n\r\nb", {"a", "", "b"}},
-        SplitCase{"NulEndsReport", "a\nb\0c\nd"s, {"a", "b"}}, SplitCase{"NulFirst", "\0abc"s, {}}),
+        SplitCase{"NulEndsReport", "a\nb\0c\nd"s, {"a", "b"}}, SplitCase{"NulFirst", "\0abc"s, {}},
+        SplitCase{"QuotedItems", "a \"b\"\r\nc,d\n\nplain", {"a \"b\"", "c,d", "", "plain"}},
+        SplitCase{"OneEmptyLineThenNul", "\n\0x"s, {""}},
+        SplitCase{"TwoEmptyLines", "\n\n", {"", ""}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct JoinCase {
