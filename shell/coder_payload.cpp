@@ -11,26 +11,13 @@
 #include <QString>
 
 #include "failures.h"
+#include "file_descriptor.h"
 #include "posix_platform.h"
 
 namespace lmk {
 namespace {
 
 constexpr mode_t kExecutableMode = 0755;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "coder_payload.h"
 #include "conversion_job.h"
 #include "failures.h"
 #include "frame.h"
@@ -195,9 +196,11 @@ int RunCommandLine(const std::vector<std::string>& arguments, const std::string&
         (options.help ? std::cout : std::cerr) << UsageText();
         return options.help ? 0 : kUsageError;
     }
-    const std::string coder = options.coder.empty() ? defaultCoder : options.coder;
     try {
-        if (coder.empty()) throw Exception("The coder program \"ffmpeg\" was not found on PATH");
+        // No coder of our own and none on PATH: say which program is missing.
+        const std::string coder = !options.coder.empty()  ? options.coder
+                                  : !defaultCoder.empty() ? defaultCoder
+                                                          : SystemCoderPath();
         return Convert(options, coder);
     } catch (const Exception& failure) {
         std::cerr << PeriodRule(failure.Message()) << '\n';
