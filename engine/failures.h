@@ -1,16 +1,22 @@
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
+#include <utility>
 
 // The failure kinds of the system. Each carries its message; the error box shows it after
 // the period rule.
 namespace lmk {
 
-class Exception : public std::runtime_error {
+class Exception : public std::exception {
 public:
-    explicit Exception(const std::string& message) : std::runtime_error(message) {}
-    std::string Message() const { return what(); }
+    explicit Exception(std::string message) : m_message(std::move(message)) {}
+    // The whole message, NUL bytes of a quoted text included.
+    const std::string& Message() const { return m_message; }
+    const char* what() const noexcept override { return m_message.c_str(); }
+
+private:
+    std::string m_message;
 };
 
 class EConvertError : public Exception {

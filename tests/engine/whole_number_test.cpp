@@ -49,5 +49,15 @@ INSTANTIATE_TEST_SUITE_P(Table, ParseWholeNumberRefuses,
                                          "$100000000", "$G", "\t320", "320\n", "+-320", "--320",
                                          "abc", "99999999999999999999", "3.20", "0x-1", "$ 1"));
 
+TEST(ParseWholeNumberRefusal, QuotesTextHoldingNulWhole) {
+    const std::string text(" 320\0\0x", 7);
+    try {
+        ParseWholeNumber(text);
+        FAIL();
+    } catch (const EConvertError& failure) {
+        EXPECT_EQ(failure.Message(), "'" + text + "' is not a valid integer value");
+    }
+}
+
 }  // namespace
 }  // namespace lmk

@@ -27,11 +27,9 @@ std::string RefusalMessage(std::string_view text) {
     return "'" + std::string(text) + "' is not a valid integer value";
 }
 
-// Failures hand their message out through what(), a C string, so a text holding a NUL comes
-// back quoted only up to that NUL.
 bool QuotesUnchanged(const std::string& message, std::string_view text) {
     const std::string full = RefusalMessage(text);
-    return message == full || message == full.substr(0, full.find('\0'));
+    return message == full;
 }
 
 // The rules read the other way round from the parser: cut the text into its parts first,
