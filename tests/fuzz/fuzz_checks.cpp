@@ -217,6 +217,8 @@ std::string CheckProbeReport(std::string_view report) {
     const std::string text = JoinCommaText(lines);
     if (text.find_first_of(kLineBreaks) != std::string::npos)
         return "the comma text holds CR, LF or NUL: '" + Printable(text) + "'";
+    if (CommaTextFromReport(report) != text)
+        return "the one-pass comma text differs from split then join: '" + Printable(text) + "'";
 
     const std::optional<FrameMatch> match = FindSourceFrame(text);
     if (match) {
