@@ -5,8 +5,9 @@
 //
 // Usage: window_drop_bench [--coder PATH] FILE...
 //   --coder PATH  the coder the job runs (default: the coder file the window wrote at start)
-// Output: "drop WALL_MS CPU_MS OWN_CPU_MS" (OWN: the window's process without its coders), then one
-// "memory N RSS_KB HWM_KB" line per file (N = files done), then a summary.
+// Output: "drop WALL_MS CPU_MS OWN_CPU_MS" (OWN: the window's process without its coders), then
+// one "memory N RSS_KB HWM_KB HEAP_BYTES" line per file (N = files done; HEAP: malloc's bytes in
+// use), then a summary.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -32,6 +34,7 @@ namespace {
 struct Memory {
     long rssKb = 0;
     long hwmKb = 0;
+    long heapBytes = 0;  // allocated and not freed, as malloc counts it
 };
 
 long StatusField(const std::string& text, const char* name) {
@@ -44,7 +47,8 @@ Memory ReadMemory() {
     std::ifstream status("/proc/self/status");
     const std::string text((std::istreambuf_iterator<char>(status)),
                            std::istreambuf_iterator<char>());
-    return {StatusField(text, "VmRSS:"), StatusField(text, "VmHWM:")};
+    return {StatusField(text, "VmRSS:"), StatusField(text, "VmHWM:"),
+            static_cast<long>(mallinfo2().uordblks)};
 }
 
 double MonotonicMs() {
@@ -134,14 +138,17 @@ int main(int argc, char** argv) {
 
     std::printf("drop %.0f %.0f %.0f\n", wallMs, ownCpuMs + childCpuMs, ownCpuMs);
     for (std::size_t i = 0; i < form.samples.size(); ++i) {
-        std::printf("memory %zu %ld %ld\n", i, form.samples[i].rssKb, form.samples[i].hwmKb);
+        std::printf("memory %zu %ld %ld %ld\n", i, form.samples[i].rssKb, form.samples[i].hwmKb,
+                    form.samples[i].heapBytes);
     }
     const Memory& before = form.samples.front();
     const Memory& first = form.samples[1];
     const Memory& last = form.samples.back();
     std::printf(
         "files %zu: RSS before the job %ld kB, after the first file %ld kB, after the last %ld "
-        "kB; peak (VmHWM) after the first file %ld kB, after the last %ld kB\n",
-        files.size(), before.rssKb, first.rssKb, last.rssKb, first.hwmKb, last.hwmKb);
+        "kB; peak (VmHWM) after the first file %ld kB, after the last %ld kB; heap in use after "
+        "the first file %ld bytes, after the last %ld bytes\n",
+        files.size(), before.rssKb, first.rssKb, last.rssKb, first.hwmKb, last.hwmKb,
+        first.heapBytes, last.heapBytes);
     return 0;
 }
