@@ -254,7 +254,9 @@ void TMainForm::CloseMainWindow() {
 }
 
 void TMainForm::JobFinished() {
-    QApplication::alert(this);
+    // A user who looked elsewhere during a long job learns of its end from the taskbar (the
+    // window manager's urgency hint); the one looking at the window needs no call.
+    if (!isActiveWindow()) QApplication::alert(this);
     emit jobFinished();
 }
 
