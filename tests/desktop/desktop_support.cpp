@@ -1,0 +1,167 @@
+#include "desktop_support.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include "integration_support.h"
+
+namespace lmk::desktop {
+namespace {
+
+using namespace std::chrono_literals;
+using integration::RunProgram;
+using integration::RunResult;
+
+constexpr auto kPollStep = 50ms;
+// Between pointer events, so that each XDND message is answered before the next.
+constexpr auto kPointerStep = 60ms;
+constexpr int kDragSteps = 12;
+
+RunResult Xdotool(const std::vector<std::string>& arguments) {
+    return RunProgram(LMK_XDOTOOL_PATH, arguments);
+}
+
+void Xdo(const std::vector<std::string>& arguments) {
+    Xdotool(arguments);
+    std::this_thread::sleep_for(kPointerStep);
+}
+
+}  // namespace
+
+std::string DragSourcePath() {
+    const char* value = std::getenv("LMK_DRAG_SOURCE");
+    return value && *value ? value : LMK_DRAG_SOURCE_PATH;
+}
+
+std::string AttentionWatchPath() {
+    const char* value = std::getenv("LMK_ATTENTION_WATCH");
+    return value && *value ? value : LMK_ATTENTION_WATCH_PATH;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPollStep);
+    }
+    return true;
+}
+
+std::optional<std::string> FindWindow(pid_t pid, const std::string& title,
+                                      std::chrono::milliseconds limit) {
+    std::optional<std::string> found;
+    WaitUntil(
+        [&] {
+            // --all: by default a window that meets any one condition is listed.
+            const RunResult result = Xdotool({"search", "--all", "--onlyvisible", "--pid",
+                                              std::to_string(pid), "--name", "^" + title + "$"});
+            std::istringstream lines(result.out);
+            std::string window;
+            if (result.exitCode == 0 && std::getline(lines, window) && !window.empty()) {
+                found = window;
+            }
+            return found.has_value();
+        },
+        limit);
+    return found;
+}
+
+bool WindowExists(const std::string& window) {
+    return Xdotool({"getwindowname", window}).exitCode == 0;
+}
+
+std::optional<Geometry> GeometryOf(const std::string& window) {
+    const RunResult result = Xdotool({"getwindowgeometry", "--shell", window});
+    if (result.exitCode != 0) return std::nullopt;
+    Geometry geometry;
+    int seen = 0;
+    std::istringstream lines(result.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        const std::string name = line.substr(0, equals);
+        const int value = std::atoi(line.c_str() + equals + 1);
+        int* into = name == "X"        ? &geometry.x
+                    : name == "Y"      ? &geometry.y
+                    : name == "WIDTH"  ? &geometry.width
+                    : name == "HEIGHT" ? &geometry.height
+                                       : nullptr;
+        if (into) {
+            *into = value;
+            ++seen;
+        }
+    }
+    if (seen != 4) return std::nullopt;
+    return geometry;
+}
+
+bool FocusWindow(const std::string& window, std::chrono::milliseconds limit) {
+    Xdotool({"windowfocus", window});
+    return WaitUntil(
+        [&] {
+            const RunResult focus = Xdotool({"getwindowfocus"});
+            return focus.exitCode == 0 && focus.out == window + "\n";
+        },
+        limit);
+}
+
+void DragWithPointer(int fromX, int fromY, int toX, int toY) {
+    Xdo({"mousemove", std::to_string(fromX), std::to_string(fromY)});
+    Xdo({"mousedown", "1"});
+    for (int step = 1; step <= kDragSteps; ++step) {
+        Xdo({"mousemove", std::to_string(fromX + (toX - fromX) * step / kDragSteps),
+             std::to_string(fromY + (toY - fromY) * step / kDragSteps)});
+    }
+    // A last small move over the target, as a hand never stops dead.
+    Xdo({"mousemove", std::to_string(toX + 2), std::to_string(toY + 1)});
+    Xdo({"mousemove", std::to_string(toX), std::to_string(toY)});
+    Xdo({"mouseup", "1"});
+}
+
+void ClickAt(int x, int y) {
+    Xdo({"mousemove", std::to_string(x), std::to_string(y)});
+    Xdo({"click", "1"});
+}
+
+void PressKeys(const std::string& keys) {
+    Xdo({"key", keys});
+}
+
+std::vector<std::string> LinesOf(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) lines.push_back(line);
+    return lines;
+}
+
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+    std::vector<pid_t> children;
+    std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                       "/children");
+    pid_t child = 0;
+    while (file >> child) children.push_back(child);
+    return children;
+}
+
+bool ProcessGone(pid_t pid, std::chrono::milliseconds limit) {
+    return WaitUntil([pid] { return kill(pid, 0) == -1 && errno == ESRCH; }, limit);
+}
+
+void SaveScreenshot(const std::string& window, const std::string& name) {
+    const char* folder = std::getenv("LMK_SCREENSHOT_DIR");
+    if (!folder || !*folder || !*LMK_IMPORT_PATH) return;
+    try {
+        RunProgram(LMK_IMPORT_PATH, {"-window", window, std::string(folder) + "/" + name + ".png"});
+    } catch (...) {
+    }
+}
+
+}  // namespace lmk::desktop

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+// Helpers for the tests that drive the real program in an X server: windows found and handled
+// with xdotool, a person's drag imitated with real pointer events, processes watched in /proc.
+namespace lmk::desktop {
+
+std::string DragSourcePath();
+std::string AttentionWatchPath();
+
+struct Geometry {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Polls `condition` until it holds or `limit` has passed; true when it held.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+// The top-level window of process `pid` whose title is exactly `title`, once it is shown; empty
+// when none appears within `limit`.
+std::optional<std::string> FindWindow(pid_t pid, const std::string& title,
+                                      std::chrono::milliseconds limit);
+bool WindowExists(const std::string& window);
+std::optional<Geometry> GeometryOf(const std::string& window);
+
+// Gives the window the keyboard focus, which makes it the active one; false when it did not
+// take it within `limit`.
+bool FocusWindow(const std::string& window, std::chrono::milliseconds limit);
+
+// A press on `from`, the pointer moved in small steps to `to`, and a release there.
+void DragWithPointer(int fromX, int fromY, int toX, int toY);
+void ClickAt(int x, int y);
+void PressKeys(const std::string& keys);
+
+// The lines of a text file as they stand; none when it cannot be read.
+std::vector<std::string> LinesOf(const std::string& path);
+
+// The direct children of a process (the program's coder runs).
+std::vector<pid_t> ChildrenOf(pid_t pid);
+// True once no process with this number is left (reaped, not merely ended).
+bool ProcessGone(pid_t pid, std::chrono::milliseconds limit);
+
+// When LMK_SCREENSHOT_DIR is set, saves a picture of the window there as `name`.png. For the
+// documentation only: whatever happens here, the test goes on as if nothing had been done.
+void SaveScreenshot(const std::string& window, const std::string& name);
+
+}  // namespace lmk::desktop

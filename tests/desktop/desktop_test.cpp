@@ -1,0 +1,165 @@
+// The real program in a real X server, used the way a person uses it: files dragged onto its
+// window from another program, the Exit button clicked. Runs under with_xvfb.sh.
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "clips.h"
+#include "desktop_run.h"
+#include "desktop_support.h"
+#include "integration_support.h"
+
+namespace lmk::desktop {
+namespace {
+
+using namespace std::chrono_literals;
+using integration::Child;
+using integration::ClipKind;
+using integration::Exists;
+using integration::RunResult;
+
+// Bounds on "happens at all", not timings: the machine may be busy.
+constexpr auto kStartLimit = 60s;
+constexpr auto kJobLimit = 180s;
+constexpr auto kEndLimit = 30s;
+
+using Drop = DesktopRun;
+using Stop = DesktopRun;
+
+TEST_F(Drop, TwoClipsDroppedTogetherAreBothConverted) {
+    // A name that needs escaping in a URL, and a clip smaller than the target, never enlarged.
+    const std::string large = Place(ClipKind::Avi640x480, "поездка на дачу #1.avi");
+    const std::string small = Place(ClipKind::AviSmall176x144, "small.avi");
+    const std::string largeOutput = Work("lmk-поездка на дачу #1.avi");
+    const std::string smallOutput = Work("lmk-small.avi");
+    const std::string coderFile = ProgramFolder() + "/coder.exe";
+
+    const std::string window = StartProgram();
+    ASSERT_FALSE(window.empty());
+    EXPECT_TRUE(Exists(coderFile)) << "no coder file beside the program";
+    SaveScreenshot(window, "start");
+
+    DropOnLog(window, {large, small});
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return JobDone({largeOutput, smallOutput});
+        },
+        kJobLimit))
+        << "the outputs did not both appear; the drag source said: " << DragOutcome();
+    EXPECT_EQ(DragOutcome(), "drag ended: copy\n");
+    SaveScreenshot(window, "done");
+
+    ExpectConverted(largeOutput, 320, 240);
+    ExpectConverted(smallOutput, 176, 144);
+    EXPECT_TRUE(Exists(large) && Exists(small)) << "an input was touched";
+    EXPECT_FALSE(m_program->Ended()) << "the program ended after the job";
+    EXPECT_TRUE(WindowExists(window));
+
+    // Idle, Exit closes the window and ends the program, taking its coder file with it.
+    ClickExit(window);
+    const RunResult result = m_program->Wait(kEndLimit);
+    EXPECT_FALSE(result.timedOut) << "Exit did not end the program";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(Exists(coderFile));
+}
+
+TEST_F(Stop, ExitDuringALongConversionEndsEverything) {
+    const std::string longClip = Place(ClipKind::LongWebm, "long.webm");
+    const std::string later = Place(ClipKind::Avi640x480, "later.avi");
+    const std::string partial = Work("lmk-long.webm");
+
+    const std::string window = StartProgram();
+    ASSERT_FALSE(window.empty());
+    DropOnLog(window, {longClip, later});
+
+    // The coder makes its output file as it starts converting.
+    std::vector<pid_t> coders;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            coders = ChildrenOf(m_program->Pid());
+            return Exists(partial) && !coders.empty();
+        },
+        kJobLimit))
+        << "the conversion never started; the drag source said: " << DragOutcome();
+    if (std::getenv("LMK_SCREENSHOT_DIR")) {
+        // Long enough for the coder to tell how far it has come.
+        std::this_thread::sleep_for(3s);
+        SaveScreenshot(window, "converting");
+    }
+    ASSERT_FALSE(m_program->Ended());
+    coders = ChildrenOf(m_program->Pid());
+    ASSERT_FALSE(coders.empty()) << "the conversion ended before it could be stopped";
+
+    ClickExit(window);
+    const RunResult result = m_program->Wait(kEndLimit);
+    ASSERT_FALSE(result.timedOut) << "the program did not end after Exit";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    for (const pid_t coder : coders) {
+        EXPECT_TRUE(ProcessGone(coder, kEndLimit)) << "the coder runs on after the program ended";
+    }
+    EXPECT_FALSE(Exists(partial)) << "the partial output was left behind";
+    EXPECT_FALSE(Exists(Work("lmk-later.avi"))) << "a file after the stopped one was converted";
+    EXPECT_TRUE(Exists(longClip) && Exists(later)) << "an input was touched";
+    EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe"))
+        << "the coder file beside the program was left behind";
+}
+
+struct AttentionCase {
+    const char* label;
+    bool programActive;  // the program's window has the focus while its job runs
+    bool asks;           // the job's end asks the desktop for attention
+};
+
+void PrintTo(const AttentionCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class Attention : public DesktopRun, public testing::WithParamInterface<AttentionCase> {};
+
+TEST_P(Attention, AJobEndAsksForAttentionOnlyWhenTheWindowIsNotActive) {
+    const AttentionCase& c = GetParam();
+    const std::string clip = Place(ClipKind::AviSmall176x144, "clip.avi");
+    const std::string heard = Scratch("heard");
+    Child watch(AttentionWatchPath(), {heard}, {});
+    ASSERT_TRUE(WaitUntil([&] { return !LinesOf(heard).empty(); }, kStartLimit))
+        << "the watch never listened";
+
+    const std::string window = StartProgram();
+    ASSERT_FALSE(window.empty());
+    const std::string source = StartDragSource({clip});
+    ASSERT_FALSE(source.empty());
+    ASSERT_TRUE(FocusWindow(c.programActive ? window : source, kStartLimit));
+    DragOntoLog(source, window);
+    ASSERT_TRUE(WaitUntil([&] { return JobDone({Work("lmk-clip.avi")}); }, kJobLimit))
+        << "the drop was not converted; the drag source said: " << DragOutcome();
+
+    // All that the program asked for reaches the watch before its window's end does.
+    ClickExit(window);
+    const RunResult result = m_program->Wait(kEndLimit);
+    ASSERT_FALSE(result.timedOut) << "Exit did not end the program";
+    const std::string gone = window + " destroyed";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto lines = LinesOf(heard);
+            return std::find(lines.begin(), lines.end(), gone) != lines.end();
+        },
+        kEndLimit));
+    const auto lines = LinesOf(heard);
+    const bool asked = std::find(lines.begin(), lines.end(),
+                                 window + " add _NET_WM_STATE_DEMANDS_ATTENTION") != lines.end();
+    EXPECT_EQ(asked, c.asks) << testing::PrintToString(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktop, Attention,
+                         testing::Values(AttentionCase{"ElsewhereAsks", false, true},
+                                         AttentionCase{"ActiveDoesNotAsk", true, false}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace lmk::desktop

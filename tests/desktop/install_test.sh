@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# cmake --install into a throwaway prefix: the program, its menu entry and its icons land where a
+# desktop looks for them, and the entry passes desktop-file-validate.
+# Argument: the build folder.
+set -euo pipefail
+build=$1
+
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/lmk-install-XXXXXX")
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+failures=0
+check() {
+    local what=$1
+    shift
+    if ! "$@"; then
+        echo "FAIL: $what"
+        failures=$((failures + 1))
+    fi
+}
+
+check "the program" [ -x "$prefix/bin/lmk-video" ]
+check "the 32 px icon" [ -f "$prefix/share/icons/hicolor/32x32/apps/lmk-video.png" ]
+check "the scalable icon" [ -f "$prefix/share/icons/hicolor/scalable/apps/lmk-video.svg" ]
+entry="$prefix/share/applications/lmk-video.desktop"
+check "the desktop entry" [ -f "$entry" ]
+if [ -f "$entry" ]; then
+    # It exits 0 on hints; any complaint counts here.
+    complaints=$(desktop-file-validate "$entry" 2>&1) || true
+    check "desktop-file-validate: $complaints" [ -z "$complaints" ]
+    for line in 'Exec=lmk-video %F' 'Icon=lmk-video' 'Type=Application' 'Name[ru]=ЛМК-Видео'; do
+        check "the entry's $line" grep -qxF "$line" "$entry"
+    done
+    for key in Name Comment 'Comment\[ru\]'; do
+        check "the entry's $key" grep -Eq "^$key=.+" "$entry"
+    done
+    check "the entry's video types" grep -Eq '^MimeType=(video/[^;]+;)+$' "$entry"
+fi
+# The icon's size, from its PNG header.
+size=$(od -An -tu1 -j16 -N8 "$prefix/share/icons/hicolor/32x32/apps/lmk-video.png" | tr -s ' ')
+check "the icon is 32 x 32 ($size)" [ "$size" = " 0 0 0 32 0 0 0 32" ]
+exit $((failures > 0))
