@@ -1,0 +1,173 @@
+// The coder failing under the job: killed by a signal in mid-conversion, its input taken away
+// after the probe, inputs it cannot read at all. Each gives its failure line, leaves no output
+// and lets the next file be converted.
+#include <algorithm>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "clips.h"
+#include "coder_run.h"
+#include "fault_run.h"
+#include "integration_support.h"
+
+namespace lmk::faults {
+namespace {
+
+using integration::ClipKind;
+using integration::ClipShelf;
+using integration::FolderNames;
+using integration::kDone;
+using integration::kFailedConversionPrefix;
+using integration::StatusLine;
+using testing::HasSubstr;
+using testing::StartsWith;
+using testing::UnorderedElementsAreArray;
+
+class CoderFaults : public FaultRun {};
+
+TEST_F(CoderFaults, KilledInMidConversion) {
+    const std::string victim = Place(ClipKind::LongWebm, "victim.webm");
+    const std::string next = Place(ClipKind::Avi640x480, "next.avi");
+    const FileState victimBefore = StateOf(victim);
+    // Once the coder has made the victim's output, it is killed while it encodes (the clip
+    // takes many seconds). The script has become the coder by then, so $$ is the coder itself.
+    const std::string coder = WrapperCoder(
+        "killed-coder", {"",
+                         "case \"$output\" in */lmk-victim.webm)\n"
+                         "  ( i=0\n"
+                         "    while [ ! -e \"$output\" ] && [ $i -lt 600 ] && kill -0 $$; do\n"
+                         "      sleep 0.05; i=$((i + 1))\n"
+                         "    done\n"
+                         "    sleep 0.5\n"
+                         "    kill -KILL $$ ) &\n"
+                         "esac"});
+
+    const RunResult result = ConvertWith(coder, {victim, next});
+
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
+    EXPECT_THAT(result.out, HasSubstr(StatusLine("victim.webm")));
+    EXPECT_THAT(result.out, HasSubstr(StatusLine("next.avi")));
+    EXPECT_THAT(result.out, HasSubstr(kDone));
+    const auto failures = FailureLines(result.out);
+    ASSERT_EQ(failures.size(), 1u) << result.out;
+    EXPECT_THAT(failures[0], StartsWith(kFailedConversionPrefix + "victim.webm: "));
+    EXPECT_GT(failures[0].size(), (kFailedConversionPrefix + "victim.webm: ").size());
+    EXPECT_THAT(FolderNames(WorkFolder()),
+                UnorderedElementsAreArray({"victim.webm", "next.avi", "lmk-next.avi"}))
+        << "the killed coder's partial output was left behind";
+    EXPECT_TRUE(StateOf(victim) == victimBefore) << "the input was changed";
+    ExpectConverted(Work("lmk-next.avi"));
+}
+
+TEST_F(CoderFaults, InputRemovedBetweenProbeAndConversion) {
+    const std::string gone = Place(ClipKind::Avi640x480, "gone.avi");
+    const std::string next = Place(ClipKind::Avi640x480, "next.avi");
+    const std::string coder =
+        WrapperCoder("deleting-coder", {"case \"$2\" in */gone.avi) rm -f -- \"$2\" ;; esac", ""});
+
+    const RunResult result = ConvertWith(coder, {gone, next});
+
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
+    EXPECT_EQ(result.err, "");
+    const auto failures = FailureLines(result.out);
+    ASSERT_EQ(failures.size(), 1u) << result.out;
+    EXPECT_THAT(failures[0], StartsWith(kFailedConversionPrefix + "gone.avi: "));
+    EXPECT_THAT(failures[0], HasSubstr("No such file or directory"));
+    EXPECT_THAT(FolderNames(WorkFolder()), UnorderedElementsAreArray({"next.avi", "lmk-next.avi"}));
+    ExpectConverted(Work("lmk-next.avi"));
+}
+
+// --- Inputs the coder cannot read ---------------------------------------------------------
+
+struct UnreadableCase {
+    const char* label;
+    const char* name;       // as given on the command line, inside work/
+    const char* shownName;  // as the status and failure lines show it
+    const char* output;     // where the output would have gone, inside work/
+    void (*make)(const std::string& path);
+};
+
+void PrintTo(const UnreadableCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+void MakeFolder(const std::string& path) {
+    std::filesystem::create_directory(path);
+    integration::WriteFile(path + "/inside.avi", "a file inside the folder");
+}
+
+void MakeText(const std::string& path) {
+    integration::WriteFile(path, "Shopping list:\nmilk\nbread\n");
+}
+
+void MakeEmpty(const std::string& path) {
+    integration::WriteFile(path, "");
+}
+
+// The first few kilobytes of an MP4 whose index sits at its end.
+void MakeTruncated(const std::string& path) {
+    integration::WriteFile(
+        path, integration::ReadFile(ClipShelf::Get(ClipKind::Mp4H264_720x480)).substr(0, 4096));
+}
+
+// Everything under `path`: names with their bytes (folders as a mark).
+std::vector<std::pair<std::string, std::string>> Contents(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> all;
+    if (!std::filesystem::is_directory(path)) return {{path, StateOf(path).bytes}};
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+        all.emplace_back(entry.path().string(), entry.is_directory()
+                                                    ? std::string("<folder>")
+                                                    : integration::ReadFile(entry.path()));
+    }
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+class UnreadableInputs : public FaultRun, public testing::WithParamInterface<UnreadableCase> {};
+
+TEST_P(UnreadableInputs, FailureLineNoOutputNextFileConverted) {
+    const UnreadableCase& c = GetParam();
+    std::string inputPath = Work(c.name);
+    c.make(inputPath.back() == '/' ? inputPath.substr(0, inputPath.size() - 1) : inputPath);
+    const std::string next = Place(ClipKind::Avi640x480, "next.avi");
+    const auto contentsBefore = Contents(inputPath);
+    const auto namesBefore = FolderNames(WorkFolder());
+
+    const RunResult result = ConvertWith(integration::CoderPath(), {inputPath, next});
+
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_THAT(result.out, HasSubstr(StatusLine(c.shownName)));
+    const auto failures = FailureLines(result.out);
+    ASSERT_EQ(failures.size(), 1u) << result.out;
+    EXPECT_THAT(failures[0], StartsWith(kFailedConversionPrefix + c.shownName + ": "));
+    EXPECT_FALSE(integration::Exists(Work(c.output))) << "an output was left for " << c.name;
+    EXPECT_EQ(Contents(inputPath), contentsBefore) << "the input was changed";
+    std::vector<std::string> namesAfter = namesBefore;
+    namesAfter.push_back("lmk-next.avi");
+    EXPECT_THAT(FolderNames(WorkFolder()), UnorderedElementsAreArray(namesAfter));
+    ExpectConverted(Work("lmk-next.avi"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, UnreadableInputs,
+    testing::Values(
+        UnreadableCase{"Folder", "folder.avi", "folder.avi", "lmk-folder.avi", MakeFolder},
+        // The name after the last "/" is empty: the output would be "lmk-" inside the folder.
+        UnreadableCase{"FolderWithSlash", "folder.avi/", "", "folder.avi/lmk-", MakeFolder},
+        UnreadableCase{"TextFile", "notes.avi", "notes.avi", "lmk-notes.avi", MakeText},
+        UnreadableCase{"EmptyFile", "empty.mp4", "empty.mp4", "lmk-empty.mp4", MakeEmpty},
+        UnreadableCase{"TruncatedMp4", "cut.mp4", "cut.mp4", "lmk-cut.mp4", MakeTruncated}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace lmk::faults

@@ -1,0 +1,62 @@
+// A drop of the program's own outputs: each is converted once more under a name with the
+// prefix twice, and neither it nor the file it was made from is touched.
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "clips.h"
+#include "coder_run.h"
+#include "fault_run.h"
+#include "integration_support.h"
+
+namespace lmk::faults {
+namespace {
+
+using integration::ClipKind;
+using integration::FirstStream;
+using integration::FolderNames;
+using integration::kDone;
+using integration::StatusLine;
+using integration::StreamsOf;
+using testing::UnorderedElementsAre;
+
+class OwnOutputs : public FaultRun {};
+
+TEST_F(OwnOutputs, ConvertToDoublePrefixLeavingOriginalsAlone) {
+    // Each "lmk-" file holds a picture of its own, so the new outputs show which file they
+    // were made from.
+    Place(ClipKind::Avi640x480, "a.avi");
+    Place(ClipKind::AviSmall176x144, "lmk-a.avi");
+    Place(ClipKind::Mp4H264_720x480, "b.mp4");
+    Place(ClipKind::Mp4Portrait480x640, "lmk-b.mp4");
+    const std::vector<std::string> originals{"a.avi", "lmk-a.avi", "b.mp4", "lmk-b.mp4"};
+    std::vector<FileState> before;
+    for (const auto& name : originals) before.push_back(StateOf(Work(name)));
+
+    const RunResult result =
+        ConvertWith(integration::CoderPath(), {Work("lmk-a.avi"), Work("lmk-b.mp4")});
+
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(result.out,
+              StatusLine("lmk-a.avi") + "\n" + StatusLine("lmk-b.mp4") + "\n" + kDone + "\n");
+    EXPECT_THAT(FolderNames(WorkFolder()),
+                UnorderedElementsAre("a.avi", "lmk-a.avi", "lmk-lmk-a.avi", "b.mp4", "lmk-b.mp4",
+                                     "lmk-lmk-b.mp4"));
+    for (std::size_t i = 0; i < originals.size(); ++i) {
+        EXPECT_TRUE(StateOf(Work(originals[i])) == before[i]) << originals[i] << " was touched";
+    }
+    const auto small = FirstStream(StreamsOf(Work("lmk-lmk-a.avi")), "video");
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->width, 176);
+    EXPECT_EQ(small->height, 144);
+    const auto portrait = FirstStream(StreamsOf(Work("lmk-lmk-b.mp4")), "video");
+    ASSERT_TRUE(portrait);
+    EXPECT_EQ(portrait->width, 180);
+    EXPECT_EQ(portrait->height, 240);
+}
+
+}  // namespace
+}  // namespace lmk::faults
