@@ -26,9 +26,10 @@ std::string ShownName(std::string name) {
     return name;
 }
 
+// A coder ended by a signal has last printed a progress line, which tells nothing.
 std::string FailureReason(const ExitStatus& status, const std::string& lastLine) {
-    if (!lastLine.empty()) return lastLine;
     if (!status.exited) return "прерван сигналом " + std::to_string(status.code);
+    if (!lastLine.empty()) return lastLine;
     return "код завершения " + std::to_string(status.code);
 }
 
@@ -68,6 +69,21 @@ std::string LastPrintedLine(std::string_view output) {
         end = start;
     }
     return {};
+}
+
+std::string CoderWriteError(std::string_view output) {
+    static constexpr std::string_view kMarks[] = {"Error writing trailer", "Error closing file",
+                                                  "av_interleaved_write_frame(): "};
+    std::size_t best = std::string_view::npos;
+    for (const auto mark : kMarks) {
+        const std::size_t at = output.rfind(mark);
+        if (at != std::string_view::npos && (best == std::string_view::npos || at > best))
+            best = at;
+    }
+    if (best == std::string_view::npos) return {};
+    const std::size_t start = output.find_last_of("\r\n", best);
+    const std::size_t from = start == std::string_view::npos ? 0 : start + 1;
+    return LastPrintedLine(output.substr(from, output.find_first_of("\r\n", best) - from));
 }
 
 ConversionJob::ConversionJob(JobWindow& window, Processes& processes, Files& files,
@@ -158,27 +174,34 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     }
     arguments.insert(arguments.end(), {"-acodec", "libmp3lame", m_values.OutputPath});
 
-    if (m_files.IsFile(m_values.OutputPath)) m_files.Delete(m_values.OutputPath);
+    // An earlier output is replaced only for an input that is a file: a folder or a missing
+    // input fails anyway, and the user's file of that name must survive it.
+    if (m_files.IsFile(path) && m_files.IsFile(m_values.OutputPath)) {
+        m_files.Delete(m_values.OutputPath);
+    }
+    // Only what this conversion wrote is removed when it fails or is stopped.
+    const bool outputIsOurs = !m_files.IsFile(m_values.OutputPath);
 
     m_coderOutputOffset = 0;
     m_coderOutputTail.clear();
     auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath());
     if (WaitTicking(*conversion, true) == RunEnd::Stopped) {
         // What an ended coder leaves is partial.
-        m_files.Delete(m_values.OutputPath);
+        if (outputIsOurs) m_files.Delete(m_values.OutputPath);
         return;
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
-    if (status.Success()) {
+    const std::string printed = m_files.ReadFrom(CoderOutputPath(), 0);
+    const std::string reason = status.Success() ? CoderWriteError(printed)
+                                                : FailureReason(status, LastPrintedLine(printed));
+    if (reason.empty()) {
         ++outcome.converted;
         return;
     }
-    m_files.Delete(m_values.OutputPath);
+    if (outputIsOurs) m_files.Delete(m_values.OutputPath);
     outcome.failedFiles.push_back(name);
-    const std::string printed = m_files.ReadFrom(CoderOutputPath(), 0);
-    failureLines.push_back("Не удалось сконвертировать файл " + ShownName(name) + ": " +
-                           FailureReason(status, LastPrintedLine(printed)));
+    failureLines.push_back("Не удалось сконвертировать файл " + ShownName(name) + ": " + reason);
 }
 
 ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversion) {

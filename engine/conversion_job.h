@@ -4,6 +4,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "job_ports.h"
@@ -33,6 +34,10 @@ std::string FolderPart(const std::string& path);
 std::string FileNamePart(const std::string& path);
 // The last non-empty line (CR or LF ending lines) of a coder's printed output.
 std::string LastPrintedLine(std::string_view output);
+
+// The line in which a coder that exits 0 all the same says it could not write its output
+// (a full disk), or empty.
+std::string CoderWriteError(std::string_view output);
 
 inline constexpr int kTickMilliseconds = 200;
 inline constexpr const char* kDoneLine = "Готово!";

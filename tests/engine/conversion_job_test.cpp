@@ -102,7 +102,9 @@ public:
         started.push_back({program, arguments, outputFile,
                            conversion && m_files.IsFile(arguments.back()), false});
         m_files.files[outputFile] = "";
-        if (conversion) m_files.files[arguments.back()] = "partial";
+        // Like the coder with no one to answer its question, it never overwrites a file.
+        if (conversion && !m_files.IsFile(arguments.back()))
+            m_files.files[arguments.back()] = "partial";
         return std::make_unique<FakeProcess>(*this, started.size() - 1, std::move(p), outputFile);
     }
 
@@ -174,6 +176,7 @@ protected:
     }
 
     Strings Run(const Strings& paths) {
+        for (const auto& path : paths) files.files.emplace(path, "video");
         outcome = job.Run(paths);
         return window.log;
     }
@@ -390,17 +393,71 @@ TEST_F(ConversionJobTest, FailedConversionIsReportedAfterDoneAndTheJobGoesOn) {
     EXPECT_EQ(outcome.converted, 1);
 }
 
-TEST_F(ConversionJobTest, CoderKilledBySignalWithoutOutputIsAFailureToo) {
+TEST_F(ConversionJobTest, CoderKilledBySignalIsAFailureNamingTheSignal) {
     processes.plan = [](const Strings& arguments) {
         Plan p;
-        if (IsProbe(arguments))
+        if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480")};
-        else
+        } else {
+            p.printed = {"frame=  69 fps= 20 time=00:00:02.76 speed=1x\r"};
             p.status = {false, 9};
+        }
         return p;
     };
     Run({"/a/x.avi"});
     EXPECT_EQ(window.log.back(), "Не удалось сконвертировать файл x.avi: прерван сигналом 9");
+    EXPECT_FALSE(files.IsFile("/a/lmk-x.avi"));
+}
+
+TEST_F(ConversionJobTest, WriteErrorIsAFailureEvenWhenTheCoderExitsWell) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        if (IsProbe(arguments)) {
+            p.printed = {VideoReport("640x480")};
+        } else if (arguments[1] == "/a/full.avi") {
+            p.ticks = 2;
+            p.printed = {"frame=1\r",
+                         "Error writing trailer of /a/lmk-full.avi: No space left on device\n",
+                         "frame=  50 fps=0.0 q=-0.0 Lsize=       8kB\n"};
+        }
+        return p;
+    };
+    Run({"/a/full.avi", "/a/fine.avi"});
+    EXPECT_EQ(window.log.back(),
+              "Не удалось сконвертировать файл full.avi: Error writing trailer of /a/lmk-full.avi: "
+              "No space left on device");
+    EXPECT_FALSE(files.IsFile("/a/lmk-full.avi"));
+    EXPECT_TRUE(files.IsFile("/a/lmk-fine.avi"));
+    EXPECT_EQ(outcome.converted, 1);
+}
+
+TEST_F(ConversionJobTest, AnInputThatIsNoFileNeverCostsTheUserAFileOfTheOutputName) {
+    // A folder dropped with its trailing slash has an empty name: its output name is "lmk-".
+    files.files["/a/fold.avi/lmk-"] = "the user's own";
+    files.files["/a/lmk-gone.avi"] = "earlier output of a file since removed";
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        if (IsProbe(arguments)) {
+            p.printed = {"/a/x: Is a directory\n"};
+        } else {
+            p.printed = {"File exists. Overwrite? [y/N] Not overwriting - exiting\n"};
+            p.status = {true, 1};
+        }
+        return p;
+    };
+    outcome = job.Run({"/a/fold.avi/", "/a/gone.avi"});
+    EXPECT_EQ(files.files["/a/fold.avi/lmk-"], "the user's own");
+    EXPECT_EQ(files.files["/a/lmk-gone.avi"], "earlier output of a file since removed");
+    EXPECT_EQ(outcome.failedFiles.size(), 2u);
+}
+
+TEST(JobHelpers, CoderWriteErrorFindsTheLastWriteFailure) {
+    EXPECT_EQ(CoderWriteError("frame=1\rav_interleaved_write_frame(): No space left on device\r\n"
+                              "Error closing file out.avi: No space left on device\nend\n"),
+              "Error closing file out.avi: No space left on device");
+    EXPECT_EQ(CoderWriteError("[mp4 @ 0x1] Error writing trailer of x: I/O error"),
+              "[mp4 @ 0x1] Error writing trailer of x: I/O error");
+    EXPECT_EQ(CoderWriteError("frame=  50 fps=0.0 Lsize=8kB video:1kB\n"), "");
 }
 
 TEST_F(ConversionJobTest, DropDuringJobJoinsItsList) {

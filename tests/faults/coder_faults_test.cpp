@@ -170,10 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 // A folder named with a trailing "/" has an empty file name, so its output path is "lmk-"
-// inside that folder, and the job deletes a file of the user's by that name as an earlier
-// output before the conversion fails. Enable once such a path no longer names a file inside
-// the folder.
-TEST_F(CoderFaults, DISABLED_FolderWithSlashKeepsFileNamedPrefixInside) {
+// inside that folder: a file of the user's by that name must survive the failed conversion.
+TEST_F(CoderFaults, FolderWithSlashKeepsFileNamedPrefixInside) {
     const std::string folder = Work("folder.avi");
     std::filesystem::create_directory(folder);
     integration::WriteFile(folder + "/lmk-", "a file of the user's");

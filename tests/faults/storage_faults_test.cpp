@@ -147,10 +147,8 @@ private:
 class FullDisk : public FaultRun {};
 
 // The Debian 12 coder (FFmpeg 5.1) prints the write failures of a full disk ("Error writing
-// trailer of ...: No space left on device") and still exits with status 0, so the job counts
-// the truncated output as converted and keeps it. Enable once the coder's write failures make
-// the conversion fail.
-TEST_F(FullDisk, DISABLED_FailureLineNoPartialOutputNothingElseLost) {
+// trailer of ...: No space left on device") and still exits with status 0.
+TEST_F(FullDisk, FailureLineNoPartialOutputNothingElseLost) {
     const std::string full = Root() + "/full";
     const SmallDisk disk(full, "2m");
     if (!disk.Mounted())
