@@ -6,19 +6,17 @@
 #include <filesystem>
 
 #include "desktop_support.h"
+#include "integration_support.h"
+#include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::desktop {
 namespace {
 
-using namespace std::chrono_literals;
-using integration::Child;
 using integration::ClipShelf;
-using integration::Exists;
-using integration::RunSettings;
-
-// Bounds on "happens at all", not timings: the machine may be busy.
-constexpr auto kWindowLimit = 60s;
-constexpr auto kEndLimit = 30s;
+using test::Child;
+using test::Exists;
+using test::RunSettings;
 
 const std::string kDragSourceTitle = "lmk drag source";
 
@@ -29,7 +27,7 @@ const std::string kCaption = "ЛМК-Видео";
 void DesktopRun::SetUp() {
     const char* display = std::getenv("DISPLAY");
     ASSERT_TRUE(display && *display) << "no X server: run under with_xvfb.sh";
-    m_folder = std::make_unique<integration::ScratchFolder>("desktop");
+    m_folder = std::make_unique<test::ScratchFolder>("desktop");
     for (const char* part : {"program", "work", "run"}) {
         std::filesystem::create_directory(*m_folder / part);
     }
@@ -40,7 +38,7 @@ void DesktopRun::SetUp() {
 
 void DesktopRun::TearDown() {
     if (m_program && m_program->Ended()) {
-        EXPECT_EQ(integration::FolderNames(*m_folder / "run"), std::vector<std::string>{})
+        EXPECT_EQ(test::FolderNames(*m_folder / "run"), std::vector<std::string>{})
             << "the program left its private folder behind";
     }
     m_dragSource.reset();
@@ -50,7 +48,7 @@ void DesktopRun::TearDown() {
 
 std::string DesktopRun::PrepareProgram() {
     const std::string path = *m_folder / "program/lmk-video";
-    integration::CopyFile(integration::ProgramPath(), path);
+    test::CopyFile(integration::ProgramPath(), path);
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;
 }
@@ -61,7 +59,7 @@ std::string DesktopRun::ProgramFolder() const {
 
 std::string DesktopRun::Place(integration::ClipKind kind, const std::string& name) const {
     const std::string path = Work(name);
-    integration::CopyFile(ClipShelf::Get(kind), path);
+    test::CopyFile(ClipShelf::Get(kind), path);
     return path;
 }
 
@@ -78,7 +76,7 @@ std::string DesktopRun::StartProgram(const std::vector<std::string>& environment
                                      const std::string& title) {
     m_program =
         std::make_unique<Child>(m_programPath, std::vector<std::string>{}, Settings(environment));
-    const auto window = FindWindow(m_program->Pid(), title, kWindowLimit);
+    const auto window = FindWindow(m_program->Pid(), title, kStartLimit);
     if (!window) {
         ADD_FAILURE() << "the window \"" << title << "\" never appeared";
         return {};
@@ -88,7 +86,7 @@ std::string DesktopRun::StartProgram(const std::vector<std::string>& environment
 
 std::string DesktopRun::StartDragSource(const std::vector<std::string>& files) {
     m_dragSource = std::make_unique<Child>(DragSourcePath(), files, Settings());
-    const auto source = FindWindow(m_dragSource->Pid(), kDragSourceTitle, kWindowLimit);
+    const auto source = FindWindow(m_dragSource->Pid(), kDragSourceTitle, kStartLimit);
     if (!source) {
         ADD_FAILURE() << "the drag source's window never appeared";
         return {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,11 +8,17 @@
 #include <gtest/gtest.h>
 
 #include "clips.h"
-#include "integration_support.h"
+#include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::desktop {
 
 extern const std::string kCaption;  // "ЛМК-Видео"
+
+// Bounds on "happens at all", not timings: the machine may be busy.
+inline constexpr std::chrono::seconds kStartLimit{60};
+inline constexpr std::chrono::seconds kJobLimit{180};
+inline constexpr std::chrono::seconds kEndLimit{30};
 
 // The program run in the X server that DISPLAY names. Each test gets a fresh folder: program/
 // holds a copy of the program (its coder file is written there), work/ the files it converts,
@@ -35,7 +42,7 @@ protected:
     std::string Place(integration::ClipKind kind, const std::string& name) const;
 
     // The work folder as current folder, run/ as runtime folder, and `extra` on top.
-    integration::RunSettings Settings(const std::vector<std::string>& extra = {}) const;
+    test::RunSettings Settings(const std::vector<std::string>& extra = {}) const;
 
     // Starts the program's window and returns the X window, or empty (with a failure noted)
     // when none appeared. `title` is the first window to wait for.
@@ -54,10 +61,10 @@ protected:
     // True once every output is there and the program has no coder running.
     bool JobDone(const std::vector<std::string>& outputs);
 
-    std::unique_ptr<integration::ScratchFolder> m_folder;
+    std::unique_ptr<test::ScratchFolder> m_folder;
     std::string m_programPath;
-    std::unique_ptr<integration::Child> m_program;
-    std::unique_ptr<integration::Child> m_dragSource;
+    std::unique_ptr<test::Child> m_program;
+    std::unique_ptr<test::Child> m_dragSource;
 };
 
 // One video stream of this size and one MP3 sound stream.

@@ -1,24 +1,20 @@
 #include "desktop_support.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
-#include <signal.h>
-#include <sys/wait.h>
-
-#include "integration_support.h"
+#include "test_child.h"
 
 namespace lmk::desktop {
 namespace {
 
 using namespace std::chrono_literals;
-using integration::RunProgram;
-using integration::RunResult;
+using test::RunProgram;
+using test::RunResult;
+using test::WaitUntil;
 
-constexpr auto kPollStep = 50ms;
 // Between pointer events, so that each XDND message is answered before the next.
 constexpr auto kPointerStep = 60ms;
 constexpr int kDragSteps = 12;
@@ -42,15 +38,6 @@ std::string DragSourcePath() {
 std::string AttentionWatchPath() {
     const char* value = std::getenv("LMK_ATTENTION_WATCH");
     return value && *value ? value : LMK_ATTENTION_WATCH_PATH;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(kPollStep);
-    }
-    return true;
 }
 
 std::optional<std::string> FindWindow(pid_t pid, const std::string& title,
@@ -149,10 +136,6 @@ std::vector<pid_t> ChildrenOf(pid_t pid) {
     pid_t child = 0;
     while (file >> child) children.push_back(child);
     return children;
-}
-
-bool ProcessGone(pid_t pid, std::chrono::milliseconds limit) {
-    return WaitUntil([pid] { return kill(pid, 0) == -1 && errno == ESRCH; }, limit);
 }
 
 void SaveScreenshot(const std::string& window, const std::string& name) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,9 +20,6 @@ struct Geometry {
     int width = 0;
     int height = 0;
 };
-
-// Polls `condition` until it holds or `limit` has passed; true when it held.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
 // The top-level window of process `pid` whose title is exactly `title`, once it is shown; empty
 // when none appears within `limit`.
@@ -46,8 +42,6 @@ std::vector<std::string> LinesOf(const std::string& path);
 
 // The direct children of a process (the program's coder runs).
 std::vector<pid_t> ChildrenOf(pid_t pid);
-// True once no process with this number is left (reaped, not merely ended).
-bool ProcessGone(pid_t pid, std::chrono::milliseconds limit);
 
 // When LMK_SCREENSHOT_DIR is set, saves a picture of the window there as `name`.png. For the
 // documentation only: whatever happens here, the test goes on as if nothing had been done.

@@ -13,21 +13,19 @@
 #include "clips.h"
 #include "desktop_run.h"
 #include "desktop_support.h"
-#include "integration_support.h"
+#include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::desktop {
 namespace {
 
 using namespace std::chrono_literals;
-using integration::Child;
 using integration::ClipKind;
-using integration::Exists;
-using integration::RunResult;
-
-// Bounds on "happens at all", not timings: the machine may be busy.
-constexpr auto kStartLimit = 60s;
-constexpr auto kJobLimit = 180s;
-constexpr auto kEndLimit = 30s;
+using test::Child;
+using test::Exists;
+using test::ProcessGone;
+using test::RunResult;
+using test::WaitUntil;
 
 using Drop = DesktopRun;
 using Stop = DesktopRun;

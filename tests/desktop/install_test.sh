@@ -9,15 +9,8 @@ prefix=$(mktemp -d "${TMPDIR:-/tmp}/lmk-install-XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-failures=0
-check() {
-    local what=$1
-    shift
-    if ! "$@"; then
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
+# shellcheck source-path=SCRIPTDIR source=checks.sh
+. "$(dirname "$0")/checks.sh"
 
 check "the program" [ -x "$prefix/bin/lmk-video" ]
 check "the 32 px icon" [ -f "$prefix/share/icons/hicolor/32x32/apps/lmk-video.png" ]

@@ -17,15 +17,8 @@ if ((${#debs[@]} != 1)) || [ ! -f "${debs[0]}" ]; then
 fi
 deb=${debs[0]}
 
-failures=0
-check() {
-    local what=$1
-    shift
-    if ! "$@"; then
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
+# shellcheck source-path=SCRIPTDIR source=checks.sh
+. "$here/checks.sh"
 field() { dpkg-deb -f "$deb" "$1"; }
 has() { grep -Eq "$2" <<<"$1"; }
 

@@ -13,22 +13,20 @@
 #include "clips.h"
 #include "desktop_run.h"
 #include "desktop_support.h"
-#include "integration_support.h"
+#include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::desktop {
 namespace {
 
 using namespace std::chrono_literals;
 using integration::ClipKind;
-using integration::Exists;
-using integration::FolderNames;
-using integration::RunProgram;
-using integration::RunResult;
+using test::Exists;
+using test::FolderNames;
+using test::RunProgram;
+using test::RunResult;
+using test::WaitUntil;
 using testing::HasSubstr;
-
-constexpr auto kStartLimit = 60s;
-constexpr auto kJobLimit = 180s;
-constexpr auto kEndLimit = 30s;
 
 // The boxes' title, formed from the program file's name.
 const std::string kBoxTitle = "lmk-video";

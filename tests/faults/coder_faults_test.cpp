@@ -15,16 +15,17 @@
 #include "coder_run.h"
 #include "fault_run.h"
 #include "integration_support.h"
+#include "test_files.h"
 
 namespace lmk::faults {
 namespace {
 
 using integration::ClipKind;
 using integration::ClipShelf;
-using integration::FolderNames;
 using integration::kDone;
 using integration::kFailedConversionPrefix;
 using integration::StatusLine;
+using test::FolderNames;
 using testing::HasSubstr;
 using testing::StartsWith;
 using testing::UnorderedElementsAreArray;
@@ -101,21 +102,21 @@ void PrintTo(const UnreadableCase& c, std::ostream* out) {
 
 void MakeFolder(const std::string& path) {
     std::filesystem::create_directory(path);
-    integration::WriteFile(path + "/inside.avi", "a file inside the folder");
+    test::WriteFile(path + "/inside.avi", "a file inside the folder");
 }
 
 void MakeText(const std::string& path) {
-    integration::WriteFile(path, "Shopping list:\nmilk\nbread\n");
+    test::WriteFile(path, "Shopping list:\nmilk\nbread\n");
 }
 
 void MakeEmpty(const std::string& path) {
-    integration::WriteFile(path, "");
+    test::WriteFile(path, "");
 }
 
 // The first few kilobytes of an MP4 whose index sits at its end.
 void MakeTruncated(const std::string& path) {
-    integration::WriteFile(
-        path, integration::ReadFile(ClipShelf::Get(ClipKind::Mp4H264_720x480)).substr(0, 4096));
+    test::WriteFile(path,
+                    test::ReadFile(ClipShelf::Get(ClipKind::Mp4H264_720x480)).substr(0, 4096));
 }
 
 // Everything under `path`: names with their bytes (folders as a mark).
@@ -125,7 +126,7 @@ std::vector<std::pair<std::string, std::string>> Contents(const std::string& pat
     for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
         all.emplace_back(entry.path().string(), entry.is_directory()
                                                     ? std::string("<folder>")
-                                                    : integration::ReadFile(entry.path()));
+                                                    : test::ReadFile(entry.path()));
     }
     std::sort(all.begin(), all.end());
     return all;
@@ -150,7 +151,7 @@ TEST_P(UnreadableInputs, FailureLineNoOutputNextFileConverted) {
     const auto failures = FailureLines(result.out);
     ASSERT_EQ(failures.size(), 1u) << result.out;
     EXPECT_THAT(failures[0], StartsWith(kFailedConversionPrefix + c.shownName + ": "));
-    EXPECT_FALSE(integration::Exists(Work(c.output))) << "an output was left for " << c.name;
+    EXPECT_FALSE(test::Exists(Work(c.output))) << "an output was left for " << c.name;
     EXPECT_EQ(Contents(inputPath), contentsBefore) << "the input was changed";
     std::vector<std::string> namesAfter = namesBefore;
     namesAfter.push_back("lmk-next.avi");
@@ -174,14 +175,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CoderFaults, FolderWithSlashKeepsFileNamedPrefixInside) {
     const std::string folder = Work("folder.avi");
     std::filesystem::create_directory(folder);
-    integration::WriteFile(folder + "/lmk-", "a file of the user's");
+    test::WriteFile(folder + "/lmk-", "a file of the user's");
     const FileState before = StateOf(folder + "/lmk-");
 
     const RunResult result = ConvertWith(integration::CoderPath(), {folder + "/"});
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
-    ASSERT_TRUE(integration::Exists(folder + "/lmk-")) << "a file inside the folder was deleted";
+    ASSERT_TRUE(test::Exists(folder + "/lmk-")) << "a file inside the folder was deleted";
     EXPECT_TRUE(StateOf(folder + "/lmk-") == before);
 }
 

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "integration_support.h"
+#include "test_files.h"
+
 namespace lmk::faults {
 
 bool FileState::operator==(const FileState& other) const {
@@ -20,12 +23,12 @@ FileState StateOf(const std::string& path) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0)
         throw std::runtime_error("stat " + path + ": " + std::strerror(errno));
-    return {integration::ReadFile(path), info.st_mtim};
+    return {test::ReadFile(path), info.st_mtim};
 }
 
 std::vector<std::string> FailureLines(const std::string& out) {
     std::vector<std::string> lines;
-    for (const auto& line : integration::SplitLines(out))
+    for (const auto& line : test::SplitLines(out))
         if (line.rfind(integration::kFailedConversionPrefix, 0) == 0) lines.push_back(line);
     return lines;
 }
@@ -41,34 +44,25 @@ void ExpectConverted(const std::string& output) {
     EXPECT_EQ(sound->codec, "mp3");
 }
 
-std::string WriteScript(const std::string& path, const std::string& body) {
-    integration::WriteFile(path, "#!/bin/sh\n" + body);
-    std::filesystem::permissions(
-        path, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                  std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
-                  std::filesystem::perms::others_exec);
-    return path;
-}
-
 std::string FaultRun::Root() const {
     return std::filesystem::path(WorkFolder()).parent_path().string();
 }
 
 std::string FaultRun::WrapperCoder(const std::string& name, const CoderFault& fault) const {
     // The probe is the only run with just "-i PATH".
-    return WriteScript(Root() + "/" + name, "coder='" + integration::CoderPath() +
-                                                "'\n"
-                                                "if [ \"$#\" -eq 2 ]; then\n"
-                                                "  \"$coder\" \"$@\"\n"
-                                                "  status=$?\n" +
-                                                fault.afterProbe +
-                                                "\n"
-                                                "  exit $status\n"
-                                                "fi\n"
-                                                "for output; do :; done\n" +
-                                                fault.beforeConversion +
-                                                "\n"
-                                                "exec \"$coder\" \"$@\"\n");
+    return test::WriteScript(Root() + "/" + name, "coder='" + integration::CoderPath() +
+                                                      "'\n"
+                                                      "if [ \"$#\" -eq 2 ]; then\n"
+                                                      "  \"$coder\" \"$@\"\n"
+                                                      "  status=$?\n" +
+                                                      fault.afterProbe +
+                                                      "\n"
+                                                      "  exit $status\n"
+                                                      "fi\n"
+                                                      "for output; do :; done\n" +
+                                                      fault.beforeConversion +
+                                                      "\n"
+                                                      "exec \"$coder\" \"$@\"\n");
 }
 
 std::vector<std::string> FaultRun::ArgumentsWith(const std::string& coder,
@@ -80,8 +74,7 @@ std::vector<std::string> FaultRun::ArgumentsWith(const std::string& coder,
 
 RunResult FaultRun::ConvertWith(const std::string& coder,
                                 const std::vector<std::string>& files) const {
-    return integration::RunProgram(integration::ProgramPath(), ArgumentsWith(coder, files),
-                                   Settings());
+    return test::RunProgram(integration::ProgramPath(), ArgumentsWith(coder, files), Settings());
 }
 
 }  // namespace lmk::faults

@@ -6,14 +6,14 @@
 #include <time.h>
 
 #include "coder_run.h"
-#include "integration_support.h"
+#include "test_child.h"
 
 // Helpers for the fault tests: the real program run with a coder that stands in for the real
 // one and arranges a fault around it, and proof that a run left the user's files alone.
 namespace lmk::faults {
 
-using integration::RunResult;
-using integration::RunSettings;
+using test::RunResult;
+using test::RunSettings;
 
 // A file's bytes and modification time.
 struct FileState {
@@ -28,9 +28,6 @@ std::vector<std::string> FailureLines(const std::string& out);
 
 // The file converted as usual from one of the 640x480 clips: 320x240 picture, MP3 sound.
 void ExpectConverted(const std::string& output);
-
-// Writes a /bin/sh script with `body` and makes it executable; returns its path.
-std::string WriteScript(const std::string& path, const std::string& body);
 
 // Shell lines for a wrapper coder. Both see "$@" as the job passed it; the conversion's
 // lines also see "$output", its last argument.

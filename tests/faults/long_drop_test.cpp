@@ -13,10 +13,9 @@
 #include <gtest/gtest.h>
 
 #include "conversion_job.h"
-#include "fault_run.h"
-#include "integration_support.h"
 #include "job_ports.h"
 #include "posix_platform.h"
+#include "test_files.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define LMK_ADDRESS_SANITIZER 1
@@ -188,25 +187,24 @@ private:
 class LongDrop : public testing::Test {
 protected:
     void SetUp() override {
-        m_folder = std::make_unique<integration::ScratchFolder>("long-drop");
+        m_folder = std::make_unique<test::ScratchFolder>("long-drop");
         std::filesystem::create_directory(In());
         std::filesystem::create_directory(Private());
     }
 
     std::string In() const { return *m_folder / "in"; }
     std::string Private() const { return *m_folder / "private"; }
-    std::string Coder() const { return WriteScript(*m_folder / "quick-coder", kQuickCoder); }
+    std::string Coder() const { return test::WriteScript(*m_folder / "quick-coder", kQuickCoder); }
 
     // A file whose probe reports the frame of kSizes[index % size].
     InputFile MakeInput(const std::string& name, std::size_t index, bool slow) const {
         const SizeCase& size = kSizes[index % std::size(kSizes)];
         InputFile file{name, In() + "/" + name, "from " + name + " size " + size.converted + "\n"};
-        integration::WriteFile(file.path,
-                               std::string(size.source) + (slow ? " slow\n" : " quick\n"));
+        test::WriteFile(file.path, std::string(size.source) + (slow ? " slow\n" : " quick\n"));
         return file;
     }
 
-    std::unique_ptr<integration::ScratchFolder> m_folder;
+    std::unique_ptr<test::ScratchFolder> m_folder;
 };
 
 TEST_F(LongDrop, EveryOutputRightMemoryFlat) {
@@ -264,12 +262,12 @@ TEST_F(LongDrop, EveryOutputRightMemoryFlat) {
     int wrong = 0;
     for (const auto& input : inputs) {
         const std::string output = In() + "/lmk-" + input.name;
-        if (!integration::Exists(output) || integration::ReadFile(output) != input.expectedOutput) {
+        if (!test::Exists(output) || test::ReadFile(output) != input.expectedOutput) {
             if (++wrong <= 5) ADD_FAILURE() << "wrong or missing output for " << input.name;
         }
     }
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(integration::FolderNames(In()).size(), 2 * inputs.size());
+    EXPECT_EQ(test::FolderNames(In()).size(), 2 * inputs.size());
 
     const long heapGrowth = window.heapAtLast - window.heapAtFrom;
     RecordProperty("heap_growth_bytes", std::to_string(heapGrowth));

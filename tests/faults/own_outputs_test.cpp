@@ -10,16 +10,17 @@
 #include "coder_run.h"
 #include "fault_run.h"
 #include "integration_support.h"
+#include "test_files.h"
 
 namespace lmk::faults {
 namespace {
 
 using integration::ClipKind;
 using integration::FirstStream;
-using integration::FolderNames;
 using integration::kDone;
 using integration::StatusLine;
 using integration::StreamsOf;
+using test::FolderNames;
 using testing::UnorderedElementsAre;
 
 class OwnOutputs : public FaultRun {};

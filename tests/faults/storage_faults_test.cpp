@@ -19,15 +19,17 @@
 #include "coder_run.h"
 #include "fault_run.h"
 #include "integration_support.h"
+#include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::faults {
 namespace {
 
 namespace fs = std::filesystem;
 using integration::ClipKind;
-using integration::FolderNames;
 using integration::kFailedConversionPrefix;
 using integration::StatusLine;
+using test::FolderNames;
 using testing::ElementsAre;
 using testing::EndsWith;
 using testing::HasSubstr;
@@ -74,24 +76,24 @@ TEST_F(UnwritableFolder, FailureLinesInputsAndEarlierOutputUntouched) {
 
     // The build folder may be closed to other users: then a copy of the program is run.
     std::string program = integration::ProgramPath();
-    auto check = integration::RunProgram(setpriv, AsUser(account, {program, "--help"}), Settings());
+    auto check = test::RunProgram(setpriv, AsUser(account, {program, "--help"}), Settings());
     if (check.exitCode != 0) {
         program = Root() + "/lmk-video";
-        integration::CopyFile(integration::ProgramPath(), program);
-        check = integration::RunProgram(setpriv, AsUser(account, {program, "--help"}), Settings());
+        test::CopyFile(integration::ProgramPath(), program);
+        check = test::RunProgram(setpriv, AsUser(account, {program, "--help"}), Settings());
     }
     if (check.exitCode != 0) GTEST_SKIP() << "cannot run the program as user nobody: " << check.err;
 
     const std::string a = Place(ClipKind::Avi640x480, "a.avi");
     const std::string b = Place(ClipKind::Avi640x480, "b.avi");
-    integration::WriteFile(Work("lmk-b.avi"), "an earlier output of b.avi");
+    test::WriteFile(Work("lmk-b.avi"), "an earlier output of b.avi");
     const std::string c = free + "/c.avi";
-    integration::CopyFile(a, c);
+    test::CopyFile(a, c);
     const FileState aBefore = StateOf(a);
     const FileState bBefore = StateOf(b);
     const FileState earlierBefore = StateOf(Work("lmk-b.avi"));
 
-    const RunResult result = integration::RunProgram(
+    const RunResult result = test::RunProgram(
         setpriv,
         AsUser(account, {program, "--convert", "--coder", integration::CoderPath(), a, b, c}),
         Settings());
@@ -156,11 +158,11 @@ TEST_F(FullDisk, FailureLineNoPartialOutputNothingElseLost) {
                      << " (needs root with CAP_SYS_ADMIN)";
 
     const std::string a = full + "/a.avi";
-    integration::CopyFile(integration::ClipShelf::Get(ClipKind::Avi640x480), a);
+    test::CopyFile(integration::ClipShelf::Get(ClipKind::Avi640x480), a);
     // Leave two pages: the output's headers fit, its first second of picture does not.
     const unsigned long long room = disk.FreeBytes();
     ASSERT_GT(room, 8192u);
-    integration::WriteFile(full + "/filler", std::string(room - 8192, 'f'));
+    test::WriteFile(full + "/filler", std::string(room - 8192, 'f'));
     const std::string b = Place(ClipKind::Avi640x480, "b.avi");
     const FileState aBefore = StateOf(a);
     const FileState fillerBefore = StateOf(full + "/filler");
@@ -215,8 +217,8 @@ TEST_P(RemovedPrivateFolder, EndsWithFileMessageNoCrash) {
     EXPECT_THAT(result.out, HasSubstr(StatusLine("first.avi")));
     EXPECT_TRUE(StateOf(first) == firstBefore) << "an input was changed";
     EXPECT_TRUE(StateOf(second) == secondBefore) << "an input was changed";
-    EXPECT_FALSE(integration::Exists(Work("lmk-second.avi")));
-    EXPECT_EQ(integration::Exists(Work("lmk-first.avi")), c.firstConverted);
+    EXPECT_FALSE(test::Exists(Work("lmk-second.avi")));
+    EXPECT_EQ(test::Exists(Work("lmk-first.avi")), c.firstConverted);
     if (c.firstConverted) ExpectConverted(Work("lmk-first.avi"));
 }
 

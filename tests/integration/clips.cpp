@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "integration_support.h"
+
 namespace lmk::integration {
 namespace {
 
@@ -30,12 +32,12 @@ const Arguments kMpeg4Pcm = {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-shortest"};
 
 }  // namespace
 
-std::unique_ptr<ScratchFolder> ClipShelf::s_folder;
+std::unique_ptr<test::ScratchFolder> ClipShelf::s_folder;
 std::map<ClipKind, std::string> ClipShelf::s_made;
 
 void ClipShelf::Open() {
     s_made.clear();
-    s_folder = std::make_unique<ScratchFolder>("clips");
+    s_folder = std::make_unique<test::ScratchFolder>("clips");
 }
 
 void ClipShelf::Close() {

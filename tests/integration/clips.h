@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "integration_support.h"
+#include "test_files.h"
 
 namespace lmk::integration {
 
@@ -34,7 +34,7 @@ public:
     static std::string Extension(ClipKind kind);
 
 private:
-    static std::unique_ptr<ScratchFolder> s_folder;
+    static std::unique_ptr<test::ScratchFolder> s_folder;
     static std::map<ClipKind, std::string> s_made;
 };
 

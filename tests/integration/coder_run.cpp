@@ -4,7 +4,16 @@
 
 #include <gmock/gmock.h>
 
+#include "integration_support.h"
+
 namespace lmk::integration {
+
+using test::CopyFile;
+using test::FolderNames;
+using test::RunProgram;
+using test::RunResult;
+using test::RunSettings;
+using test::ScratchFolder;
 
 const std::string kDone = "Готово!";
 const std::string kFailedConversionPrefix = "Не удалось сконвертировать файл ";

@@ -7,7 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "clips.h"
-#include "integration_support.h"
+#include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::integration {
 
@@ -33,18 +34,19 @@ protected:
     std::string Place(ClipKind kind, const std::string& name) const;
 
     // Settings with the runtime folder pointed at run/.
-    RunSettings Settings() const;
+    test::RunSettings Settings() const;
 
     // `lmk-video --convert --coder CODER options... files...`
-    RunResult Convert(const std::vector<std::string>& files,
-                      const std::vector<std::string>& options = {}) const;
-    RunResult Convert(const std::vector<std::string>& files,
-                      const std::vector<std::string>& options, const RunSettings& settings) const;
+    test::RunResult Convert(const std::vector<std::string>& files,
+                            const std::vector<std::string>& options = {}) const;
+    test::RunResult Convert(const std::vector<std::string>& files,
+                            const std::vector<std::string>& options,
+                            const test::RunSettings& settings) const;
     std::vector<std::string> ConvertArguments(const std::vector<std::string>& files,
                                               const std::vector<std::string>& options) const;
 
 private:
-    std::unique_ptr<ScratchFolder> m_folder;
+    std::unique_ptr<test::ScratchFolder> m_folder;
 };
 
 }  // namespace lmk::integration

@@ -11,10 +11,19 @@
 #include "clips.h"
 #include "coder_run.h"
 #include "integration_support.h"
+#include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::integration {
 namespace {
 
+using test::Exists;
+using test::FolderNames;
+using test::ReadFile;
+using test::RunProgram;
+using test::RunResult;
+using test::SplitLines;
+using test::WriteFile;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::Not;

@@ -1,6 +1,5 @@
 // Ctrl+C and SIGTERM during a long conversion: the coder is ended, its partial output deleted,
 // the files after it left alone, and the program exits 130.
-#include <cerrno>
 #include <chrono>
 #include <ostream>
 #include <string>
@@ -15,11 +14,22 @@
 #include "clips.h"
 #include "coder_run.h"
 #include "integration_support.h"
+#include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::integration {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Child;
+using test::Exists;
+using test::FolderNames;
+using test::ProcessGone;
+using test::ReadFile;
+using test::RunResult;
+using test::RunSettings;
+using test::WaitUntil;
+using test::WriteFile;
 using testing::HasSubstr;
 using testing::Not;
 using testing::UnorderedElementsAre;
@@ -28,15 +38,6 @@ using testing::UnorderedElementsAre;
 constexpr auto kConversionStartLimit = 60s;
 constexpr auto kEndAfterSignalLimit = 20s;
 constexpr auto kGroupEmptyLimit = 5s;
-
-bool ProcessGroupGone(pid_t group) {
-    const auto deadline = std::chrono::steady_clock::now() + kGroupEmptyLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (kill(-group, 0) == -1 && errno == ESRCH) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
-}
 
 struct StopCase {
     const char* label;
@@ -62,10 +63,7 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
     Child program(ProgramPath(), ConvertArguments({longClip, later}, {}), settings);
 
     // The coder makes its output file as it starts converting.
-    const auto startLimit = std::chrono::steady_clock::now() + kConversionStartLimit;
-    while (!Exists(partial) && !program.Ended() && std::chrono::steady_clock::now() < startLimit) {
-        std::this_thread::sleep_for(10ms);
-    }
+    WaitUntil([&] { return Exists(partial) || program.Ended(); }, kConversionStartLimit);
     ASSERT_TRUE(Exists(partial)) << "the conversion never started";
     ASSERT_FALSE(program.Ended()) << "the conversion ended before it could be stopped";
     std::this_thread::sleep_for(300ms);
@@ -75,7 +73,8 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
 
     ASSERT_FALSE(result.timedOut) << "the program did not end after the signal";
     EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
-    EXPECT_TRUE(ProcessGroupGone(program.Pid())) << "the coder runs on after the program ended";
+    EXPECT_TRUE(ProcessGone(-program.Pid(), kGroupEmptyLimit))
+        << "the coder runs on after the program ended";
     EXPECT_THAT(result.out, HasSubstr(StatusLine("long.webm")));
     EXPECT_THAT(result.out, HasSubstr(kDone));
     EXPECT_THAT(result.out, Not(HasSubstr("later.avi"))) << "a file after the stop was started";
@@ -117,7 +116,8 @@ TEST_P(StopDuringProbeTable, EndsProbeAndStartsNothingMore) {
 
     ASSERT_FALSE(result.timedOut) << "the program did not end after the signal";
     EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
-    EXPECT_TRUE(ProcessGroupGone(program.Pid())) << "the probe runs on after the program ended";
+    EXPECT_TRUE(ProcessGone(-program.Pid(), kGroupEmptyLimit))
+        << "the probe runs on after the program ended";
     EXPECT_THAT(result.out, Not(HasSubstr("later.avi"))) << "a file after the stop was started";
     EXPECT_THAT(FolderNames(WorkFolder()),
                 UnorderedElementsAre("stuck.avi", "later.avi", "lmk-later.avi"));

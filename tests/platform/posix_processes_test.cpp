@@ -15,8 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "failures.h"
-#include "platform_test_support.h"
 #include "posix_platform.h"
+#include "test_environment.h"
+#include "test_files.h"
 
 namespace lmk {
 namespace {

@@ -8,20 +8,18 @@
 #include <gtest/gtest.h>
 
 #include "failures.h"
-#include "platform_test_support.h"
 #include "posix_platform.h"
+#include "test_environment.h"
+#include "test_files.h"
 
 namespace lmk {
 namespace {
 
 using test::EnvironmentOverride;
+using test::Exists;
 using test::ScratchFolder;
 using test::WriteFile;
 using test::WriteScript;
-
-bool Exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
 
 bool IsFolder(const std::string& path) {
     struct stat info {};

@@ -1,6 +1,8 @@
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,16 +22,22 @@
 #include "lmk1.h"
 #include "posix_platform.h"
 #include "shell_test_support.h"
+#include "test_environment.h"
+#include "test_files.h"
 
 namespace lmk {
 namespace {
 
 using test::BoxLog;
+using test::CopyFile;
 using test::DropFiles;
+using test::EnvironmentOverride;
 using test::Exists;
+using test::FolderNames;
 using test::ReadFile;
 using test::ScratchFolder;
 using test::WriteFile;
+using test::WriteScript;
 
 #ifndef LMK_SYSTEM_CODER
 
@@ -131,7 +139,7 @@ TEST(ReadOnlyProgramFolder, CannotCreateBoxAndNoDrops) {
     ScratchFolder scratch;
     ::chmod(scratch.Path().c_str(), 0755);
     const std::string copy = scratch / "shell_read_only_child";
-    std::filesystem::copy_file(LMK_READ_ONLY_CHILD, copy);
+    CopyFile(LMK_READ_ONLY_CHILD, copy);
     ::chmod(copy.c_str(), 0755);
     ::chmod(scratch.Path().c_str(), 0555);
 
@@ -183,11 +191,7 @@ TEST(CommandLine, WritesItsCoderIntoItsOwnFolderAndRemovesIt) {
     EXPECT_NE(output.find("input.avi"), std::string::npos) << output;
 
     // Nothing of the run is left in the temporary folder, and nothing beside the program.
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(scratch.Path())) {
-        left.push_back(entry.path().filename().string());
-    }
-    EXPECT_EQ(left, std::vector<std::string>{"input.avi"});
+    EXPECT_EQ(FolderNames(scratch.Path()), std::vector<std::string>{"input.avi"});
     EXPECT_EQ(Exists(beside), besideBefore);
 }
 
@@ -195,15 +199,13 @@ TEST(CommandLine, WritesItsCoderIntoItsOwnFolderAndRemovesIt) {
 
 TEST(SystemCoder, TheWindowRunsFfmpegFromPathAndWritesNothing) {
     ScratchFolder scratch;
-    const std::string ffmpeg = scratch / "ffmpeg";
-    WriteFile(ffmpeg, "#!/bin/sh\n");
-    ::chmod(ffmpeg.c_str(), 0755);
-    const QByteArray savedPath = qgetenv("PATH");
-    qputenv("PATH", QByteArray::fromStdString(scratch.Path()));
+    const std::string ffmpeg = WriteScript(scratch / "ffmpeg", "");
+    // Only while the window looks for its coder.
+    std::optional<EnvironmentOverride> path(std::in_place, "PATH", scratch.Path());
 
     BoxLog boxes;
     auto form = std::make_unique<TMainForm>();
-    qputenv("PATH", savedPath);
+    path.reset();
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(ModuleValues.CoderPath, ffmpeg);
     EXPECT_FALSE(Exists(ProgramFolder() + "coder.exe"));
@@ -214,11 +216,11 @@ TEST(SystemCoder, TheWindowRunsFfmpegFromPathAndWritesNothing) {
 
 TEST(SystemCoder, NoFfmpegOnPathSaysSoAndTheWindowStillOpens) {
     ScratchFolder scratch;
-    const QByteArray savedPath = qgetenv("PATH");
-    qputenv("PATH", QByteArray::fromStdString(scratch.Path()));
+    // Only while the window looks for its coder.
+    std::optional<EnvironmentOverride> path(std::in_place, "PATH", scratch.Path());
     BoxLog boxes;
     TMainForm form;
-    qputenv("PATH", savedPath);
+    path.reset();
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("\"ffmpeg\" was not found")));

@@ -22,6 +22,7 @@
 #include "conversion_job.h"
 #include "lmk1.h"
 #include "shell_test_support.h"
+#include "test_files.h"
 
 namespace lmk {
 namespace {

@@ -12,6 +12,7 @@
 #include "lmk1.h"
 #include "posix_platform.h"
 #include "shell_test_support.h"
+#include "test_files.h"
 
 namespace lmk {
 namespace {

@@ -1,13 +1,6 @@
 #include "shell_test_support.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-
-#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -17,6 +10,8 @@
 #include <QTest>
 #include <QUrl>
 #include <QWidget>
+
+#include "test_files.h"
 
 namespace lmk::test {
 
@@ -30,46 +25,11 @@ BoxLog::~BoxLog() {
     SetBoxRecorder({});
 }
 
-ScratchFolder::ScratchFolder() {
-    std::string pattern = "/tmp/lmk-shell-test-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    // A test may have taken the write permission away.
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << content;
-    if (!file) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-bool Exists(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0;
-}
-
 std::string WriteFakeCoder(const std::string& folder, double seconds) {
     const int naps = static_cast<int>(seconds * 20);
-    const std::string path = folder + "/fake-coder";
-    WriteFile(
-        path,
-        "#!/bin/sh\n"
-        "folder='" +
-            folder +
+    return WriteScript(
+        folder + "/fake-coder",
+        "folder='" + folder +
             "'\n"
             "if [ \"$#\" -eq 2 ] && [ \"$1\" = -i ]; then\n"
             "  echo \"Input #0, avi, from '$2':\"\n"
@@ -87,16 +47,11 @@ std::string WriteFakeCoder(const std::string& folder, double seconds) {
             std::to_string(naps) +
             " ]; do sleep 0.05; i=$((i + 1)); done\n"
             "echo converted > \"$last\"\n"
-            "echo \"end ${last##*/}\" >> \"$folder/journal\"\n");
-    ::chmod(path.c_str(), 0755);
-    return path;
+            "echo \"end ${last##*/}\" >> \"$folder/journal\"");
 }
 
 std::vector<std::string> Journal(const std::string& folder) {
-    std::vector<std::string> lines;
-    std::istringstream text(ReadFile(folder + "/journal"));
-    for (std::string line; std::getline(text, line);) lines.push_back(line);
-    return lines;
+    return SplitLines(ReadFile(folder + "/journal"));
 }
 
 DropResult DropUrls(QWidget* target, const QStringList& urls) {

@@ -32,25 +32,6 @@ public:
     std::vector<RecordedBox> boxes;
 };
 
-// A fresh folder under /tmp, removed with what it holds at the end of the scope.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-void WriteFile(const std::string& path, const std::string& content);
-std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
-
 // A stand-in for the coder, written into `folder`. Asked with "-i FILE" it prints a report of a
 // 640x480 MPEG-4 video; otherwise it leaves FILE.started beside its last argument (the output),
 // takes `seconds` (in short naps, so an ended coder leaves nothing behind for long), writes the

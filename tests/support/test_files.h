@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Folders and files for the tests of every suite.
+namespace lmk::test {
+
+// Where scratch files go: $TMPDIR, else /tmp.
+std::string TemporaryBase();
+
+// A fresh folder "lmk-LABEL-XXXXXX" under the temporary folder, removed with everything in it
+// at the end of the scope.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& label = "test");
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+// Throws when the file cannot be read.
+std::string ReadFile(const std::string& path);
+// True for anything by that name, a dangling link included.
+bool Exists(const std::string& path);
+void CopyFile(const std::string& from, const std::string& to);
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder);
+// The lines of a text, without their line ends.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// Writes a /bin/sh script with `body` and makes it executable; returns its path.
+std::string WriteScript(const std::string& path, const std::string& body);
+
+}  // namespace lmk::test
