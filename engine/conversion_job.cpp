@@ -131,7 +131,6 @@ JobOutcome ConversionJob::Run(const std::vector<std::string>& paths) {
         m_queue.pop_front();
         ConvertOne(path, outcome, failureLines);
     }
-    m_queue.clear();
 
     if (m_statusIndex >= 0) m_window.ReplaceLogLine(m_statusIndex, m_statusLine);
     m_window.AddLogLine(kDoneLine);

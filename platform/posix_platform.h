@@ -38,6 +38,9 @@ std::string ProgramFolder();
 // `path` made absolute against the current directory, without resolving links.
 std::string AbsolutePath(const std::string& path);
 
+// `folder` + "/" + `name`, with exactly one "/" between.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // The full path of `name` found on PATH, or empty.
 std::string FindOnPath(const std::string& name);
 

@@ -51,12 +51,12 @@ std::string WithoutTrailingSlashes(std::string path) {
     return path;
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
+}  // namespace
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/') return folder + name;
     return folder + "/" + name;
 }
-
-}  // namespace
 
 std::string SystemErrorText(int code) {
     char buffer[256] = {};
@@ -74,7 +74,7 @@ std::string MakePrivateFolder() {
     else if (temporary && *temporary)
         base = temporary;
 
-    const std::string pattern = Join(WithoutTrailingSlashes(base), "lmk-video-XXXXXX");
+    const std::string pattern = JoinPath(WithoutTrailingSlashes(base), "lmk-video-XXXXXX");
     std::string folder = pattern;  // mkdtemp fills in the X's
     if (!mkdtemp(folder.data())) {
         const int error = errno;
@@ -127,7 +127,7 @@ std::string AbsolutePath(const std::string& path) {
     if (rest == ".") rest.clear();
     const std::string current = CurrentFolder();
     if (current.empty()) return path;  // the current folder is gone; nothing better to offer
-    return rest.empty() ? current : Join(current, rest);
+    return rest.empty() ? current : JoinPath(current, rest);
 }
 
 std::string FindOnPath(const std::string& name) {
@@ -142,7 +142,7 @@ std::string FindOnPath(const std::string& name) {
         const auto colon = list.find(':', start);
         const std::string folder = list.substr(start, colon - start);
         // An empty entry stands for the current folder, as the shell reads it.
-        const std::string candidate = folder.empty() ? name : Join(folder, name);
+        const std::string candidate = folder.empty() ? name : JoinPath(folder, name);
         if (IsExecutableFile(candidate)) return AbsolutePath(candidate);
         if (colon == std::string::npos) return {};
         start = colon + 1;

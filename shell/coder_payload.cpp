@@ -70,9 +70,4 @@ std::string SystemCoderPath() {
     return path;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/') return folder + name;
-    return folder + "/" + name;
-}
-
 }  // namespace lmk

@@ -27,7 +27,4 @@ void ExportPayload(const std::string& name, const std::string& path);
 // The system's ffmpeg found on PATH; raises a failure saying so when there is none.
 std::string SystemCoderPath();
 
-// `folder` + "/" + `name`, with exactly one "/" between.
-std::string JoinPath(const std::string& folder, const std::string& name);
-
 }  // namespace lmk
