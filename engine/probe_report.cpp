@@ -1,5 +1,6 @@
 #include "probe_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -11,6 +12,8 @@ namespace {
 
 constexpr std::string_view kStreamMark = "Stream #";
 constexpr std::string_view kVideoMark = ": Video: ";
+constexpr std::string_view kAudioMark = ": Audio: ";
+constexpr std::string_view kCoverMark = "(attached pic)";
 constexpr std::string_view kRotationMark = "displaymatrix: rotation of ";
 constexpr std::string_view kDurationMark = "Duration: ";
 
@@ -24,6 +27,79 @@ bool NeedsQuotes(std::string_view line) {
         if ((code >= 1 && code <= 32) || c == '"' || c == ',') return true;
     }
     return false;
+}
+
+// The report as the line rule reads it: a NUL ends it.
+std::string_view UpToNul(std::string_view report) {
+    return report.substr(0, report.find('\0'));
+}
+
+// " WxH" at or after `from` and before `end`, followed by a space, a comma or `end`.
+std::optional<FrameMatch> SizeOnLine(std::string_view text, std::size_t from, std::size_t end) {
+    std::size_t i = from;
+    while (i < end) {
+        const std::size_t space = text.find(' ', i);
+        if (space == std::string_view::npos || space >= end) return std::nullopt;
+        std::size_t j = space + 1;
+        while (j < end && IsDigit(text[j])) ++j;
+        if (j == space + 1 || j >= end || text[j] != 'x') {
+            i = j;
+            continue;
+        }
+        std::size_t k = j + 1;
+        while (k < end && IsDigit(text[k])) ++k;
+        if (k > j + 1 && (k == end || text[k] == ' ' || text[k] == ',')) {
+            return FrameMatch{text.substr(space + 1, j - space - 1), text.substr(j + 1, k - j - 1),
+                              k};
+        }
+        i = k;
+    }
+    return std::nullopt;
+}
+
+// What the stream lines of a report hold: where the first video stream's description starts
+// and ends, and which kinds of stream there are.
+struct StreamLines {
+    std::size_t firstVideoFrom = std::string_view::npos;
+    std::size_t firstVideoEnd = 0;
+    bool hasVideo = false;
+    bool hasSound = false;
+    std::optional<unsigned> soundRate;
+};
+
+// "NNNN Hz" on a sound stream line.
+std::optional<unsigned> SoundRate(std::string_view line) {
+    const std::size_t hertz = line.find(" Hz");
+    if (hertz == std::string_view::npos) return std::nullopt;
+    std::size_t start = hertz;
+    while (start > 0 && IsDigit(line[start - 1]) && hertz - start < 9) --start;
+    if (start == hertz) return std::nullopt;
+    unsigned rate = 0;
+    for (std::size_t i = start; i < hertz; ++i) rate = rate * 10 + (line[i] - '0');
+    return rate;
+}
+
+StreamLines ScanStreamLines(std::string_view text) {
+    StreamLines found;
+    std::size_t at = 0;
+    while ((at = text.find(kStreamMark, at)) != std::string_view::npos) {
+        const std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
+        const std::string_view line = text.substr(at, end - at);
+        if (const std::size_t video = line.find(kVideoMark); video != std::string_view::npos) {
+            if (found.firstVideoFrom == std::string_view::npos) {
+                found.firstVideoFrom = at + video + kVideoMark.size();
+                found.firstVideoEnd = end;
+            }
+            // A cover picture of a song is no video to convert.
+            if (line.find(kCoverMark, video) == std::string_view::npos) found.hasVideo = true;
+        } else if (const std::size_t audio = line.find(kAudioMark);
+                   audio != std::string_view::npos) {
+            if (!found.hasSound) found.soundRate = SoundRate(line.substr(audio));
+            found.hasSound = true;
+        }
+        at = end;
+    }
+    return found;
 }
 
 }  // namespace
@@ -144,6 +220,13 @@ std::optional<FrameMatch> FindSourceFrame(std::string_view text) {
     }
 }
 
+std::optional<FrameMatch> FindStreamLineFrame(std::string_view report) {
+    const std::string_view text = UpToNul(report);
+    const StreamLines lines = ScanStreamLines(text);
+    if (lines.firstVideoFrom == std::string_view::npos) return std::nullopt;
+    return SizeOnLine(text, lines.firstVideoFrom, lines.firstVideoEnd);
+}
+
 bool IsTurnedQuarter(std::string_view text, std::size_t from) {
     const std::size_t limit = std::min(text.find(kStreamMark, from), text.size());
     const std::size_t at = text.find(kRotationMark, from);
@@ -167,17 +250,34 @@ std::optional<double> ReportDuration(std::string_view report) {
     return duration;
 }
 
+namespace {
+
+Frame FrameOf(const FrameMatch& match, std::string_view text) {
+    Frame source;
+    source.width = static_cast<std::uint32_t>(ParseWholeNumber(match.width));
+    source.height = static_cast<std::uint32_t>(ParseWholeNumber(match.height));
+    if (IsTurnedQuarter(text, match.end)) std::swap(source.width, source.height);
+    return source;
+}
+
+}  // namespace
+
 ProbeFacts ProbeFactsFromReport(std::string_view report) {
     const std::string text = CommaTextFromReport(report);
+    const std::string_view lines = UpToNul(report);
+    const StreamLines streams = ScanStreamLines(lines);
     ProbeFacts facts;
+    // The fixed search first: wherever it matches, its groups stand.
     if (const auto match = FindSourceFrame(text)) {
-        Frame source;
-        source.width = static_cast<std::uint32_t>(ParseWholeNumber(match->width));
-        source.height = static_cast<std::uint32_t>(ParseWholeNumber(match->height));
-        if (IsTurnedQuarter(text, match->end)) std::swap(source.width, source.height);
-        facts.source = source;
+        facts.source = FrameOf(*match, text);
+    } else if (streams.firstVideoFrom != std::string_view::npos) {
+        if (const auto size = SizeOnLine(lines, streams.firstVideoFrom, streams.firstVideoEnd))
+            facts.source = FrameOf(*size, lines);
     }
     facts.durationSeconds = ReportDuration(text);
+    facts.hasVideo = streams.hasVideo;
+    facts.hasSound = streams.hasSound;
+    facts.soundRate = streams.soundRate;
     return facts;
 }
 

@@ -30,6 +30,11 @@ struct FrameMatch {
 // The leftmost match of "Stream #.*?: Video: .*? (\d+?)x(\d+?) ", found in one linear pass.
 std::optional<FrameMatch> FindSourceFrame(std::string_view commaText);
 
+// The size on the first video stream line of a report ("Stream #" and then ": Video: " on one
+// line): the first " WxH" after ": Video: " that a space, a comma or the line's end follows.
+// For the many stream lines whose size a comma follows, where the fixed search finds nothing.
+std::optional<FrameMatch> FindStreamLineFrame(std::string_view report);
+
 // True when the text after a match, up to the next "Stream #", marks the picture as turned by
 // an odd multiple of 90 degrees.
 bool IsTurnedQuarter(std::string_view commaText, std::size_t from);
@@ -43,6 +48,9 @@ std::optional<double> ReportDuration(std::string_view report);
 struct ProbeFacts {
     std::optional<Frame> source;            // sides swapped for a turned picture
     std::optional<double> durationSeconds;  // for the progress figure
+    bool hasVideo = false;                  // a video stream other than a cover picture
+    bool hasSound = false;
+    std::optional<unsigned> soundRate;  // of the first sound stream, in Hz
 };
 
 // What the report's bytes say. Raises EConvertError for a size beyond 2147483647.

@@ -101,12 +101,49 @@ INSTANTIATE_TEST_SUITE_P(
                    Report("    Stream #0.0: Audio: mp3, 44100 Hz\r\n    Stream #0.1: Video: mpeg4, "
                           "yuv420p, 640x480 [PAR 1:1 DAR 4:3], 25 tbr, 25 tbn, 25 tbc\r\n"),
                    Frame{640, 480}},
+        // The fixed search finds no size a comma follows; the video stream's line gives it.
         ReportCase{"SizeBeforeComma",
                    Report("    Stream #0.0: Video: h264, yuv420p, 1280x720, 25 fps, 25 tbr, 25 "
                           "tbn, 50 tbc\r\n"),
-                   std::nullopt},
+                   Frame{1280, 720}},
         ReportCase{"SizeEndsLine", Report("    Stream #0.0: Video: rawvideo, 320x240\r\n"),
+                   Frame{320, 240}},
+        // Stream lines as the coder prints them for common files.
+        ReportCase{"WebmVp8",
+                   Report("  Stream #0:0: Video: vp8, yuv420p(tv, bt709, progressive), 1920x1080, "
+                          "SAR 1:1 DAR 16:9, 30 fps, 30 tbr, 1k tbn (default)\n"),
+                   Frame{1920, 1080}},
+        ReportCase{"AviDivx3",
+                   Report("  Stream #0:0: Video: msmpeg4v3 (div3 / 0x33766964), yuv420p, 768x576, "
+                          "816 kb/s, 10 fps, 10 tbr, 10 tbn\n"),
+                   Frame{768, 576}},
+        ReportCase{"Wmv2",
+                   Report("  Stream #0:0: Video: wmv2 (WMV2 / 0x32564D57), yuv420p, 640x480, SAR "
+                          "1:1 DAR 4:3, 25 fps, 25 tbr, 1k tbn\n"),
+                   Frame{640, 480}},
+        ReportCase{"FlvSoundFirst",
+                   Report("  Stream #0:0: Audio: mp3, 44100 Hz, stereo, fltp, 128 kb/s\n"
+                          "  Stream #0:1: Video: flv1, yuv420p, 640x480, 200 kb/s, 25 fps, 25 tbr, "
+                          "1k tbn\n"),
+                   Frame{640, 480}},
+        ReportCase{"CodecTagIsNoSize",
+                   Report("  Stream #0:0[0x1](und): Video: h264 (High 4:4:4 Predictive) (avc1 / "
+                          "0x31637661), yuv444p(progressive), 1280x720, 925 kb/s, 25 fps\n"),
+                   Frame{1280, 720}},
+        ReportCase{"MotionJpegMov",
+                   Report("  Stream #0:0[0x1](eng): Video: mjpeg (Baseline) (jpeg / 0x6765706A), "
+                          "yuvj422p(pc, bt470bg/unknown/unknown), 640x480, 11520 kb/s, 30 fps\n"),
+                   Frame{640, 480}},
+        ReportCase{"OnlyTheFirstVideoLine",
+                   Report("  Stream #0:0: Video: h264, yuv420p\n"
+                          "  Stream #0:1: Video: mpeg4, 320x200, 25 fps\n"),
                    std::nullopt},
+        ReportCase{"LineSizeTurned",
+                   Report("  Stream #0:0: Video: h264, yuv420p, 1280x720, 25 fps\n"
+                          "      displaymatrix: rotation of -90.00 degrees\n"),
+                   Frame{720, 1280}},
+        ReportCase{"LineSizeNotBeforeOtherSigns",
+                   Report("  Stream #0:0: Video: x (0x31), 12x34a, 56x78)\n"), std::nullopt},
         ReportCase{"NoVideo", Report("    Stream #0.0: Audio: mp3, 44100 Hz\r\n"), std::nullopt},
         ReportCase{"CapitalX",
                    Report("    Stream #0.0: Video: mpeg4, yuv420p, 640X480 [PAR 1:1 DAR 4:3]\r\n"),
@@ -153,6 +190,42 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{"LargestWholeNumber",
                    Report("  Stream #0:0: Video: x, 2147483647x1 [SAR 1:1 DAR 1:1]\n"),
                    Frame{2147483647u, 1}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SourceFrame, FixedSearchAloneFindsNoSizeACommaFollows) {
+    EXPECT_FALSE(FindSourceFrame(CommaTextFromReport(
+        "    Stream #0.0: Video: h264, yuv420p, 1280x720, 25 fps, 25 tbr, 25 tbn, 50 tbc\r\n")));
+}
+
+struct KindsCase {
+    const char* name;
+    std::string streams;
+    bool video;
+    bool sound;
+};
+
+class StreamKindsTable : public testing::TestWithParam<KindsCase> {};
+
+TEST_P(StreamKindsTable, TellsVideoAndSound) {
+    const ProbeFacts facts = ProbeFactsFromReport(Report(GetParam().streams));
+    EXPECT_EQ(facts.hasVideo, GetParam().video);
+    EXPECT_EQ(facts.hasSound, GetParam().sound);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StreamKindsTable,
+    testing::Values(
+        KindsCase{"Both",
+                  "  Stream #0:0: Video: h264, 640x480\n  Stream #0:1: Audio: aac, 44100 Hz\n",
+                  true, true},
+        KindsCase{"SoundAlone", "  Stream #0:0: Audio: mp3, 44100 Hz\n", false, true},
+        KindsCase{"CoverPictureIsNoVideo",
+                  "  Stream #0:0: Audio: mp3, 44100 Hz\n  Stream #0:1: Video: mjpeg, 300x300 "
+                  "[SAR 1:1 DAR 1:1], 90k tbr, 90k tbn (attached pic)\n",
+                  false, true},
+        KindsCase{"Neither", "  Stream #0:0: Data: none (rtp  / 0x20707472)\n", false, false},
+        KindsCase{"MarksOnOtherLines", "  Note: Stream #0:0\n  : Video: x, 1x1 : Audio: y\n", false,
+                  false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SourceFrame, SizeBeyondWholeNumbersFailsQuotingDigits) {

@@ -140,22 +140,52 @@ std::string CompareWithRegex(std::string_view text, const std::optional<FrameMat
     return {};
 }
 
-// The whole path as the job takes it: no match gives no frame, a match gives the groups'
-// values (turned pictures swap them), and a group beyond 2147483647 is refused quoting it.
+struct Groups {
+    std::string width;
+    std::string height;
+};
+
+// The stream-line reading done another way: the first line on which "Stream #" comes before
+// ": Video: ", then std::regex's leftmost " (\d+)x(\d+)" after it that a space, a comma or the
+// line's end follows.
+std::optional<Groups> ReferenceLineSize(std::string_view report) {
+    static const std::regex size(" (\\d+)x(\\d+)(?=[ ,]|$)", std::regex::ECMAScript);
+    for (const auto& line : SplitReportLines(report)) {
+        const std::size_t stream = line.find("Stream #");
+        if (stream == std::string::npos) continue;
+        const std::size_t video = line.find(": Video: ", stream);
+        if (video == std::string::npos) continue;
+        const std::string rest = line.substr(video + 9);
+        std::smatch found;
+        if (!std::regex_search(rest, found, size)) return std::nullopt;
+        return Groups{found.str(1), found.str(2)};
+    }
+    return std::nullopt;
+}
+
+// The whole path as the job takes it: the fixed search's groups where it matches, else the
+// first video stream line's size (checked against std::regex on small reports); no size gives
+// no frame, a size gives its values (turned pictures swap them), and a group beyond 2147483647
+// is refused quoting it.
 std::string CheckProbeFacts(std::string_view report, const std::optional<FrameMatch>& match) {
+    const bool checkLine = !match && report.size() <= kRegexReportLimit;
+    std::optional<Groups> groups;
+    if (match) groups = Groups{std::string(match->width), std::string(match->height)};
+    if (checkLine) groups = ReferenceLineSize(report);
     std::optional<std::uint32_t> width, height;
-    if (match) {
-        width = GroupValue(match->width);
-        height = GroupValue(match->height);
+    if (groups) {
+        width = GroupValue(groups->width);
+        height = GroupValue(groups->height);
     }
     try {
         const ProbeFacts facts = ProbeFactsFromReport(report);
         if (facts.durationSeconds &&
             !(std::isfinite(*facts.durationSeconds) && *facts.durationSeconds > 0))
             return "a duration that is not a positive number";
-        if (!match) return facts.source ? "a source frame without a match" : "";
+        if (!match && !checkLine) return {};
+        if (!groups) return facts.source ? "a source frame without a size in the report" : "";
         if (!width || !height) return "a group beyond 2147483647 was accepted";
-        if (!facts.source) return "no source frame although the search matched";
+        if (!facts.source) return "no source frame although the report gives a size";
         const Frame& source = *facts.source;
         const bool asFound = source.width == *width && source.height == *height;
         const bool swapped = source.width == *height && source.height == *width;
@@ -164,8 +194,9 @@ std::string CheckProbeFacts(std::string_view report, const std::optional<FrameMa
                    std::to_string(source.height) + " is not the groups' " + std::to_string(*width) +
                    "x" + std::to_string(*height);
     } catch (const EConvertError& failure) {
-        if (!match) return "refused without a match: " + Printable(failure.Message());
-        const std::string_view quoted = !width ? match->width : match->height;
+        if (!match && !checkLine) return {};
+        if (!groups) return "refused without a size: " + Printable(failure.Message());
+        const std::string_view quoted = !width ? groups->width : groups->height;
         if (width && height) return "refused a size within range: " + Printable(failure.Message());
         if (!QuotesUnchanged(failure.Message(), quoted))
             return "refusal message '" + Printable(failure.Message()) + "' does not quote '" +
