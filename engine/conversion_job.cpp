@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "coder_output.h"
 #include "frame.h"
 #include "probe_report.h"
 
@@ -26,12 +27,11 @@ std::string ShownName(std::string name) {
     return name;
 }
 
-// A coder ended by a signal has last printed a progress line, which tells nothing.
-std::string FailureReason(const ExitStatus& status, const std::string& lastLine) {
-    if (!status.exited) return "прерван сигналом " + std::to_string(status.code);
-    if (!lastLine.empty()) return lastLine;
-    return "код завершения " + std::to_string(status.code);
-}
+// The file is tried once more in a container that takes H.264 and MP3 (video) or as MP3.
+constexpr std::string_view kVideoFallbackExtension = ".mp4";
+constexpr std::string_view kSoundFallbackExtension = ".mp3";
+constexpr unsigned kLeastMp4SoundRate = 16000;
+constexpr unsigned kMp4SoundRate = 22050;
 
 }  // namespace
 
@@ -52,38 +52,6 @@ std::string FolderPart(const std::string& path) {
 std::string FileNamePart(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string LastPrintedLine(std::string_view output) {
-    std::size_t end = output.size();
-    while (end > 0) {
-        const std::size_t start = output.find_last_of("\r\n", end - 1);
-        const std::size_t from = start == std::string_view::npos ? 0 : start + 1;
-        std::string_view line = output.substr(from, end - from);
-        while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ')
-            line.remove_suffix(1);
-        while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ')
-            line.remove_prefix(1);
-        if (!line.empty()) return std::string(line);
-        if (start == std::string_view::npos) break;
-        end = start;
-    }
-    return {};
-}
-
-std::string CoderWriteError(std::string_view output) {
-    static constexpr std::string_view kMarks[] = {"Error writing trailer", "Error closing file",
-                                                  "av_interleaved_write_frame(): "};
-    std::size_t best = std::string_view::npos;
-    for (const auto mark : kMarks) {
-        const std::size_t at = output.rfind(mark);
-        if (at != std::string_view::npos && (best == std::string_view::npos || at > best))
-            best = at;
-    }
-    if (best == std::string_view::npos) return {};
-    const std::size_t start = output.find_last_of("\r\n", best);
-    const std::size_t from = start == std::string_view::npos ? 0 : start + 1;
-    return LastPrintedLine(output.substr(from, output.find_first_of("\r\n", best) - from));
 }
 
 ConversionJob::ConversionJob(JobWindow& window, Processes& processes, Files& files,
@@ -162,7 +130,6 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     const Frame target = ReadTargetFrame(m_window.WidthText(), m_window.HeightText());
     m_duration = facts.durationSeconds;
 
-    m_values.OutputPath = FolderPart(path) + "lmk-" + name;
     std::vector<std::string> arguments = {"-i", path};
     if (facts.source) {
         Frame size = *facts.source;
@@ -171,36 +138,79 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
         arguments.insert(arguments.end(),
                          {"-s", std::to_string(size.width) + "x" + std::to_string(size.height)});
     }
-    arguments.insert(arguments.end(), {"-acodec", "libmp3lame", m_values.OutputPath});
+    arguments.insert(arguments.end(), {"-acodec", "libmp3lame"});
 
+    const std::string output = FolderPart(path) + "lmk-" + name;
+    Attempt attempt = Convert(path, arguments, output);
+    // The output keeps the input's container, which may not take the result (MP3 in WebM, a
+    // size H.263 lacks): then once more in one that does.
+    if (attempt.kind == Attempt::Refused && (facts.hasVideo || facts.hasSound)) {
+        if (facts.hasVideo) {
+            arguments.insert(arguments.end(), {"-vcodec", "libx264", "-pix_fmt", "yuv420p"});
+            // MP4 takes MP3 at 16 kHz and above; phones record speech at 8 kHz.
+            if (facts.soundRate && *facts.soundRate < kLeastMp4SoundRate)
+                arguments.insert(arguments.end(), {"-ar", std::to_string(kMp4SoundRate)});
+        }
+        attempt = Convert(path, arguments,
+                          output + std::string(facts.hasVideo ? kVideoFallbackExtension
+                                                              : kSoundFallbackExtension));
+    }
+
+    switch (attempt.kind) {
+        case Attempt::Converted:
+            ++outcome.converted;
+            break;
+        case Attempt::Stopped:
+            break;
+        case Attempt::Refused:
+        case Attempt::Failed:
+            outcome.failedFiles.push_back(name);
+            failureLines.push_back("Не удалось сконвертировать файл " + ShownName(name) + ": " +
+                                   attempt.reason);
+            break;
+    }
+}
+
+ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
+                                              std::vector<std::string> arguments,
+                                              const std::string& output) {
+    m_values.OutputPath = output;
     // An earlier output is replaced only for an input that is a file: a folder or a missing
     // input fails anyway, and the user's file of that name must survive it.
-    if (m_files.IsFile(path) && m_files.IsFile(m_values.OutputPath)) {
-        m_files.Delete(m_values.OutputPath);
+    if (m_files.IsFile(path) && m_files.IsFile(output)) {
+        if (const std::string error = m_files.Delete(output); !error.empty()) {
+            // The coder would only ask whether to overwrite it, with no one to answer.
+            return {Attempt::Failed, "не удалось заменить прежний файл " +
+                                         ShownName(FileNamePart(output)) + ": " + error};
+        }
     }
     // Only what this conversion wrote is removed when it fails or is stopped.
-    const bool outputIsOurs = !m_files.IsFile(m_values.OutputPath);
+    const bool outputIsOurs = !m_files.IsFile(output);
 
     m_coderOutputOffset = 0;
     m_coderOutputTail.clear();
+    arguments.push_back(output);
     auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath());
     if (WaitTicking(*conversion, true) == RunEnd::Stopped) {
         // What an ended coder leaves is partial.
-        if (outputIsOurs) m_files.Delete(m_values.OutputPath);
-        return;
+        if (outputIsOurs) m_files.Delete(output);
+        return {Attempt::Stopped, {}};
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
     const std::string printed = m_files.ReadFrom(CoderOutputPath(), 0);
-    const std::string reason = status.Success() ? CoderWriteError(printed)
-                                                : FailureReason(status, LastPrintedLine(printed));
-    if (reason.empty()) {
-        ++outcome.converted;
-        return;
-    }
-    if (outputIsOurs) m_files.Delete(m_values.OutputPath);
-    outcome.failedFiles.push_back(name);
-    failureLines.push_back("Не удалось сконвертировать файл " + ShownName(name) + ": " + reason);
+    const std::string writeError = CoderWriteError(printed);
+    if (status.Success() && writeError.empty()) return {Attempt::Converted, {}};
+
+    if (outputIsOurs) m_files.Delete(output);
+    // A coder ended by a signal has last printed a progress line, which tells nothing.
+    if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
+    const std::vector<std::string> paths = {path, output};
+    // A write failure (a full disk) would meet the next container too.
+    if (!writeError.empty()) return {Attempt::Failed, ShownCoderLine(writeError, paths)};
+    const std::string cause = CoderFailureReason(printed, paths);
+    return {Attempt::Refused, cause.empty() ? "код завершения " + std::to_string(status.code)
+                                            : ShownCoderLine(cause, paths)};
 }
 
 ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversion) {

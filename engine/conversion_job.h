@@ -4,7 +4,6 @@
 #include <deque>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "job_ports.h"
@@ -32,13 +31,6 @@ char SpinnerMark(std::uint32_t counter);
 // Everything up to and including the last "/".
 std::string FolderPart(const std::string& path);
 std::string FileNamePart(const std::string& path);
-// The last non-empty line (CR or LF ending lines) of a coder's printed output.
-std::string LastPrintedLine(std::string_view output);
-
-// The line in which a coder that exits 0 all the same says it could not write its output
-// (a full disk), or empty.
-std::string CoderWriteError(std::string_view output);
-
 inline constexpr int kTickMilliseconds = 200;
 inline constexpr const char* kDoneLine = "Готово!";
 
@@ -61,11 +53,20 @@ public:
 
 private:
     enum class RunEnd { Ended, Stopped };
+    // How one conversion run of a file ended. Refused: the coder ended with a failure of its
+    // own, which another container may not meet.
+    struct Attempt {
+        enum Kind { Converted, Stopped, Refused, Failed } kind;
+        std::string reason;
+    };
+
     RunEnd WaitTicking(Process& process, bool conversion);
     void ShowMark();
     void ReadProgress();
     void ConvertOne(const std::string& path, JobOutcome& outcome,
                     std::vector<std::string>& failureLines);
+    Attempt Convert(const std::string& path, std::vector<std::string> arguments,
+                    const std::string& output);
 
     JobWindow& m_window;
     Processes& m_processes;

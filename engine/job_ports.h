@@ -72,8 +72,9 @@ public:
     virtual ~Files() = default;
     // True when something that is not a folder stands at `path`.
     virtual bool IsFile(const std::string& path) = 0;
-    // Failures are ignored.
-    virtual void Delete(const std::string& path) = 0;
+    // Empty once nothing stands at `path` any more, else the system's reason; callers that
+    // may ignore a failure do.
+    virtual std::string Delete(const std::string& path) = 0;
     // The whole file; raises EFOpenError naming the full path when it cannot be opened.
     virtual std::string ReadAll(const std::string& path) = 0;
     // The bytes from `offset` to the current end; empty when there are none or on failure.

@@ -56,8 +56,9 @@ bool PosixFiles::IsFile(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-void PosixFiles::Delete(const std::string& path) {
-    unlink(path.c_str());
+std::string PosixFiles::Delete(const std::string& path) {
+    if (unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+    return SystemErrorText(errno);
 }
 
 std::string PosixFiles::ReadAll(const std::string& path) {

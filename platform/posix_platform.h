@@ -17,7 +17,7 @@ public:
 class PosixFiles : public Files {
 public:
     bool IsFile(const std::string& path) override;
-    void Delete(const std::string& path) override;
+    std::string Delete(const std::string& path) override;
     std::string ReadAll(const std::string& path) override;
     std::string ReadFrom(const std::string& path, std::uint64_t offset) override;
 };

@@ -51,11 +51,14 @@ class FakeFiles : public Files {
 public:
     std::map<std::string, std::string> files;
     Strings deleted;
+    std::map<std::string, std::string> undeletable;  // path, the system's reason
 
     bool IsFile(const std::string& path) override { return files.count(path) > 0; }
-    void Delete(const std::string& path) override {
+    std::string Delete(const std::string& path) override {
+        if (undeletable.count(path)) return undeletable[path];
         deleted.push_back(path);
         files.erase(path);
+        return {};
     }
     std::string ReadAll(const std::string& path) override {
         const auto found = files.find(path);
@@ -278,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConversionJobTest, ANoSizeFileDoesNotInheritThePreviousFrame) {
-    reports["/v/b.avi"] = "  Stream #0:0: Video: h264, 1280x720, 25 fps\n";
+    reports["/v/b.avi"] = "  Stream #0:0: Video: h264, yuv420p, 25 fps\n";
     Run({"/v/a.avi", "/v/b.avi"});
     EXPECT_EQ(processes.started[3].arguments,
               (Strings{"-i", "/v/b.avi", "-acodec", "libmp3lame", "/v/lmk-b.avi"}));
@@ -385,7 +388,7 @@ TEST_F(ConversionJobTest, FailedConversionIsReportedAfterDoneAndTheJobGoesOn) {
     Run({"/a/bad.avi", "/a/good.avi"});
     EXPECT_EQ(window.log,
               (Strings{"Обрабатывается файл good.avi... ", "Готово!",
-                       "Не удалось сконвертировать файл bad.avi: /a/bad.avi: Invalid data found "
+                       "Не удалось сконвертировать файл bad.avi: bad.avi: Invalid data found "
                        "when processing input"}));
     EXPECT_FALSE(files.IsFile("/a/lmk-bad.avi"));
     EXPECT_TRUE(files.IsFile("/a/lmk-good.avi"));
@@ -407,6 +410,7 @@ TEST_F(ConversionJobTest, CoderKilledBySignalIsAFailureNamingTheSignal) {
     Run({"/a/x.avi"});
     EXPECT_EQ(window.log.back(), "Не удалось сконвертировать файл x.avi: прерван сигналом 9");
     EXPECT_FALSE(files.IsFile("/a/lmk-x.avi"));
+    EXPECT_EQ(processes.started.size(), 2u) << "a killed coder is not the container's refusal";
 }
 
 TEST_F(ConversionJobTest, WriteErrorIsAFailureEvenWhenTheCoderExitsWell) {
@@ -422,13 +426,14 @@ TEST_F(ConversionJobTest, WriteErrorIsAFailureEvenWhenTheCoderExitsWell) {
         }
         return p;
     };
-    Run({"/a/full.avi", "/a/fine.avi"});
-    EXPECT_EQ(window.log.back(),
-              "Не удалось сконвертировать файл full.avi: Error writing trailer of /a/lmk-full.avi: "
+    Run({"/a/full.avi", "/a/fine.avi", "/a/Error writing trailer of x.avi"});
+    EXPECT_EQ(window.log.at(2),
+              "Не удалось сконвертировать файл full.avi: Error writing trailer of lmk-full.avi: "
               "No space left on device");
     EXPECT_FALSE(files.IsFile("/a/lmk-full.avi"));
     EXPECT_TRUE(files.IsFile("/a/lmk-fine.avi"));
-    EXPECT_EQ(outcome.converted, 1);
+    EXPECT_EQ(outcome.converted, 2) << "a mark in a file's name is no failure";
+    EXPECT_EQ(processes.started.size(), 6u) << "a full disk is not the container's refusal";
 }
 
 TEST_F(ConversionJobTest, AnInputThatIsNoFileNeverCostsTheUserAFileOfTheOutputName) {
@@ -451,13 +456,125 @@ TEST_F(ConversionJobTest, AnInputThatIsNoFileNeverCostsTheUserAFileOfTheOutputNa
     EXPECT_EQ(outcome.failedFiles.size(), 2u);
 }
 
-TEST(JobHelpers, CoderWriteErrorFindsTheLastWriteFailure) {
-    EXPECT_EQ(CoderWriteError("frame=1\rav_interleaved_write_frame(): No space left on device\r\n"
-                              "Error closing file out.avi: No space left on device\nend\n"),
-              "Error closing file out.avi: No space left on device");
-    EXPECT_EQ(CoderWriteError("[mp4 @ 0x1] Error writing trailer of x: I/O error"),
-              "[mp4 @ 0x1] Error writing trailer of x: I/O error");
-    EXPECT_EQ(CoderWriteError("frame=  50 fps=0.0 Lsize=8kB video:1kB\n"), "");
+// The first conversion refused by the coder: the file is tried once more in a container that
+// takes H.264 and MP3, or as MP3 for sound alone.
+struct SecondCase {
+    const char* name;
+    std::string streams;
+    Strings secondArguments;  // empty: no second attempt
+};
+
+class SecondAttempt : public ConversionJobTest, public testing::WithParamInterface<SecondCase> {
+protected:
+    void SetUp() override {
+        reports["/v/in.webm"] = "  Duration: 00:00:10.00\n" + GetParam().streams;
+        processes.plan = [this](const Strings& arguments) {
+            Plan p;
+            if (IsProbe(arguments)) {
+                p.printed = {reports[arguments[1]]};
+            } else if (arguments.back() == "/v/lmk-in.webm") {
+                p.printed = {
+                    "[webm @ 0x5] Only VP8 or VP9 video and Vorbis or Opus audio\n"
+                    "Conversion failed!\n"};
+                p.status = {true, 1};
+            }
+            return p;
+        };
+    }
+};
+
+TEST_P(SecondAttempt, FollowsARefusedConversion) {
+    Run({"/v/in.webm"});
+    const Strings& expected = GetParam().secondArguments;
+    if (expected.empty()) {
+        ASSERT_EQ(processes.started.size(), 2u);
+        EXPECT_EQ(window.log.back(),
+                  "Не удалось сконвертировать файл in.webm: Only VP8 or VP9 video and Vorbis or "
+                  "Opus audio");
+        EXPECT_EQ(outcome.failedFiles, (Strings{"in.webm"}));
+        return;
+    }
+    ASSERT_EQ(processes.started.size(), 3u);
+    EXPECT_EQ(processes.started[2].arguments, expected);
+    EXPECT_FALSE(files.IsFile("/v/lmk-in.webm")) << "the refused attempt left its output";
+    EXPECT_TRUE(files.IsFile(expected.back()));
+    EXPECT_EQ(values.OutputPath, expected.back());
+    EXPECT_EQ(window.log, (Strings{"Обрабатывается файл in.webm... ", "Готово!"}));
+    EXPECT_EQ(outcome.converted, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SecondAttempt,
+    testing::Values(
+        SecondCase{"VideoAsMp4",
+                   "  Stream #0:0: Video: vp8, yuv420p, 640x480, 30 fps\n"
+                   "  Stream #0:1: Audio: vorbis, 44100 Hz\n",
+                   {"-i", "/v/in.webm", "-s", "320x240", "-acodec", "libmp3lame", "-vcodec",
+                    "libx264", "-pix_fmt", "yuv420p", "/v/lmk-in.webm.mp4"}},
+        SecondCase{"PhoneSpeechRaisedToAnMp4Rate",
+                   "  Stream #0:0(eng): Video: h263 (s263 / 0x33363273), yuv420p, 176x144, 15 fps\n"
+                   "  Stream #0:1(eng): Audio: amr_nb (samr / 0x726D6173), 8000 Hz, mono, flt\n",
+                   {"-i", "/v/in.webm", "-s", "176x144", "-acodec", "libmp3lame", "-vcodec",
+                    "libx264", "-pix_fmt", "yuv420p", "-ar", "22050", "/v/lmk-in.webm.mp4"}},
+        SecondCase{"SoundAloneAsMp3",
+                   "  Stream #0:0: Audio: opus, 48000 Hz\n",
+                   {"-i", "/v/in.webm", "-acodec", "libmp3lame", "/v/lmk-in.webm.mp3"}},
+        SecondCase{"NeitherNone", "  Stream #0:0: Data: none\n", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConversionJobTest, BothAttemptsRefusedGiveTheLastReasonAndLeaveNothing) {
+    files.files["/v/lmk-in.ogv.mp4"] = "an earlier second output";
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        if (IsProbe(arguments)) {
+            p.printed = {VideoReport("640x480")};
+        } else {
+            p.printed = {"[ogg @ 0x1] Unsupported codec id in stream 1\n" + arguments.back() +
+                         ": No space left on device\n"};
+            p.status = {true, 1};
+        }
+        return p;
+    };
+    Run({"/v/in.ogv"});
+    ASSERT_EQ(processes.started.size(), 3u);
+    EXPECT_FALSE(processes.started[2].outputExistedAtStart) << "the earlier output was kept";
+    EXPECT_EQ(window.log.back(),
+              "Не удалось сконвертировать файл in.ogv: lmk-in.ogv.mp4: No space left on device");
+    EXPECT_FALSE(files.IsFile("/v/lmk-in.ogv"));
+    EXPECT_FALSE(files.IsFile("/v/lmk-in.ogv.mp4"));
+}
+
+TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        if (IsProbe(arguments)) {
+            p.printed = {VideoReport("640x480")};
+        } else if (arguments.back() == "/v/lmk-in.3gp") {
+            p.status = {true, 1};
+        } else {
+            p.ticks = 5;
+        }
+        return p;
+    };
+    window.onPump = [this](int) { values.StopRequested = true; };
+    Run({"/v/in.3gp"});
+    ASSERT_EQ(processes.started.size(), 3u);
+    EXPECT_TRUE(processes.started[2].ended);
+    EXPECT_FALSE(files.IsFile("/v/lmk-in.3gp.mp4"));
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_TRUE(outcome.failedFiles.empty());
+}
+
+TEST_F(ConversionJobTest, EarlierOutputThatCannotBeReplacedStartsNoCoder) {
+    files.files["/ro/lmk-one.avi"] = "the user's earlier output";
+    files.undeletable["/ro/lmk-one.avi"] = "Permission denied";
+    Run({"/ro/one.avi", "/ro/two.avi"});
+    ASSERT_EQ(processes.started.size(), 3u);
+    EXPECT_EQ(processes.started[2].arguments.back(), "/ro/lmk-two.avi");
+    EXPECT_EQ(files.files["/ro/lmk-one.avi"], "the user's earlier output");
+    EXPECT_EQ(window.log.back(),
+              "Не удалось сконвертировать файл one.avi: не удалось заменить прежний файл "
+              "lmk-one.avi: Permission denied");
 }
 
 TEST_F(ConversionJobTest, DropDuringJobJoinsItsList) {
@@ -525,14 +642,6 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"SpacesAndCyrillic", "/д в/фильм 1.avi", "/д в/lmk-фильм 1.avi", "фильм 1.avi"},
         PathCase{"NewlineShownSafely", "/d/a\nb.avi", "/d/lmk-a\nb.avi", "a?b.avi"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(JobHelpers, LastPrintedLineSkipsBlankAndProgressBreaks) {
-    EXPECT_EQ(LastPrintedLine("a\nb\n\n  \r\n"), "b");
-    EXPECT_EQ(LastPrintedLine("frame=1\rframe=2\r"), "frame=2");
-    EXPECT_EQ(LastPrintedLine("only"), "only");
-    EXPECT_EQ(LastPrintedLine("\n\n"), "");
-    EXPECT_EQ(LastPrintedLine(""), "");
-}
 
 }  // namespace
 }  // namespace lmk

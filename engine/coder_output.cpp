@@ -1,0 +1,122 @@
+#include "coder_output.h"
+
+#include <algorithm>
+#include <array>
+
+namespace lmk {
+namespace {
+
+using Lines = std::vector<std::string_view>;
+
+std::string_view Trimmed(std::string_view line) {
+    while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.remove_suffix(1);
+    while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') line.remove_prefix(1);
+    return line;
+}
+
+// Every non-empty line, trimmed; CR alone ends a line too, as progress lines do.
+Lines PrintedLines(std::string_view output) {
+    Lines lines;
+    std::size_t start = 0;
+    while (start <= output.size()) {
+        const std::size_t end = std::min(output.find_first_of("\r\n", start), output.size());
+        if (const std::string_view line = Trimmed(output.substr(start, end - start)); !line.empty())
+            lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Length of a leading "[name @ 0x...] ", or 0.
+std::size_t PrefixLength(std::string_view line) {
+    if (line.empty() || line.front() != '[') return 0;
+    const std::size_t close = line.find("] ");
+    if (close == std::string_view::npos) return 0;
+    const std::size_t at = line.find(" @ 0x");
+    if (at == std::string_view::npos || at > close) return 0;
+    return close + 2;
+}
+
+std::string_view WithoutPrefix(std::string_view line) {
+    while (const std::size_t length = PrefixLength(line)) line.remove_prefix(length);
+    return line;
+}
+
+bool IsProgress(std::string_view line) {
+    return line.starts_with("frame=") || line.starts_with("size=") || line.starts_with("video:");
+}
+
+// What the coder says on its way out whatever went wrong, and warnings that come after the
+// cause; none of it names the cause.
+bool IsClosingWords(std::string_view line, const std::vector<std::string>& paths) {
+    static constexpr std::array<std::string_view, 7> kOpenings = {
+        "Conversion failed!",
+        "Error opening output file",
+        "Error opening input file",
+        "Error initializing output stream",
+        "Could not write header for output file",
+        "Error while opening encoder",
+        "Exiting normally",
+    };
+    const std::string_view text = WithoutPrefix(line);
+    for (const auto opening : kOpenings)
+        if (text.starts_with(opening)) return true;
+    if (text.ends_with("frames left in the queue on closing")) return true;
+    for (const auto& path : paths)
+        if (text.starts_with(path) && text.substr(path.size()) == ": Invalid argument") return true;
+    return false;
+}
+
+bool NamesOneOf(std::string_view line, const std::vector<std::string>& paths) {
+    for (const auto& path : paths)
+        if (line.starts_with(path) && line.substr(path.size()).starts_with(": ")) return true;
+    return false;
+}
+
+}  // namespace
+
+std::string CoderWriteError(std::string_view output) {
+    static constexpr std::array<std::string_view, 3> kMarks = {
+        "Error writing trailer", "Error closing file", "av_interleaved_write_frame(): "};
+    const Lines lines = PrintedLines(output);
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        const std::string_view text = WithoutPrefix(*line);
+        for (const auto mark : kMarks)
+            if (text.starts_with(mark)) return std::string(*line);
+    }
+    return {};
+}
+
+std::string CoderFailureReason(std::string_view output, const std::vector<std::string>& paths) {
+    const Lines lines = PrintedLines(output);
+    std::size_t i = lines.size();
+    while (i > 0 && (IsProgress(lines[i - 1]) || IsClosingWords(lines[i - 1], paths))) --i;
+    if (i == 0) return lines.empty() ? std::string() : std::string(lines.back());
+    std::string_view cause = lines[i - 1];
+    // A line of its own after a library's message goes on with that message ("Valid sizes
+    // are ..."); the library's line names the cause. A "path: reason" line is the coder's own.
+    if (!PrefixLength(cause) && !NamesOneOf(cause, paths) && i > 1 && PrefixLength(lines[i - 2]) &&
+        !IsClosingWords(lines[i - 2], paths))
+        cause = lines[i - 2];
+    return std::string(cause);
+}
+
+std::string ShownCoderLine(std::string_view line, const std::vector<std::string>& paths) {
+    std::string shown(WithoutPrefix(line));
+    // Longest first: an output "lmk-x.avi.mp4" holds the path of "lmk-x.avi".
+    std::vector<std::string> longestFirst = paths;
+    std::sort(longestFirst.begin(), longestFirst.end(),
+              [](const auto& a, const auto& b) { return a.size() > b.size(); });
+    for (const auto& path : longestFirst) {
+        const std::size_t slash = path.rfind('/');
+        if (path.empty() || slash == std::string::npos) continue;
+        const std::string name = path.substr(slash + 1);
+        for (std::size_t at = 0; (at = shown.find(path, at)) != std::string::npos;) {
+            shown.replace(at, path.size(), name);
+            at += name.size();
+        }
+    }
+    return shown;
+}
+
+}  // namespace lmk
