@@ -29,6 +29,7 @@ Arguments Joined(std::initializer_list<Arguments> parts) {
 const Arguments kH264 = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"};
 const Arguments kAac = {"-c:a", "aac", "-shortest"};
 const Arguments kMpeg4Pcm = {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-shortest"};
+const Arguments kVp8 = {"-c:v", "libvpx", "-deadline", "realtime", "-cpu-used", "8"};
 
 }  // namespace
 
@@ -49,11 +50,49 @@ std::string ClipShelf::Extension(ClipKind kind) {
     switch (kind) {
         case ClipKind::Avi640x480:
         case ClipKind::AviSmall176x144:
+        case ClipKind::AviDivx3:
             return ".avi";
         case ClipKind::WavTone:
             return ".wav";
         case ClipKind::LongWebm:
+        case ClipKind::WebmVp8:
             return ".webm";
+        case ClipKind::MkvVp9:
+            return ".mkv";
+        case ClipKind::Wmv2:
+            return ".wmv";
+        case ClipKind::FlvSoundFirst:
+            return ".flv";
+        case ClipKind::MovMotionJpeg:
+            return ".mov";
+        case ClipKind::ThreeGpH263:
+            return ".3gp";
+        case ClipKind::M4v:
+            return ".m4v";
+        case ClipKind::MpgMpeg1At15:
+            return ".mpg";
+        case ClipKind::Ogv:
+            return ".ogv";
+        case ClipKind::Ogm:
+            return ".ogm";
+        case ClipKind::RealMedia:
+            return ".rm";
+        case ClipKind::MpegVideoStream:
+            return ".mpv";
+        case ClipKind::NoExtension:
+            return "";
+        case ClipKind::Mp3Tone:
+            return ".mp3";
+        case ClipKind::M4aTone:
+            return ".m4a";
+        case ClipKind::OgaTone:
+            return ".oga";
+        case ClipKind::OpusTone:
+            return ".opus";
+        case ClipKind::AacTone:
+            return ".aac";
+        case ClipKind::FlacTone:
+            return ".flac";
         default:
             return ".mp4";
     }
@@ -106,6 +145,95 @@ const std::string& ClipShelf::Get(ClipKind kind) {
             // An unset sample aspect ratio drops the "[SAR ...]" note that follows the size.
             RunCoder(
                 Joined({Picture("480x360"), Sound(), {"-vf", "setsar=0"}, kH264, kAac, {path}}));
+            break;
+        case ClipKind::WebmVp8:
+            RunCoder(Joined(
+                {Picture("640x480"), Sound(), kVp8, {"-c:a", "libvorbis", "-shortest"}, {path}}));
+            break;
+        case ClipKind::MkvVp9:
+            RunCoder(Joined({Picture("640x480"),
+                             Sound(),
+                             {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8",
+                              "-pix_fmt", "yuv420p", "-c:a", "libopus", "-shortest", path}}));
+            break;
+        case ClipKind::AviDivx3:
+            RunCoder(Joined({Picture("640x480"),
+                             Sound(),
+                             {"-c:v", "msmpeg4", "-c:a", "libmp3lame", "-shortest", path}}));
+            break;
+        case ClipKind::Wmv2:
+            RunCoder(Joined({Picture("640x480"),
+                             Sound(),
+                             {"-c:v", "wmv2", "-c:a", "wmav2", "-shortest", path}}));
+            break;
+        case ClipKind::FlvSoundFirst:
+            RunCoder(
+                Joined({Sound(),
+                        Picture("640x480"),
+                        {"-c:v", "flv", "-c:a", "libmp3lame", "-ar", "44100", "-shortest", path}}));
+            break;
+        case ClipKind::Mp4High444:
+            RunCoder(Joined({Picture("1280x720"),
+                             Sound(),
+                             {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv444p"},
+                             kAac,
+                             {path}}));
+            break;
+        case ClipKind::MovMotionJpeg:
+            // As cameras write it: no aspect note after the size.
+            RunCoder(Joined(
+                {Picture("640x480"),
+                 Sound(),
+                 {"-vf", "setsar=0", "-c:v", "mjpeg", "-c:a", "pcm_s16le", "-shortest", path}}));
+            break;
+        case ClipKind::ThreeGpH263:
+            RunCoder(Joined(
+                {Picture("352x288", 1, 15),
+                 Sound(),
+                 {"-c:v", "h263", "-c:a", "aac", "-ar", "8000", "-ac", "1", "-shortest", path}}));
+            break;
+        case ClipKind::M4v:
+            RunCoder(Joined({Picture("1280x720"), Sound(), kH264, kAac, {path}}));
+            break;
+        case ClipKind::MpgMpeg1At15:
+            RunCoder(Joined({Picture("352x240", 1, 15),
+                             Sound(),
+                             {"-c:v", "mpeg1video", "-strict", "unofficial", "-c:a", "mp2",
+                              "-shortest", "-f", "mpeg", path}}));
+            break;
+        case ClipKind::Ogv:
+        case ClipKind::Ogm:
+            RunCoder(Joined(
+                {Picture("640x480"),
+                 Sound(),
+                 {"-c:v", "libtheora", "-c:a", "libvorbis", "-shortest", "-f", "ogg", path}}));
+            break;
+        case ClipKind::RealMedia:
+            RunCoder(Joined(
+                {Picture("320x240"), Sound(), {"-c:v", "rv10", "-c:a", "ac3", "-shortest", path}}));
+            break;
+        case ClipKind::MpegVideoStream:
+            RunCoder(Joined(
+                {Picture("640x480", 1, 25), {"-c:v", "mpeg2video", "-f", "mpeg2video", path}}));
+            break;
+        case ClipKind::NoExtension:
+            RunCoder(Joined({Picture("640x480"), Sound(), kMpeg4Pcm, {"-f", "avi", path}}));
+            break;
+        case ClipKind::Mp3Tone:
+            RunCoder(Joined({Sound(), {"-c:a", "libmp3lame", path}}));
+            break;
+        case ClipKind::M4aTone:
+        case ClipKind::AacTone:
+            RunCoder(Joined({Sound(), {"-c:a", "aac", path}}));
+            break;
+        case ClipKind::OgaTone:
+            RunCoder(Joined({Sound(), {"-c:a", "libvorbis", "-f", "ogg", path}}));
+            break;
+        case ClipKind::OpusTone:
+            RunCoder(Joined({Sound(), {"-c:a", "libopus", path}}));
+            break;
+        case ClipKind::FlacTone:
+            RunCoder(Joined({Sound(), {"-c:a", "flac", path}}));
             break;
         case ClipKind::LongWebm:
             // Quick to make (H.264 in Matroska), slow to convert: the ".webm" output name

@@ -22,6 +22,30 @@ enum class ClipKind {
     WavTone,             // sound only
     Mp4NoAspect480x360,  // no aspect note after the size in the coder's report
     LongWebm,            // a minute of video in a container whose name asks for a slow encoder
+    // Common kinds whose stream line gives no size a space follows.
+    WebmVp8,
+    MkvVp9,
+    AviDivx3,
+    Wmv2,
+    FlvSoundFirst,
+    Mp4High444,
+    MovMotionJpeg,
+    // Containers that cannot take the result as named.
+    ThreeGpH263,
+    M4v,
+    MpgMpeg1At15,
+    Ogv,
+    Ogm,
+    RealMedia,
+    MpegVideoStream,  // .mpv, no sound
+    NoExtension,
+    // Sound alone.
+    Mp3Tone,
+    M4aTone,
+    OgaTone,
+    OpusTone,
+    AacTone,
+    FlacTone,
 };
 
 class ClipShelf {

@@ -50,9 +50,11 @@ void ExpectMp3Sound(const std::string& path) {
 struct FrameCase {
     const char* label;
     ClipKind clip;
-    const char* videoCodec;  // chosen by the coder from the output name's extension
+    const char* videoCodec;  // chosen by the coder from the output name's extension; null: none
     int width;
     int height;
+    const char* added = "";  // after the output's name when its container could not take it
+    bool sound = true;
 };
 
 void PrintTo(const FrameCase& c, std::ostream* out) {
@@ -65,32 +67,63 @@ TEST_P(FrameTable, OutputHasFittedFrameAndMp3Sound) {
     const FrameCase& c = GetParam();
     const std::string name = "clip" + ClipShelf::Extension(c.clip);
     const std::string input = Place(c.clip, name);
+    const std::string output = "lmk-" + name + c.added;
 
     const RunResult result = Convert({input});
 
-    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
     EXPECT_EQ(result.out, StatusLine(name) + "\n" + kDone + "\n");
     EXPECT_EQ(result.err, "");
-    ExpectVideo(Work("lmk-" + name), c.videoCodec, c.width, c.height);
-    ExpectMp3Sound(Work("lmk-" + name));
+    EXPECT_THAT(FolderNames(WorkFolder()), UnorderedElementsAre(name, output));
+    if (c.videoCodec) {
+        ExpectVideo(Work(output), c.videoCodec, c.width, c.height);
+    } else {
+        EXPECT_FALSE(FirstStream(StreamsOf(Work(output)), "video"));
+    }
+    if (c.sound) ExpectMp3Sound(Work(output));
+    EXPECT_EQ(DecodingErrors(Work(output)), "");
     EXPECT_EQ(ReadFile(input), ReadFile(ClipShelf::Get(c.clip))) << "the input was changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Clips, FrameTable,
-    testing::Values(FrameCase{"Avi640x480", ClipKind::Avi640x480, "mpeg4", 320, 240},
-                    // 320x213 fitted, lowered to an even height for H.264
-                    FrameCase{"Mp4720x480EvenHeight", ClipKind::Mp4H264_720x480, "h264", 320, 212},
-                    FrameCase{"Portrait480x640", ClipKind::Mp4Portrait480x640, "h264", 180, 240},
-                    // 135x240 fitted, lowered to an even width
-                    FrameCase{"Portrait360x640EvenWidth", ClipKind::Mp4Portrait360x640, "h264", 134,
-                              240},
-                    FrameCase{"Small176x144Kept", ClipKind::AviSmall176x144, "mpeg4", 176, 144},
-                    // The coder turns the picture upright while converting, so the fit must
-                    // be made on the turned frame.
-                    FrameCase{"Turned90Upright", ClipKind::Mp4Turned90, "h264", 160, 240},
-                    FrameCase{"Turned270Upright", ClipKind::Mp4Turned270, "h264", 160, 240},
-                    FrameCase{"Turned180StaysWide", ClipKind::Mp4Turned180, "h264", 320, 212}),
+    testing::Values(
+        FrameCase{"Avi640x480", ClipKind::Avi640x480, "mpeg4", 320, 240},
+        // 320x213 fitted, lowered to an even height for H.264
+        FrameCase{"Mp4720x480EvenHeight", ClipKind::Mp4H264_720x480, "h264", 320, 212},
+        FrameCase{"Portrait480x640", ClipKind::Mp4Portrait480x640, "h264", 180, 240},
+        // 135x240 fitted, lowered to an even width
+        FrameCase{"Portrait360x640EvenWidth", ClipKind::Mp4Portrait360x640, "h264", 134, 240},
+        FrameCase{"Small176x144Kept", ClipKind::AviSmall176x144, "mpeg4", 176, 144},
+        // The coder turns the picture upright while converting, so the fit must
+        // be made on the turned frame.
+        FrameCase{"Turned90Upright", ClipKind::Mp4Turned90, "h264", 160, 240},
+        FrameCase{"Turned270Upright", ClipKind::Mp4Turned270, "h264", 160, 240},
+        FrameCase{"Turned180StaysWide", ClipKind::Mp4Turned180, "h264", 320, 212},
+        // No space after the size on the stream line.
+        FrameCase{"MkvVp9", ClipKind::MkvVp9, "h264", 320, 240},
+        FrameCase{"AviDivx3", ClipKind::AviDivx3, "mpeg4", 320, 240},
+        FrameCase{"Wmv2", ClipKind::Wmv2, "msmpeg4v3", 320, 240},
+        FrameCase{"FlvSoundFirst", ClipKind::FlvSoundFirst, "flv1", 320, 240},
+        FrameCase{"Mp4High444", ClipKind::Mp4High444, "h264", 320, 180},
+        FrameCase{"MovMotionJpeg", ClipKind::MovMotionJpeg, "h264", 320, 240},
+        // The container cannot take the result: H.264 and MP3 in MP4 instead.
+        FrameCase{"WebmAsMp4", ClipKind::WebmVp8, "h264", 320, 240, ".mp4"},
+        FrameCase{"ThreeGpAsMp4", ClipKind::ThreeGpH263, "h264", 320, 262, ".mp4"},
+        FrameCase{"M4vAsMp4", ClipKind::M4v, "h264", 320, 180, ".mp4"},
+        FrameCase{"Mpeg1At15AsMp4", ClipKind::MpgMpeg1At15, "h264", 320, 218, ".mp4"},
+        FrameCase{"OgvAsMp4", ClipKind::Ogv, "h264", 320, 240, ".mp4"},
+        FrameCase{"OgmAsMp4", ClipKind::Ogm, "h264", 320, 240, ".mp4"},
+        FrameCase{"RealMediaAsMp4", ClipKind::RealMedia, "h264", 320, 240, ".mp4"},
+        FrameCase{"MpvAsMp4", ClipKind::MpegVideoStream, "h264", 320, 240, ".mp4", false},
+        FrameCase{"NoExtensionAsMp4", ClipKind::NoExtension, "h264", 320, 240, ".mp4"},
+        // Sound alone: MP3 as named, or MP3 instead.
+        FrameCase{"Mp3", ClipKind::Mp3Tone, nullptr, 0, 0},
+        FrameCase{"M4aAsMp3", ClipKind::M4aTone, nullptr, 0, 0, ".mp3"},
+        FrameCase{"OgaAsMp3", ClipKind::OgaTone, nullptr, 0, 0, ".mp3"},
+        FrameCase{"OpusAsMp3", ClipKind::OpusTone, nullptr, 0, 0, ".mp3"},
+        FrameCase{"AacAsMp3", ClipKind::AacTone, nullptr, 0, 0, ".mp3"},
+        FrameCase{"FlacAsMp3", ClipKind::FlacTone, nullptr, 0, 0, ".mp3"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CoderRun, SoundOnlyFileIsConvertedToMp3) {
@@ -105,9 +138,9 @@ TEST_F(CoderRun, SoundOnlyFileIsConvertedToMp3) {
     EXPECT_EQ(streams[0].codec, "mp3");
 }
 
-// A report without a size after which a space follows: the file keeps its own size instead of
-// taking the previous file's.
-TEST_F(CoderRun, FileWithoutReadableSizeKeepsItsOwnFrame) {
+// A stream line without a size after which a space follows: the file is fitted by its own size,
+// not the previous file's.
+TEST_F(CoderRun, SizeFromTheStreamLineIsFittedFileByFile) {
     const std::string first = Place(ClipKind::Avi640x480, "first.avi");
     const std::string second = Place(ClipKind::Mp4NoAspect480x360, "second.mp4");
 
@@ -115,7 +148,7 @@ TEST_F(CoderRun, FileWithoutReadableSizeKeepsItsOwnFrame) {
 
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
     ExpectVideo(Work("lmk-first.avi"), "mpeg4", 320, 240);
-    ExpectVideo(Work("lmk-second.mp4"), "h264", 480, 360);
+    ExpectVideo(Work("lmk-second.mp4"), "h264", 320, 240);
 }
 
 TEST_F(CoderRun, EarlierOutputIsReplaced) {
@@ -183,6 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"AlreadyPrefixed", "lmk-clip.avi", "lmk-clip.avi"},
                     NameCase{"Backslash", "back\\slash.avi", "back\\slash.avi"},
                     NameCase{"Newline", "two\nlines.avi", "two?lines.avi"},
+                    NameCase{"WriteFailureMark", "Error writing trailer.avi",
+                             "Error writing trailer.avi"},
                     NameCase{"PathOver256", kLongName, kLongName}),
     [](const auto& info) { return std::string(info.param.label); });
 

@@ -77,4 +77,12 @@ std::optional<Stream> FirstStream(const std::vector<Stream>& streams, const std:
     return std::nullopt;
 }
 
+std::string DecodingErrors(const std::string& path) {
+    const RunResult result =
+        RunProgram(CoderPath(), {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
+    if (result.exitCode != 0 && result.err.empty())
+        return "exit " + std::to_string(result.exitCode);
+    return result.err;
+}
+
 }  // namespace lmk::integration

@@ -28,4 +28,7 @@ struct Stream {
 std::vector<Stream> StreamsOf(const std::string& path);
 std::optional<Stream> FirstStream(const std::vector<Stream>& streams, const std::string& type);
 
+// What the coder says while decoding the whole file; empty when it decodes cleanly.
+std::string DecodingErrors(const std::string& path);
+
 }  // namespace lmk::integration
