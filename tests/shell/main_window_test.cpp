@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -174,11 +175,10 @@ TEST_F(MainWindowTest, BoldTextIsDrawnBold) {
     EXPECT_GT(Ink(bold, text), Ink(plain, text) * 6 / 5);
 }
 
-TEST_F(MainWindowTest, LogIsReadOnlyWrappedWithoutScrollBarsAndSelectable) {
+TEST_F(MainWindowTest, LogIsReadOnlyWrappedAndSelectable) {
     QPlainTextEdit* log = form->mLog;
     EXPECT_TRUE(log->isReadOnly());
     EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    EXPECT_EQ(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_EQ(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_TRUE(log->textInteractionFlags() & Qt::TextSelectableByKeyboard);
     EXPECT_TRUE(log->textInteractionFlags() & Qt::TextSelectableByMouse);
@@ -237,6 +237,22 @@ TEST_F(MainWindowTest, CentredOnTheDesktopWhenFirstShown) {
     EXPECT_EQ(form->frameGeometry().topLeft(),
               QPoint(desktop.left() + desktop.width() / 2 - outer.width() / 2,
                      desktop.top() + desktop.height() / 2 - outer.height() / 2));
+}
+
+// Failure lines past the fourth must still be reachable.
+TEST_F(MainWindowTest, LogScrollsOnlyWhenItsLinesOverflow) {
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    const QScrollBar* bar = form->mLog->verticalScrollBar();
+    form->ClearLog();
+    form->SetLogPlain();
+    form->AddLogLine("Обрабатывается файл clip.avi... ");
+    form->AddLogLine("Готово!");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(bar->isVisible());
+    for (int i = 0; i < 10; ++i)
+        form->AddLogLine("Не удалось сконвертировать файл " + std::to_string(i));
+    EXPECT_TRUE(PumpUntil([&] { return bar->isVisible(); })) << bar->maximum();
 }
 
 // --- The log operations ---
