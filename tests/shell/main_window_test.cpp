@@ -421,6 +421,7 @@ TEST_F(MainWindowTest, TextOnTheClipboardStillPastesIntoTheSizeBoxes) {
             CopyUrls(c.urls);
         }
         const QString pasted = QGuiApplication::clipboard()->text();
+        ASSERT_FALSE(pasted.isEmpty());
         for (QLineEdit* box : {form->edW, form->edH}) {
             box->clear();
             box->setFocus();
