@@ -6,17 +6,15 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QUrl>
 
+#include "added_files.h"
 #include "boxes.h"
 #include "coder_payload.h"
 #include "failures.h"
@@ -53,17 +51,6 @@ QString LogText(const std::string& line) {
     return text;
 }
 
-std::vector<std::string> LocalFiles(const QMimeData* mime) {
-    std::vector<std::string> paths;
-    if (!mime || !mime->hasUrls()) return paths;
-    for (const QUrl& url : mime->urls()) {
-        if (!url.isLocalFile()) continue;
-        const QByteArray path = QFile::encodeName(url.toLocalFile());
-        if (!path.isEmpty()) paths.push_back(path.toStdString());
-    }
-    return paths;
-}
-
 }  // namespace
 
 std::string AboutText() {
@@ -80,6 +67,7 @@ TMainForm::TMainForm(QWidget* parent)
     ApplyDefinition();
     connect(bExit, &QPushButton::clicked, this, &TMainForm::OnExitClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
+    new FileKeys(this);
     if (!MainForm) MainForm = this;
     // A failure here is shown before the window is, and skips the rest of FormCreate: the
     // window then opens without taking drops.

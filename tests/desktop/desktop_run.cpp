@@ -42,6 +42,7 @@ void DesktopRun::TearDown() {
             << "the program left its private folder behind";
     }
     m_dragSource.reset();
+    m_clipboardSource.reset();
     m_program.reset();
     m_folder.reset();
 }
@@ -114,12 +115,38 @@ std::string DesktopRun::DragOutcome() {
     return m_dragSource->Wait(kEndLimit).out;
 }
 
+bool DesktopRun::CopyToClipboard(const std::vector<std::string>& arguments) {
+    const std::string report = Scratch("clipboard");
+    std::filesystem::remove(report);
+    std::vector<std::string> all = {report};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    m_clipboardSource = std::make_unique<Child>(ClipboardSourcePath(), all, Settings());
+    return test::WaitUntil(
+        [&] {
+            const auto lines = LinesOf(report);
+            return std::find(lines.begin(), lines.end(), "owner") != lines.end();
+        },
+        kStartLimit);
+}
+
+bool DesktopRun::ClipboardSent(const std::string& format) {
+    const auto lines = LinesOf(Scratch("clipboard"));
+    return std::find(lines.begin(), lines.end(), "sent " + format) != lines.end();
+}
+
 // The Exit button's middle: 260 + 75 / 2 across and 144 + 25 / 2 down of 343 x 177, kept 8 from
 // the right and bottom edges.
 void DesktopRun::ClickExit(const std::string& window) {
     const auto geometry = GeometryOf(window);
     ASSERT_TRUE(geometry) << "the window is gone";
     ClickAt(geometry->x + geometry->width - 8 - 37, geometry->y + geometry->height - 8 - 12);
+}
+
+// The width box's middle: 104 + 57 / 2 across and 5 + 21 / 2 down; it stays put.
+void DesktopRun::ClickWidthBox(const std::string& window) {
+    const auto geometry = GeometryOf(window);
+    ASSERT_TRUE(geometry) << "the window is gone";
+    ClickAt(geometry->x + 104 + 28, geometry->y + 5 + 10);
 }
 
 bool DesktopRun::JobDone(const std::vector<std::string>& outputs) {

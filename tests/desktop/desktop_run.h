@@ -57,7 +57,14 @@ protected:
     // What the drag source said of its drag ("drag ended: copy" when the drop was taken).
     std::string DragOutcome();
 
+    // Puts the files on the X clipboard as a file manager's copy does (or, after "--text", that
+    // text), from a program of its own that serves it; false when it could not.
+    bool CopyToClipboard(const std::vector<std::string>& arguments);
+    // True once a program pasting has been given the clipboard's data in `format`.
+    bool ClipboardSent(const std::string& format);
+
     void ClickExit(const std::string& window);
+    void ClickWidthBox(const std::string& window);
     // True once every output is there and the program has no coder running.
     bool JobDone(const std::vector<std::string>& outputs);
 
@@ -65,6 +72,7 @@ protected:
     std::string m_programPath;
     std::unique_ptr<test::Child> m_program;
     std::unique_ptr<test::Child> m_dragSource;
+    std::unique_ptr<test::Child> m_clipboardSource;
 };
 
 // One video stream of this size and one MP3 sound stream.

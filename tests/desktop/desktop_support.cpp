@@ -40,6 +40,11 @@ std::string AttentionWatchPath() {
     return value && *value ? value : LMK_ATTENTION_WATCH_PATH;
 }
 
+std::string ClipboardSourcePath() {
+    const char* value = std::getenv("LMK_CLIPBOARD_SOURCE");
+    return value && *value ? value : LMK_CLIPBOARD_SOURCE_PATH;
+}
+
 std::optional<std::string> FindWindow(pid_t pid, const std::string& title,
                                       std::chrono::milliseconds limit) {
     std::optional<std::string> found;

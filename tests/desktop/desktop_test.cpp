@@ -28,6 +28,7 @@ using test::RunResult;
 using test::WaitUntil;
 
 using Drop = DesktopRun;
+using Paste = DesktopRun;
 using Stop = DesktopRun;
 
 TEST_F(Drop, TwoClipsDroppedTogetherAreBothConverted) {
@@ -65,6 +66,32 @@ TEST_F(Drop, TwoClipsDroppedTogetherAreBothConverted) {
     EXPECT_FALSE(result.timedOut) << "Exit did not end the program";
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_FALSE(Exists(coderFile));
+}
+
+TEST_F(Paste, TextGoesIntoTheWidthBoxAndCopiedFilesRunAsADrop) {
+    const std::string clip = Place(ClipKind::Avi640x480, "copied.avi");
+    const std::string output = Work("lmk-copied.avi");
+    const std::string window = StartProgram();
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(FocusWindow(window, kStartLimit));
+
+    // A width copied as text replaces the width box's text.
+    ASSERT_TRUE(CopyToClipboard({"--text", "176"})) << "the clipboard could not be set";
+    ClickWidthBox(window);
+    PressKeys("ctrl+a");
+    PressKeys("ctrl+v");
+    ASSERT_TRUE(WaitUntil([&] { return ClipboardSent("text/plain"); }, kStartLimit))
+        << "the text was never pasted";
+
+    // A file copied in a file manager, pasted with the focus still in the width box.
+    ASSERT_TRUE(CopyToClipboard({clip})) << "the clipboard could not be set";
+    PressKeys("ctrl+v");
+    ASSERT_TRUE(WaitUntil([&] { return JobDone({output}); }, kJobLimit))
+        << "the pasted file was not converted";
+    EXPECT_TRUE(ClipboardSent("text/uri-list"));
+    // 640 x 480 fitted into the pasted 176 x 240; a file name in the box would have failed.
+    ExpectConverted(output, 176, 132);
+    EXPECT_TRUE(Exists(clip)) << "the input was touched";
 }
 
 TEST_F(Stop, ExitDuringALongConversionEndsEverything) {

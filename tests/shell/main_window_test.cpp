@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -5,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QImage>
 #include <QLabel>
@@ -13,12 +16,14 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 
+#include "added_files.h"
 #include "application.h"
 #include "conversion_job.h"
 #include "lmk1.h"
@@ -29,9 +34,13 @@ namespace lmk {
 namespace {
 
 using test::BoxLog;
+using test::ChosenFiles;
+using test::CopyUrls;
 using test::DropFiles;
+using test::DropResult;
 using test::DropUrls;
 using test::Exists;
+using test::FileUrls;
 using test::Journal;
 using test::PumpUntil;
 using test::ReadFile;
@@ -55,6 +64,13 @@ std::vector<std::string> LogLines(const TMainForm& form) {
     }
     return lines;
 }
+
+// The ways files reach the window: dragged onto it, chosen with Ctrl+O, pasted with Ctrl+V.
+enum class Way { Drag, Open, Paste };
+const struct {
+    Way way;
+    const char* name;
+} kWays[] = {{Way::Drag, "drag"}, {Way::Open, "Ctrl+O"}, {Way::Paste, "Ctrl+V"}};
 
 class MainWindowTest : public testing::Test {
 protected:
@@ -84,7 +100,22 @@ protected:
         return PumpUntil([&] { return finished->count() >= count; });
     }
 
+    // Adds the URLs by `way`: dropped on `target`, or with the keys pressed where it has the
+    // focus. Only a drag tells whether it was taken.
+    DropResult AddUrls(Way way, QWidget* target, const QStringList& urls) {
+        if (way == Way::Drag) return DropUrls(target, urls);
+        if (way == Way::Open) {
+            chosen.urls = urls;
+        } else {
+            CopyUrls(urls);
+        }
+        target->setFocus();
+        QTest::keyClick(target, way == Way::Open ? Qt::Key_O : Qt::Key_V, Qt::ControlModifier);
+        return {};
+    }
+
     BoxLog boxes;
+    ChosenFiles chosen;
     ScratchFolder scratch;
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<QSignalSpy> finished;
@@ -360,27 +391,116 @@ TEST_F(MainWindowTest, DropsOnEveryControlReachTheWindow) {
     EXPECT_EQ(form->edH->text(), QStringLiteral("240"));
 }
 
+TEST_F(MainWindowTest, FilesChosenOrPastedRunAsADropWhereverTheFocusIs) {
+    ShowAndActivate();
+    UseFakeCoder(0);
+    const std::string clip = Clip("by key.avi");
+    const std::vector<QWidget*> focused = {form.get(), form->bExit, form->mLog,
+                                           form->edW,  form->edH,   form->bAbout};
+    int jobs = 0;
+    for (const Way way : {Way::Open, Way::Paste}) {
+        for (QWidget* target : focused) {
+            SCOPED_TRACE(target->objectName().toStdString());
+            form->ClearLog();
+            AddUrls(way, target, FileUrls({clip}));
+            ASSERT_TRUE(WaitForJobs(++jobs));
+            EXPECT_EQ(LogLines(*form),
+                      (std::vector<std::string>{StatusLine("by key.avi"), kDoneLine}));
+        }
+    }
+    // A held Ctrl+V repeats: the repeats add nothing more.
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, QString(), true);
+    QCoreApplication::sendEvent(form->edW, &repeat);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished->count(), jobs);
+    // The boxes took no file name as text, and the dialog was asked once for each Ctrl+O.
+    EXPECT_EQ(form->edW->text(), QStringLiteral("320"));
+    EXPECT_EQ(form->edH->text(), QStringLiteral("240"));
+    EXPECT_EQ(chosen.filtersAsked.size(), static_cast<qsizetype>(focused.size()));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(MainWindowTest, TextOnTheClipboardStillPastesIntoTheSizeBoxes) {
+    const struct {
+        const char* label;
+        QStringList urls;  // none: plain text only
+        QString text;
+    } cases[] = {
+        {"plain text", {}, QStringLiteral("640")},
+        {"a link elsewhere", {QStringLiteral("https://example.org/clip.avi")}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        if (c.urls.isEmpty()) {
+            QGuiApplication::clipboard()->setText(c.text);
+        } else {
+            CopyUrls(c.urls);
+        }
+        const QString pasted = QGuiApplication::clipboard()->text();
+        ASSERT_FALSE(pasted.isEmpty());
+        for (QLineEdit* box : {form->edW, form->edH}) {
+            box->clear();
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+            EXPECT_EQ(box->text(), pasted);
+        }
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished->count(), 0);
+}
+
+TEST_F(MainWindowTest, TheFileDialogOffersVideoFilesThenAllFiles) {
+    const QStringList filters = VideoFileFilter().split(QStringLiteral(";;"));
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Видеофайлы (*.")));
+    for (const char* extension : {"mp4", "mov", "mkv", "webm", "avi", "wmv", "flv", "3gp", "m4v",
+                                  "mpg", "mpeg", "ts", "ogv", "mts", "vob"}) {
+        SCOPED_TRACE(extension);
+        const QString pattern = QStringLiteral("*.") + QLatin1String(extension);
+        EXPECT_TRUE(
+            filters[0].split(QRegularExpression(QStringLiteral("[( )]"))).contains(pattern));
+        EXPECT_TRUE(filters[0].contains(pattern.toUpper()));
+    }
+    EXPECT_EQ(filters[1], QStringLiteral("Все файлы (*)"));
+    // Qt's own dialog reads the same two filters out of it.
+    QFileDialog dialog;
+    dialog.setNameFilter(VideoFileFilter());
+    EXPECT_EQ(dialog.nameFilters(), filters);
+
+    // A cancelled dialog chooses nothing, and nothing runs.
+    AddUrls(Way::Open, form.get(), {});
+    ASSERT_EQ(chosen.filtersAsked, QStringList({VideoFileFilter()}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished->count(), 0);
+    EXPECT_EQ(LogLines(*form).size(), 1u);
+}
+
 TEST_F(MainWindowTest, OnlyLocalFilesCountInTheDropsOrder) {
     UseFakeCoder(0);
     const std::string first = Clip("b.avi");
     const std::string second = Clip("a.avi");
+    const QString remote = QStringLiteral("https://example.org/clip.avi");
+    const QStringList mixed = {FileUrls({first})[0], remote, FileUrls({second})[0]};
 
-    const auto remote = DropUrls(form.get(), {QStringLiteral("https://example.org/clip.avi")});
-    EXPECT_FALSE(remote.enterAccepted);
-    EXPECT_FALSE(remote.dropAccepted);
-
-    const auto mixed =
-        DropUrls(form.get(), {QUrl::fromLocalFile(QString::fromStdString(first)).toString(),
-                              QStringLiteral("https://example.org/clip.avi"),
-                              QUrl::fromLocalFile(QString::fromStdString(second)).toString()});
-    EXPECT_TRUE(mixed.dropAccepted);
-    ASSERT_TRUE(WaitForJobs());
-    QCoreApplication::processEvents();
-    EXPECT_EQ(finished->count(), 1);  // the remote-only drop ran nothing
-    EXPECT_EQ(Journal(scratch.Path()),
-              (std::vector<std::string>{"start lmk-b.avi", "end lmk-b.avi", "start lmk-a.avi",
-                                        "end lmk-a.avi"}));
-    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("a.avi"), kDoneLine}));
+    int jobs = 0;
+    for (const auto& w : kWays) {
+        SCOPED_TRACE(w.name);
+        WriteFile(scratch / "journal", "");
+        const auto remoteOnly = AddUrls(w.way, form.get(), {remote});
+        const auto mixedDrop = AddUrls(w.way, form.get(), mixed);
+        if (w.way == Way::Drag) {
+            EXPECT_FALSE(remoteOnly.enterAccepted);
+            EXPECT_FALSE(remoteOnly.dropAccepted);
+            EXPECT_TRUE(mixedDrop.dropAccepted);
+        }
+        ASSERT_TRUE(WaitForJobs(++jobs));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(finished->count(), jobs);  // the remote-only addition ran nothing
+        EXPECT_EQ(Journal(scratch.Path()),
+                  (std::vector<std::string>{"start lmk-b.avi", "end lmk-b.avi", "start lmk-a.avi",
+                                            "end lmk-a.avi"}));
+        EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("a.avi"), kDoneLine}));
+    }
 }
 
 TEST_F(MainWindowTest, ExitDuringAConversionEndsTheCoderAndClosesTheWindow) {
@@ -423,22 +543,31 @@ TEST_F(MainWindowTest, ADropDuringAJobJoinsItsList) {
     UseFakeCoder(0.5);
     const std::string first = Clip("first.avi");
     const std::string second = Clip("second.avi");
-    bool secondAccepted = false;
-    Trigger dropAgain(
-        [&] { return Exists(scratch / "lmk-first.avi.started"); },
-        [&] { secondAccepted = DropFiles(form->mLog->viewport(), {second}).dropAccepted; });
+    int jobs = 0;
+    for (const auto& w : kWays) {
+        SCOPED_TRACE(w.name);
+        WriteFile(scratch / "journal", "");
+        std::filesystem::remove(scratch / "lmk-first.avi.started");
+        bool secondAccepted = false;
+        Trigger addAgain(
+            [&] { return Exists(scratch / "lmk-first.avi.started"); },
+            [&] {
+                secondAccepted =
+                    AddUrls(w.way, form->mLog->viewport(), FileUrls({second})).dropAccepted;
+            });
 
-    ASSERT_TRUE(DropFiles(form.get(), {first}).dropAccepted);
-    ASSERT_TRUE(WaitForJobs());
-    QCoreApplication::processEvents();
+        ASSERT_TRUE(DropFiles(form.get(), {first}).dropAccepted);
+        ASSERT_TRUE(WaitForJobs(++jobs));
+        QCoreApplication::processEvents();
 
-    EXPECT_TRUE(dropAgain.Fired());
-    EXPECT_TRUE(secondAccepted);
-    EXPECT_EQ(finished->count(), 1);  // one job, not one inside the other
-    EXPECT_EQ(Journal(scratch.Path()),
-              (std::vector<std::string>{"start lmk-first.avi", "end lmk-first.avi",
-                                        "start lmk-second.avi", "end lmk-second.avi"}));
-    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("second.avi"), kDoneLine}));
+        EXPECT_TRUE(addAgain.Fired());
+        EXPECT_TRUE(secondAccepted || w.way != Way::Drag);
+        EXPECT_EQ(finished->count(), jobs);  // one job, not one inside the other
+        EXPECT_EQ(Journal(scratch.Path()),
+                  (std::vector<std::string>{"start lmk-first.avi", "end lmk-first.avi",
+                                            "start lmk-second.avi", "end lmk-second.avi"}));
+        EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("second.avi"), kDoneLine}));
+    }
 }
 
 TEST_F(MainWindowTest, ClosingDuringAJobWaitsForItThenCloses) {

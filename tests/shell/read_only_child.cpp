@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
 
 #include "application.h"
 #include "boxes.h"
@@ -18,8 +21,11 @@ namespace lmk {
 namespace {
 
 using test::BoxLog;
+using test::ChosenFiles;
+using test::CopyUrls;
 using test::DropFiles;
 using test::Exists;
+using test::FileUrls;
 
 TEST(ReadOnlyProgramFolder, CannotCreateBoxThenAWindowThatRefusesDrops) {
     BoxLog boxes;
@@ -41,6 +47,20 @@ TEST(ReadOnlyProgramFolder, CannotCreateBoxThenAWindowThatRefusesDrops) {
     EXPECT_FALSE(drop.dropAccepted);
     const auto onLog = DropFiles(form.mLog->viewport(), {"/etc/hostname"});
     EXPECT_FALSE(onLog.dropAccepted);
+
+    // Nor are files chosen or pasted; pasted ones do not land in a box as text either.
+    ChosenFiles chosen(FileUrls({"/etc/hostname"}));
+    CopyUrls(FileUrls({"/etc/hostname"}));
+    QSignalSpy finished(&form, &TMainForm::jobFinished);
+    for (QWidget* focused : {static_cast<QWidget*>(&form), static_cast<QWidget*>(form.edW)}) {
+        QTest::keyClick(focused, Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(focused, Qt::Key_V, Qt::ControlModifier);
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(chosen.filtersAsked.isEmpty());
+    EXPECT_EQ(form.edW->text(), QStringLiteral("320"));
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_EQ(boxes.boxes.size(), 1u);
 }
 
 }  // namespace

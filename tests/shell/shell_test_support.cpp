@@ -2,15 +2,18 @@
 
 #include <chrono>
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
 #include <QWidget>
 
+#include "added_files.h"
 #include "test_files.h"
 
 namespace lmk::test {
@@ -23,6 +26,36 @@ BoxLog::BoxLog() {
 
 BoxLog::~BoxLog() {
     SetBoxRecorder({});
+}
+
+ChosenFiles::ChosenFiles(QStringList chosen) : urls(std::move(chosen)) {
+    SetFileChooser([this](QWidget*, const QString& filter) {
+        filtersAsked.push_back(filter);
+        QList<QUrl> list;
+        for (const QString& url : urls) list.push_back(QUrl(url));
+        return list;
+    });
+}
+
+ChosenFiles::~ChosenFiles() {
+    SetFileChooser({});
+}
+
+void CopyUrls(const QStringList& urls) {
+    auto* mime = new QMimeData;
+    QList<QUrl> list;
+    for (const QString& url : urls) list.push_back(QUrl(url));
+    mime->setUrls(list);
+    mime->setText(urls.join(QLatin1Char('\n')));
+    QGuiApplication::clipboard()->setMimeData(mime);
+}
+
+QStringList FileUrls(const std::vector<std::string>& paths) {
+    QStringList urls;
+    for (const std::string& path : paths) {
+        urls.push_back(QUrl::fromLocalFile(QFile::decodeName(path.c_str())).toString());
+    }
+    return urls;
 }
 
 std::string WriteFakeCoder(const std::string& folder, double seconds) {
@@ -76,11 +109,7 @@ DropResult DropUrls(QWidget* target, const QStringList& urls) {
 }
 
 DropResult DropFiles(QWidget* target, const std::vector<std::string>& paths) {
-    QStringList urls;
-    for (const std::string& path : paths) {
-        urls.push_back(QUrl::fromLocalFile(QFile::decodeName(path.c_str())).toString());
-    }
-    return DropUrls(target, urls);
+    return DropUrls(target, FileUrls(paths));
 }
 
 Trigger::Trigger(std::function<bool()> condition, std::function<void()> action) {

@@ -32,6 +32,23 @@ public:
     std::vector<RecordedBox> boxes;
 };
 
+// While it lives, the file dialog is not shown: Ctrl+O "chooses" `urls`, and each time it is
+// asked, the filter it was given is kept.
+class ChosenFiles {
+public:
+    explicit ChosenFiles(QStringList chosen = {});
+    ~ChosenFiles();
+    ChosenFiles(const ChosenFiles&) = delete;
+    ChosenFiles& operator=(const ChosenFiles&) = delete;
+
+    QStringList urls;
+    QStringList filtersAsked;
+};
+
+// Puts the URLs on the clipboard as a file manager copies files: as URLs and as text.
+void CopyUrls(const QStringList& urls);
+QStringList FileUrls(const std::vector<std::string>& paths);
+
 // A stand-in for the coder, written into `folder`. Asked with "-i FILE" it prints a report of a
 // 640x480 MPEG-4 video; otherwise it leaves FILE.started beside its last argument (the output),
 // takes `seconds` (in short naps, so an ended coder leaves nothing behind for long), writes the

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QKeyEvent;
+class QMimeData;
+class QWidget;
+
+namespace lmk {
+
+class TMainForm;
+
+// The local files among the URLs, in their order; anything else is left out.
+std::vector<std::string> LocalFiles(const QList<QUrl>& urls);
+std::vector<std::string> LocalFiles(const QMimeData* mime);
+
+// The file dialog's filters: video files by their common extensions, then all files.
+QString VideoFileFilter();
+
+// When set, the chooser is asked instead of the file dialog being shown, so that tests never
+// wait for a person.
+using FileChooser = std::function<QList<QUrl>(QWidget* owner, const QString& filter)>;
+void SetFileChooser(FileChooser chooser);
+
+// The desktop's file dialog, several files at once; none when it was cancelled.
+QList<QUrl> ChooseFiles(QWidget* owner);
+
+// Files added to the window without dragging, following the drop's rules: Ctrl+O chooses them
+// in the file dialog, Ctrl+V pastes files copied in a file manager, wherever the focus is.
+class FileKeys : public QObject {
+    Q_OBJECT
+
+public:
+    // Watches the window and every control it holds now.
+    explicit FileKeys(TMainForm* form);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool TakeKey(QKeyEvent* key);
+    void OpenFiles();
+
+    TMainForm* m_form;
+};
+
+}  // namespace lmk
