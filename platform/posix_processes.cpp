@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,28 +49,130 @@ ExitStatus StatusFromWait(int status) {
     return result;
 }
 
-class SpawnFileActions {
-public:
-    SpawnFileActions() { posix_spawn_file_actions_init(&m_actions); }
-    ~SpawnFileActions() { posix_spawn_file_actions_destroy(&m_actions); }
-    SpawnFileActions(const SpawnFileActions&) = delete;
-    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-    posix_spawn_file_actions_t* Get() { return &m_actions; }
+// Moves a descriptor above standard input, output and error, so that setting those up in the
+// child cannot overwrite it.
+int AboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return moved;
+}
 
-private:
-    posix_spawn_file_actions_t m_actions;
+// The files to try for `program`, in turn, as execvp tries them: the name itself when it holds
+// a "/", else the name in each folder of PATH (an empty entry is the current folder).
+std::vector<std::string> ProgramCandidates(const std::string& program) {
+    if (program.empty()) return {};
+    if (program.find('/') != std::string::npos) return {program};
+    const char* variable = std::getenv("PATH");
+    const std::string list = variable ? variable : "/bin:/usr/bin";
+    std::vector<std::string> candidates;
+    std::size_t start = 0;
+    for (;;) {
+        const auto colon = list.find(':', start);
+        const std::string folder = list.substr(start, colon - start);
+        candidates.push_back(folder.empty() ? program : JoinPath(folder, program));
+        if (colon == std::string::npos) return candidates;
+        start = colon + 1;
+    }
+}
+
+// Everything the child needs between fork and exec, made before the fork: the child may not
+// allocate or take a lock there, as another thread of ours may have held one when we forked.
+struct ChildStart {
+    std::vector<const char*> candidates;
+    char* const* argv = nullptr;
+    char* const* environment = nullptr;
+    pid_t parent = -1;
+    int output = -1;
+    int errorPipe = -1;  // close-on-exec: the exec closes it, a failure writes its errno there
+    int descriptorLimit = 0;
 };
 
-class SpawnAttributes {
+// Tells the parent why the start failed and ends the child.
+[[noreturn]] void FailChild(const ChildStart& start, int error) {
+    while (write(start.errorPipe, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    _exit(127);
+}
+
+void CloseFromThreeExcept(int kept, int limit) {
+    if ((kept == 3 || close_range(3, kept - 1, 0) == 0) && close_range(kept + 1, ~0U, 0) == 0)
+        return;
+    // Kernels before 5.9.
+    for (int fd = 3; fd < limit; ++fd)
+        if (fd != kept) close(fd);
+}
+
+// Runs in the child between fork and exec: async-signal-safe calls only.
+[[noreturn]] void BecomeProgram(const ChildStart& start) {
+    // Its own process group, so a Ctrl+C on the terminal reaches only us; we stop it ourselves.
+    if (setpgid(0, 0) != 0) FailChild(start, errno);
+
+    // Our handlers must not run here, and the program starts as from a shell: every caught
+    // signal and the stop signals back to their defaults, none blocked (the parent blocked all
+    // for the fork).
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        if (signal == SIGKILL || signal == SIGSTOP || sigaction(signal, nullptr, &current) != 0)
+            continue;
+        const bool caught = (current.sa_flags & SA_SIGINFO) != 0 ||
+                            (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+        const bool stopSignal =
+            signal == SIGINT || signal == SIGTERM || signal == SIGPIPE || signal == SIGHUP;
+        if (!caught && !(stopSignal && current.sa_handler == SIG_IGN)) continue;
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        sigaction(signal, &standard, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    // The kernel kills the child when the thread that forked it ends, however the program
+    // ends; one whose parent went before this line is already an orphan.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) FailChild(start, errno);
+    if (getppid() != start.parent) _exit(127);
+
+    if (dup2(start.output, STDOUT_FILENO) < 0 || dup2(start.output, STDERR_FILENO) < 0)
+        FailChild(start, errno);
+    const int input = open("/dev/null", O_RDONLY);
+    if (input < 0 || dup2(input, STDIN_FILENO) < 0) FailChild(start, errno);
+    CloseFromThreeExcept(start.errorPipe, start.descriptorLimit);
+
+    // As execvp: a name on PATH goes on to the next folder where it is missing, and "Permission
+    // denied" is told only when no folder had a program by that name.
+    int error = ENOENT;
+    bool denied = false;
+    for (const char* candidate : start.candidates) {
+        execve(candidate, start.argv, start.environment);
+        error = errno;
+        if (error == EACCES) {
+            denied = true;
+        } else if (error != ENOENT && error != ENOTDIR && error != ESTALE && error != ENODEV &&
+                   error != ETIMEDOUT) {
+            FailChild(start, error);
+        }
+    }
+    FailChild(start, denied ? EACCES : error);
+}
+
+// Blocks every signal of this thread until the end of the scope, so that no handler of ours
+// runs in a child before it has set its signals to their defaults.
+class SignalsBlocked {
 public:
-    SpawnAttributes() { posix_spawnattr_init(&m_attributes); }
-    ~SpawnAttributes() { posix_spawnattr_destroy(&m_attributes); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    posix_spawnattr_t* Get() { return &m_attributes; }
+    SignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &m_saved);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_saved, nullptr); }
+    SignalsBlocked(const SignalsBlocked&) = delete;
+    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
 
 private:
-    posix_spawnattr_t m_attributes;
+    sigset_t m_saved;
 };
 
 class PosixProcess : public Process {
@@ -171,54 +275,66 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     // Made before the start, so no child can run without a record that ends it.
     auto process = std::make_unique<PosixProcess>();
 
-    const FileDescriptor output(
-        open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
+    FileDescriptor output(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
     if (!output.Valid()) {
         const int error = errno;
         throw CannotCreateFile(outputFile, SystemErrorText(error));
     }
 
-    SpawnFileActions actions;
-    int error = posix_spawn_file_actions_adddup2(actions.Get(), output.Get(), STDOUT_FILENO);
-    if (error == 0)
-        error = posix_spawn_file_actions_adddup2(actions.Get(), output.Get(), STDERR_FILENO);
-    if (error == 0)
-        error =
-            posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(actions.Get(), 3);
+    const FileDescriptor kept(AboveStandardStreams(output.Release()));
+    int pipeEnds[2];
+    if (!kept.Valid() || pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        const int error = errno;
+        throw OSErrorFromCode(error, SystemErrorText(error));
+    }
+    const FileDescriptor reportEnd(pipeEnds[0]);
+    FileDescriptor failureEnd(AboveStandardStreams(pipeEnds[1]));
+    if (!failureEnd.Valid()) {
+        const int error = errno;
+        throw OSErrorFromCode(error, SystemErrorText(error));
+    }
 
-    // Its own process group, so a Ctrl+C on the terminal reaches only us; we stop it ourselves.
-    SpawnAttributes attributes;
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    sigset_t defaultSignals;
-    sigemptyset(&defaultSignals);
-    sigaddset(&defaultSignals, SIGINT);
-    sigaddset(&defaultSignals, SIGTERM);
-    sigaddset(&defaultSignals, SIGPIPE);
-    if (error == 0)
-        error = posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETPGROUP |
-                                                               POSIX_SPAWN_SETSIGMASK |
-                                                               POSIX_SPAWN_SETSIGDEF);
-    if (error == 0) error = posix_spawnattr_setpgroup(attributes.Get(), 0);
-    if (error == 0) error = posix_spawnattr_setsigmask(attributes.Get(), &noSignals);
-    if (error == 0) error = posix_spawnattr_setsigdefault(attributes.Get(), &defaultSignals);
-
+    const std::vector<std::string> candidates = ProgramCandidates(program);
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    pid_t pid = -1;
-    if (error == 0) {
-        const bool searchPath = program.find('/') == std::string::npos;
-        error = searchPath ? posix_spawnp(&pid, program.c_str(), actions.Get(), attributes.Get(),
-                                          argv.data(), environ)
-                           : posix_spawn(&pid, program.c_str(), actions.Get(), attributes.Get(),
-                                         argv.data(), environ);
+    ChildStart start;
+    for (const auto& candidate : candidates) start.candidates.push_back(candidate.c_str());
+    start.argv = argv.data();
+    start.environment = environ;
+    start.parent = getpid();
+    start.output = kept.Get();
+    start.errorPipe = failureEnd.Get();
+    start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
+
+    // The thread that starts a child must outlive it: the kernel ends the child when that
+    // thread ends (PR_SET_PDEATHSIG), not only when the process does. That is the window's
+    // thread, or a command-line worker thread that waits for the children it started.
+    pid_t pid;
+    int forkError = 0;
+    {
+        const SignalsBlocked blocked;
+        pid = fork();
+        if (pid == 0) BecomeProgram(start);
+        if (pid < 0) forkError = errno;
     }
-    if (error != 0) throw OSErrorFromCode(error, SystemErrorText(error));
+    if (pid < 0) throw OSErrorFromCode(forkError, SystemErrorText(forkError));
+    failureEnd.Reset();
+
+    // The pipe closes unread on a successful exec; otherwise the child wrote why it failed.
+    int error = 0;
+    ssize_t got;
+    do {
+        got = read(reportEnd.Get(), &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    if (got == sizeof error) {
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        throw OSErrorFromCode(error, SystemErrorText(error));
+    }
 
     process->Adopt(pid);
     return process;
