@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -78,8 +80,8 @@ std::vector<std::string> ProgramCandidates(const std::string& program) {
     }
 }
 
-// Everything the child needs between fork and exec, made before the fork: the child may not
-// allocate or take a lock there, as another thread of ours may have held one when we forked.
+// Everything the child needs before its exec, made beforehand: the child shares our memory
+// until then, and may not allocate or take a lock (another thread of ours may hold one).
 struct ChildStart {
     std::vector<const char*> candidates;
     char* const* argv = nullptr;
@@ -90,14 +92,18 @@ struct ChildStart {
     int descriptorLimit = 0;
 };
 
+// The child's code runs on a stack of its own in our memory: the address sanitizer's fake
+// stack frames, kept per thread, would be ours.
+#define LMK_CHILD_CODE __attribute__((no_sanitize("address")))
+
 // Tells the parent why the start failed and ends the child.
-[[noreturn]] void FailChild(const ChildStart& start, int error) {
+LMK_CHILD_CODE [[noreturn]] void FailChild(const ChildStart& start, int error) {
     while (write(start.errorPipe, &error, sizeof error) < 0 && errno == EINTR) {
     }
     _exit(127);
 }
 
-void CloseFromThreeExcept(int kept, int limit) {
+LMK_CHILD_CODE void CloseFromThreeExcept(int kept, int limit) {
     if ((kept == 3 || close_range(3, kept - 1, 0) == 0) && close_range(kept + 1, ~0U, 0) == 0)
         return;
     // Kernels before 5.9.
@@ -105,14 +111,15 @@ void CloseFromThreeExcept(int kept, int limit) {
         if (fd != kept) close(fd);
 }
 
-// Runs in the child between fork and exec: async-signal-safe calls only.
-[[noreturn]] void BecomeProgram(const ChildStart& start) {
+// Runs in the child until its exec: async-signal-safe calls only, and no writes to our memory
+// but its own stack.
+LMK_CHILD_CODE [[noreturn]] void BecomeProgram(const ChildStart& start) {
     // Its own process group, so a Ctrl+C on the terminal reaches only us; we stop it ourselves.
     if (setpgid(0, 0) != 0) FailChild(start, errno);
 
     // Our handlers must not run here, and the program starts as from a shell: every caught
     // signal and the stop signals back to their defaults, none blocked (the parent blocked all
-    // for the fork).
+    // for the start). The child has a table of handlers of its own.
     for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction current {};
         if (signal == SIGKILL || signal == SIGSTOP || sigaction(signal, nullptr, &current) != 0)
@@ -130,7 +137,7 @@ void CloseFromThreeExcept(int kept, int limit) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
 
-    // The kernel kills the child when the thread that forked it ends, however the program
+    // The kernel kills the child when the thread that started it ends, however the program
     // ends; one whose parent went before this line is already an orphan.
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) FailChild(start, errno);
     if (getppid() != start.parent) _exit(127);
@@ -157,6 +164,29 @@ void CloseFromThreeExcept(int kept, int limit) {
     }
     FailChild(start, denied ? EACCES : error);
 }
+
+LMK_CHILD_CODE int ChildEntry(void* start) {
+    BecomeProgram(*static_cast<const ChildStart*>(start));
+}
+
+// The child's stack, in our memory; pages it never touches cost nothing.
+class ChildStack {
+public:
+    static constexpr std::size_t kBytes = 256 * 1024;
+    ChildStack()
+        : m_base(mmap(nullptr, kBytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0)) {}
+    ~ChildStack() {
+        if (Valid()) munmap(m_base, kBytes);
+    }
+    ChildStack(const ChildStack&) = delete;
+    ChildStack& operator=(const ChildStack&) = delete;
+    bool Valid() const { return m_base != MAP_FAILED; }
+    void* Top() const { return static_cast<char*>(m_base) + kBytes; }
+
+private:
+    void* m_base;
+};
 
 // Blocks every signal of this thread until the end of the scope, so that no handler of ours
 // runs in a child before it has set its signals to their defaults.
@@ -310,18 +340,25 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     start.errorPipe = failureEnd.Get();
     start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
 
-    // The thread that starts a child must outlive it: the kernel ends the child when that
-    // thread ends (PR_SET_PDEATHSIG), not only when the process does. That is the window's
-    // thread, or a command-line worker thread that waits for the children it started.
+    const ChildStack stack;
+    if (!stack.Valid()) {
+        const int error = errno;
+        throw OSErrorFromCode(error, SystemErrorText(error));
+    }
+
+    // As vfork: the child shares our memory and this thread waits until the child's exec, so
+    // no page tables are copied (a fork from the window costs milliseconds more, growing with
+    // its size). The thread that starts a child must outlive it: the kernel ends the child when
+    // that thread ends (PR_SET_PDEATHSIG), not only when the process does. That is the
+    // window's thread, or a command-line worker thread that waits for the children it started.
     pid_t pid;
-    int forkError = 0;
+    int startError = 0;
     {
         const SignalsBlocked blocked;
-        pid = fork();
-        if (pid == 0) BecomeProgram(start);
-        if (pid < 0) forkError = errno;
+        pid = clone(ChildEntry, stack.Top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
+        if (pid < 0) startError = errno;
     }
-    if (pid < 0) throw OSErrorFromCode(forkError, SystemErrorText(forkError));
+    if (pid < 0) throw OSErrorFromCode(startError, SystemErrorText(startError));
     failureEnd.Reset();
 
     // The pipe closes unread on a successful exec; otherwise the child wrote why it failed.
