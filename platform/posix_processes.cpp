@@ -205,6 +205,11 @@ private:
     sigset_t m_saved;
 };
 
+// A wait the system refused, with its reason.
+EOSError WaitRefused(int error) {
+    return OSErrorFromCode(error, SystemErrorText(error));
+}
+
 class PosixProcess : public Process {
 public:
     PosixProcess() = default;
@@ -218,6 +223,7 @@ public:
     ExitStatus Status() const override { return m_status; }
 
 private:
+    bool Collect(bool block);
     WaitResult Reap(bool block);
     WaitResult WaitByPolling(int milliseconds);
 
@@ -239,9 +245,9 @@ void PosixProcess::Adopt(pid_t pid) {
     m_pidFd.Reset(OpenPidFd(pid));
 }
 
-// Collects the ended child: Ended once reaped, TimedOut while it still runs (only when not
-// blocking), Failed when the system refuses.
-WaitResult PosixProcess::Reap(bool block) {
+// Takes the ended child's status: true once reaped, false while it still runs (only when not
+// blocking, errno then 0) or when the system refuses (errno tells why).
+bool PosixProcess::Collect(bool block) {
     int status = 0;
     pid_t result;
     do {
@@ -250,16 +256,22 @@ WaitResult PosixProcess::Reap(bool block) {
     if (result == m_pid) {
         m_status = StatusFromWait(status);
         m_ended = true;
-        return WaitResult::Ended;
+        return true;
     }
-    if (result == 0) return WaitResult::TimedOut;
-    if (errno == ECHILD) {
+    if (result < 0 && errno == ECHILD) {
         // SIGCHLD is ignored somewhere and the system reaped it for us: gone, status unknown.
         m_status = ExitStatus{};
         m_ended = true;
-        return WaitResult::Ended;
+        return true;
     }
-    return WaitResult::Failed;
+    if (result == 0) errno = 0;
+    return false;
+}
+
+WaitResult PosixProcess::Reap(bool block) {
+    if (Collect(block)) return WaitResult::Ended;
+    if (errno == 0) return WaitResult::TimedOut;
+    throw WaitRefused(errno);
 }
 
 WaitResult PosixProcess::Wait(int milliseconds) {
@@ -270,7 +282,10 @@ WaitResult PosixProcess::Wait(int milliseconds) {
     const int ready = poll(&watch, 1, milliseconds < 0 ? -1 : milliseconds);
     if (ready == 0) return WaitResult::TimedOut;
     // A signal cuts the wait short; the caller then looks at its stop request.
-    if (ready < 0) return errno == EINTR ? WaitResult::TimedOut : WaitResult::Failed;
+    if (ready < 0) {
+        if (errno == EINTR) return WaitResult::TimedOut;
+        throw WaitRefused(errno);
+    }
     return Reap(true);
 }
 
@@ -293,7 +308,8 @@ void PosixProcess::End() {
     // The child leads its own group; helpers it started go with it.
     kill(-m_pid, SIGKILL);
     kill(m_pid, SIGKILL);
-    Reap(true);
+    // Never raises: the destructor ends a running child too.
+    Collect(true);
     m_ended = true;
 }
 

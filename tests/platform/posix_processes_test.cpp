@@ -9,7 +9,9 @@
 
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -263,6 +265,32 @@ TEST_F(ProcessTest, SignalDuringAnUnlimitedWaitCountsAsTimedOut) {
     sigaction(SIGALRM, &saved, nullptr);
     EXPECT_EQ(result, WaitResult::TimedOut);
     process->End();
+}
+
+TEST_F(ProcessTest, RefusedWaitIsRaisedWithItsReason) {
+    // poll refuses to watch more descriptors than the limit of open files allows, so a limit of
+    // none makes the system refuse the wait on the pidfd. The polling wait has no such call.
+    const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, getpid(), 0));
+    if (pidFd < 0) GTEST_SKIP() << "no pidfd here";
+    close(pidFd);
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' checks need descriptors of their own while it is raised";
+#endif
+    auto process = Start(WriteScript(m_folder / "forever", "exec sleep 60"));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const rlimit none{0, saved.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    std::string message = "no failure raised";
+    try {
+        process->Wait(10000);
+    } catch (const EOSError& error) {
+        message = error.Message();
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(message, "System Error.  Code: 22.\r\nInvalid argument");
+    process->End();
+    EXPECT_EQ(process->Status().code, SIGKILL);
 }
 
 TEST_F(ProcessTest, EndKillsALongSleeperAndReapsIt) {
