@@ -51,6 +51,11 @@ ExitStatus StatusFromWait(int status) {
     return result;
 }
 
+// The system's refusal, with its reason.
+EOSError SystemFailure(int error) {
+    return OSErrorFromCode(error, SystemErrorText(error));
+}
+
 // Moves a descriptor above standard input, output and error, so that setting those up in the
 // child cannot overwrite it.
 int AboveStandardStreams(int fd) {
@@ -205,11 +210,6 @@ private:
     sigset_t m_saved;
 };
 
-// A wait the system refused, with its reason.
-EOSError WaitRefused(int error) {
-    return OSErrorFromCode(error, SystemErrorText(error));
-}
-
 class PosixProcess : public Process {
 public:
     PosixProcess() = default;
@@ -271,7 +271,7 @@ bool PosixProcess::Collect(bool block) {
 WaitResult PosixProcess::Reap(bool block) {
     if (Collect(block)) return WaitResult::Ended;
     if (errno == 0) return WaitResult::TimedOut;
-    throw WaitRefused(errno);
+    throw SystemFailure(errno);
 }
 
 WaitResult PosixProcess::Wait(int milliseconds) {
@@ -284,7 +284,7 @@ WaitResult PosixProcess::Wait(int milliseconds) {
     // A signal cuts the wait short; the caller then looks at its stop request.
     if (ready < 0) {
         if (errno == EINTR) return WaitResult::TimedOut;
-        throw WaitRefused(errno);
+        throw SystemFailure(errno);
     }
     return Reap(true);
 }
@@ -329,16 +329,10 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
 
     const FileDescriptor kept(AboveStandardStreams(output.Release()));
     int pipeEnds[2];
-    if (!kept.Valid() || pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        const int error = errno;
-        throw OSErrorFromCode(error, SystemErrorText(error));
-    }
+    if (!kept.Valid() || pipe2(pipeEnds, O_CLOEXEC) != 0) throw SystemFailure(errno);
     const FileDescriptor reportEnd(pipeEnds[0]);
     FileDescriptor failureEnd(AboveStandardStreams(pipeEnds[1]));
-    if (!failureEnd.Valid()) {
-        const int error = errno;
-        throw OSErrorFromCode(error, SystemErrorText(error));
-    }
+    if (!failureEnd.Valid()) throw SystemFailure(errno);
 
     const std::vector<std::string> candidates = ProgramCandidates(program);
     std::vector<char*> argv;
@@ -357,16 +351,13 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
 
     const ChildStack stack;
-    if (!stack.Valid()) {
-        const int error = errno;
-        throw OSErrorFromCode(error, SystemErrorText(error));
-    }
+    if (!stack.Valid()) throw SystemFailure(errno);
 
     // As vfork: the child shares our memory and this thread waits until the child's exec, so
     // no page tables are copied (a fork from the window costs milliseconds more, growing with
     // its size). The thread that starts a child must outlive it: the kernel ends the child when
     // that thread ends (PR_SET_PDEATHSIG), not only when the process does. That is the
-    // window's thread, or a command-line worker thread that waits for the children it started.
+    // window's thread, or a command-line worker thread that waits for its own coders.
     pid_t pid;
     int startError = 0;
     {
@@ -374,7 +365,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
         pid = clone(ChildEntry, stack.Top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
         if (pid < 0) startError = errno;
     }
-    if (pid < 0) throw OSErrorFromCode(startError, SystemErrorText(startError));
+    if (pid < 0) throw SystemFailure(startError);
     failureEnd.Reset();
 
     // The pipe closes unread on a successful exec; otherwise the child wrote why it failed.
@@ -386,7 +377,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     if (got == sizeof error) {
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
-        throw OSErrorFromCode(error, SystemErrorText(error));
+        throw SystemFailure(error);
     }
 
     process->Adopt(pid);
