@@ -224,7 +224,6 @@ ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversi
             return RunEnd::Stopped;
         }
     }
-    process.Wait(-1);
     return RunEnd::Ended;
 }
 

@@ -35,7 +35,7 @@ public:
     virtual void JobFinished() {}
 };
 
-enum class WaitResult { Ended, TimedOut, Failed };
+enum class WaitResult { Ended, TimedOut };
 
 struct ExitStatus {
     bool exited = false;  // false: ended by a signal
@@ -48,7 +48,8 @@ struct ExitStatus {
 class Process {
 public:
     virtual ~Process() = default;
-    // Waits up to `milliseconds` (negative: without limit) for the process to end.
+    // Waits up to `milliseconds` (negative: without limit) for the process to end. Raises
+    // EOSError when the system refuses the wait.
     virtual WaitResult Wait(int milliseconds) = 0;
     // Ends the process at once and waits for it.
     virtual void End() = 0;

@@ -14,6 +14,12 @@ public:
 
     int Get() const { return m_fd; }
     bool Valid() const { return m_fd >= 0; }
+    // Gives the descriptor up without closing it.
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     void Reset(int fd = -1) {
         if (m_fd >= 0) close(m_fd);
         m_fd = fd;

@@ -7,6 +7,8 @@
 // The POSIX side of the job's ports, and the few other operating-system services the program uses.
 namespace lmk {
 
+// Each child is ended by the kernel when the thread that started it ends, so start children
+// only from a thread that outlives them: the window's, or a worker that waits for its own.
 class PosixProcesses : public Processes {
 public:
     std::unique_ptr<Process> Start(const std::string& program,

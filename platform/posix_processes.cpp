@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,28 +51,163 @@ ExitStatus StatusFromWait(int status) {
     return result;
 }
 
-class SpawnFileActions {
-public:
-    SpawnFileActions() { posix_spawn_file_actions_init(&m_actions); }
-    ~SpawnFileActions() { posix_spawn_file_actions_destroy(&m_actions); }
-    SpawnFileActions(const SpawnFileActions&) = delete;
-    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-    posix_spawn_file_actions_t* Get() { return &m_actions; }
+// The system's refusal, with its reason.
+EOSError SystemFailure(int error) {
+    return OSErrorFromCode(error, SystemErrorText(error));
+}
 
-private:
-    posix_spawn_file_actions_t m_actions;
+// Moves a descriptor above standard input, output and error, so that setting those up in the
+// child cannot overwrite it.
+int AboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return moved;
+}
+
+// The files to try for `program`, in turn, as execvp tries them: the name itself when it holds
+// a "/", else the name in each folder of PATH (an empty entry is the current folder).
+std::vector<std::string> ProgramCandidates(const std::string& program) {
+    if (program.empty()) return {};
+    if (program.find('/') != std::string::npos) return {program};
+    const char* variable = std::getenv("PATH");
+    const std::string list = variable ? variable : "/bin:/usr/bin";
+    std::vector<std::string> candidates;
+    std::size_t start = 0;
+    for (;;) {
+        const auto colon = list.find(':', start);
+        const std::string folder = list.substr(start, colon - start);
+        candidates.push_back(folder.empty() ? program : JoinPath(folder, program));
+        if (colon == std::string::npos) return candidates;
+        start = colon + 1;
+    }
+}
+
+// Everything the child needs before its exec, made beforehand: the child shares our memory
+// until then, and may not allocate or take a lock (another thread of ours may hold one).
+struct ChildStart {
+    std::vector<const char*> candidates;
+    char* const* argv = nullptr;
+    char* const* environment = nullptr;
+    pid_t parent = -1;
+    int output = -1;
+    int errorPipe = -1;  // close-on-exec: the exec closes it, a failure writes its errno there
+    int descriptorLimit = 0;
 };
 
-class SpawnAttributes {
+// The child's code runs on a stack of its own in our memory: the address sanitizer's fake
+// stack frames, kept per thread, would be ours.
+#define LMK_CHILD_CODE __attribute__((no_sanitize("address")))
+
+// Tells the parent why the start failed and ends the child.
+LMK_CHILD_CODE [[noreturn]] void FailChild(const ChildStart& start, int error) {
+    while (write(start.errorPipe, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    _exit(127);
+}
+
+LMK_CHILD_CODE void CloseFromThreeExcept(int kept, int limit) {
+    if ((kept == 3 || close_range(3, kept - 1, 0) == 0) && close_range(kept + 1, ~0U, 0) == 0)
+        return;
+    // Kernels before 5.9.
+    for (int fd = 3; fd < limit; ++fd)
+        if (fd != kept) close(fd);
+}
+
+// Runs in the child until its exec: async-signal-safe calls only, and no writes to our memory
+// but its own stack.
+LMK_CHILD_CODE [[noreturn]] void BecomeProgram(const ChildStart& start) {
+    // Its own process group, so a Ctrl+C on the terminal reaches only us; we stop it ourselves.
+    if (setpgid(0, 0) != 0) FailChild(start, errno);
+
+    // Our handlers must not run here, and the program starts as from a shell: every caught
+    // signal and the stop signals back to their defaults, none blocked (the parent blocked all
+    // for the start). The child has a table of handlers of its own.
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        if (signal == SIGKILL || signal == SIGSTOP || sigaction(signal, nullptr, &current) != 0)
+            continue;
+        const bool caught = (current.sa_flags & SA_SIGINFO) != 0 ||
+                            (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+        const bool stopSignal =
+            signal == SIGINT || signal == SIGTERM || signal == SIGPIPE || signal == SIGHUP;
+        if (!caught && !(stopSignal && current.sa_handler == SIG_IGN)) continue;
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        sigaction(signal, &standard, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    // The kernel kills the child when the thread that started it ends, however the program
+    // ends; one whose parent went before this line is already an orphan.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) FailChild(start, errno);
+    if (getppid() != start.parent) _exit(127);
+
+    if (dup2(start.output, STDOUT_FILENO) < 0 || dup2(start.output, STDERR_FILENO) < 0)
+        FailChild(start, errno);
+    const int input = open("/dev/null", O_RDONLY);
+    if (input < 0 || dup2(input, STDIN_FILENO) < 0) FailChild(start, errno);
+    CloseFromThreeExcept(start.errorPipe, start.descriptorLimit);
+
+    // As execvp: a name on PATH goes on to the next folder where it is missing, and "Permission
+    // denied" is told only when no folder had a program by that name.
+    int error = ENOENT;
+    bool denied = false;
+    for (const char* candidate : start.candidates) {
+        execve(candidate, start.argv, start.environment);
+        error = errno;
+        if (error == EACCES) {
+            denied = true;
+        } else if (error != ENOENT && error != ENOTDIR && error != ESTALE && error != ENODEV &&
+                   error != ETIMEDOUT) {
+            FailChild(start, error);
+        }
+    }
+    FailChild(start, denied ? EACCES : error);
+}
+
+LMK_CHILD_CODE int ChildEntry(void* start) {
+    BecomeProgram(*static_cast<const ChildStart*>(start));
+}
+
+// The child's stack, in our memory; pages it never touches cost nothing.
+class ChildStack {
 public:
-    SpawnAttributes() { posix_spawnattr_init(&m_attributes); }
-    ~SpawnAttributes() { posix_spawnattr_destroy(&m_attributes); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    posix_spawnattr_t* Get() { return &m_attributes; }
+    static constexpr std::size_t kBytes = 256 * 1024;
+    ChildStack()
+        : m_base(mmap(nullptr, kBytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0)) {}
+    ~ChildStack() {
+        if (Valid()) munmap(m_base, kBytes);
+    }
+    ChildStack(const ChildStack&) = delete;
+    ChildStack& operator=(const ChildStack&) = delete;
+    bool Valid() const { return m_base != MAP_FAILED; }
+    void* Top() const { return static_cast<char*>(m_base) + kBytes; }
 
 private:
-    posix_spawnattr_t m_attributes;
+    void* m_base;
+};
+
+// Blocks every signal of this thread until the end of the scope, so that no handler of ours
+// runs in a child before it has set its signals to their defaults.
+class SignalsBlocked {
+public:
+    SignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &m_saved);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_saved, nullptr); }
+    SignalsBlocked(const SignalsBlocked&) = delete;
+    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+private:
+    sigset_t m_saved;
 };
 
 class PosixProcess : public Process {
@@ -84,6 +223,7 @@ public:
     ExitStatus Status() const override { return m_status; }
 
 private:
+    bool Collect(bool block);
     WaitResult Reap(bool block);
     WaitResult WaitByPolling(int milliseconds);
 
@@ -105,9 +245,9 @@ void PosixProcess::Adopt(pid_t pid) {
     m_pidFd.Reset(OpenPidFd(pid));
 }
 
-// Collects the ended child: Ended once reaped, TimedOut while it still runs (only when not
-// blocking), Failed when the system refuses.
-WaitResult PosixProcess::Reap(bool block) {
+// Takes the ended child's status: true once reaped, false while it still runs (only when not
+// blocking, errno then 0) or when the system refuses (errno tells why).
+bool PosixProcess::Collect(bool block) {
     int status = 0;
     pid_t result;
     do {
@@ -116,16 +256,22 @@ WaitResult PosixProcess::Reap(bool block) {
     if (result == m_pid) {
         m_status = StatusFromWait(status);
         m_ended = true;
-        return WaitResult::Ended;
+        return true;
     }
-    if (result == 0) return WaitResult::TimedOut;
-    if (errno == ECHILD) {
+    if (result < 0 && errno == ECHILD) {
         // SIGCHLD is ignored somewhere and the system reaped it for us: gone, status unknown.
         m_status = ExitStatus{};
         m_ended = true;
-        return WaitResult::Ended;
+        return true;
     }
-    return WaitResult::Failed;
+    if (result == 0) errno = 0;
+    return false;
+}
+
+WaitResult PosixProcess::Reap(bool block) {
+    if (Collect(block)) return WaitResult::Ended;
+    if (errno == 0) return WaitResult::TimedOut;
+    throw SystemFailure(errno);
 }
 
 WaitResult PosixProcess::Wait(int milliseconds) {
@@ -136,7 +282,10 @@ WaitResult PosixProcess::Wait(int milliseconds) {
     const int ready = poll(&watch, 1, milliseconds < 0 ? -1 : milliseconds);
     if (ready == 0) return WaitResult::TimedOut;
     // A signal cuts the wait short; the caller then looks at its stop request.
-    if (ready < 0) return errno == EINTR ? WaitResult::TimedOut : WaitResult::Failed;
+    if (ready < 0) {
+        if (errno == EINTR) return WaitResult::TimedOut;
+        throw SystemFailure(errno);
+    }
     return Reap(true);
 }
 
@@ -159,7 +308,8 @@ void PosixProcess::End() {
     // The child leads its own group; helpers it started go with it.
     kill(-m_pid, SIGKILL);
     kill(m_pid, SIGKILL);
-    Reap(true);
+    // Never raises: the destructor ends a running child too.
+    Collect(true);
     m_ended = true;
 }
 
@@ -171,54 +321,64 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     // Made before the start, so no child can run without a record that ends it.
     auto process = std::make_unique<PosixProcess>();
 
-    const FileDescriptor output(
-        open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
+    FileDescriptor output(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
     if (!output.Valid()) {
         const int error = errno;
         throw CannotCreateFile(outputFile, SystemErrorText(error));
     }
 
-    SpawnFileActions actions;
-    int error = posix_spawn_file_actions_adddup2(actions.Get(), output.Get(), STDOUT_FILENO);
-    if (error == 0)
-        error = posix_spawn_file_actions_adddup2(actions.Get(), output.Get(), STDERR_FILENO);
-    if (error == 0)
-        error =
-            posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(actions.Get(), 3);
+    const FileDescriptor kept(AboveStandardStreams(output.Release()));
+    int pipeEnds[2];
+    if (!kept.Valid() || pipe2(pipeEnds, O_CLOEXEC) != 0) throw SystemFailure(errno);
+    const FileDescriptor reportEnd(pipeEnds[0]);
+    FileDescriptor failureEnd(AboveStandardStreams(pipeEnds[1]));
+    if (!failureEnd.Valid()) throw SystemFailure(errno);
 
-    // Its own process group, so a Ctrl+C on the terminal reaches only us; we stop it ourselves.
-    SpawnAttributes attributes;
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    sigset_t defaultSignals;
-    sigemptyset(&defaultSignals);
-    sigaddset(&defaultSignals, SIGINT);
-    sigaddset(&defaultSignals, SIGTERM);
-    sigaddset(&defaultSignals, SIGPIPE);
-    if (error == 0)
-        error = posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETPGROUP |
-                                                               POSIX_SPAWN_SETSIGMASK |
-                                                               POSIX_SPAWN_SETSIGDEF);
-    if (error == 0) error = posix_spawnattr_setpgroup(attributes.Get(), 0);
-    if (error == 0) error = posix_spawnattr_setsigmask(attributes.Get(), &noSignals);
-    if (error == 0) error = posix_spawnattr_setsigdefault(attributes.Get(), &defaultSignals);
-
+    const std::vector<std::string> candidates = ProgramCandidates(program);
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    pid_t pid = -1;
-    if (error == 0) {
-        const bool searchPath = program.find('/') == std::string::npos;
-        error = searchPath ? posix_spawnp(&pid, program.c_str(), actions.Get(), attributes.Get(),
-                                          argv.data(), environ)
-                           : posix_spawn(&pid, program.c_str(), actions.Get(), attributes.Get(),
-                                         argv.data(), environ);
+    ChildStart start;
+    for (const auto& candidate : candidates) start.candidates.push_back(candidate.c_str());
+    start.argv = argv.data();
+    start.environment = environ;
+    start.parent = getpid();
+    start.output = kept.Get();
+    start.errorPipe = failureEnd.Get();
+    start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
+
+    const ChildStack stack;
+    if (!stack.Valid()) throw SystemFailure(errno);
+
+    // As vfork: the child shares our memory and this thread waits until the child's exec, so
+    // no page tables are copied (a fork from the window costs milliseconds more, growing with
+    // its size). The thread that starts a child must outlive it: the kernel ends the child when
+    // that thread ends (PR_SET_PDEATHSIG), not only when the process does. That is the
+    // window's thread, or a command-line worker thread that waits for its own coders.
+    pid_t pid;
+    int startError = 0;
+    {
+        const SignalsBlocked blocked;
+        pid = clone(ChildEntry, stack.Top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
+        if (pid < 0) startError = errno;
     }
-    if (error != 0) throw OSErrorFromCode(error, SystemErrorText(error));
+    if (pid < 0) throw SystemFailure(startError);
+    failureEnd.Reset();
+
+    // The pipe closes unread on a successful exec; otherwise the child wrote why it failed.
+    int error = 0;
+    ssize_t got;
+    do {
+        got = read(reportEnd.Get(), &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    if (got == sizeof error) {
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        throw SystemFailure(error);
+    }
 
     process->Adopt(pid);
     return process;

@@ -15,6 +15,7 @@ namespace {
 
 using integration::ClipShelf;
 using test::Child;
+using test::ChildrenOf;
 using test::Exists;
 using test::RunSettings;
 

@@ -134,15 +134,6 @@ std::vector<std::string> LinesOf(const std::string& path) {
     return lines;
 }
 
-std::vector<pid_t> ChildrenOf(pid_t pid) {
-    std::vector<pid_t> children;
-    std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
-                       "/children");
-    pid_t child = 0;
-    while (file >> child) children.push_back(child);
-    return children;
-}
-
 void SaveScreenshot(const std::string& window, const std::string& name) {
     const char* folder = std::getenv("LMK_SCREENSHOT_DIR");
     if (!folder || !*folder || !*LMK_IMPORT_PATH) return;

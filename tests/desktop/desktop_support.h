@@ -41,9 +41,6 @@ void PressKeys(const std::string& keys);
 // The lines of a text file as they stand; none when it cannot be read.
 std::vector<std::string> LinesOf(const std::string& path);
 
-// The direct children of a process (the program's coder runs).
-std::vector<pid_t> ChildrenOf(pid_t pid);
-
 // When LMK_SCREENSHOT_DIR is set, saves a picture of the window there as `name`.png. For the
 // documentation only: whatever happens here, the test goes on as if nothing had been done.
 void SaveScreenshot(const std::string& window, const std::string& name);

@@ -22,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using integration::ClipKind;
 using test::Child;
+using test::ChildrenOf;
 using test::Exists;
 using test::ProcessGone;
 using test::RunResult;

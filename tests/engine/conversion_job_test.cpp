@@ -79,6 +79,7 @@ struct Plan {
     Strings printed;
     ExitStatus status{true, 0};
     bool failToStart = false;
+    bool waitRefused = false;  // the system refuses the wait once the waits are outlasted
 };
 
 struct Started {
@@ -123,6 +124,7 @@ private:
         }
         WaitResult Wait(int milliseconds) override {
             if (m_done || milliseconds < 0 || m_plan.ticks == 0) {
+                if (m_plan.waitRefused) throw OSErrorFromCode(22, "Invalid argument");
                 m_done = true;
                 return WaitResult::Ended;
             }
@@ -305,6 +307,26 @@ TEST_F(ConversionJobTest, StartFailureEndsJobWithMessageAndGivesBackTheButton) {
     EXPECT_FALSE(job.Running());
     EXPECT_EQ(processes.started.size(), 1u);
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл one.avi... "}));
+}
+
+TEST_F(ConversionJobTest, RefusedWaitEndsJobWithItsReasonAndGivesBackTheButton) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        p.ticks = 1;
+        p.waitRefused = !IsProbe(arguments);
+        if (IsProbe(arguments)) p.printed = {VideoReport("640x480")};
+        return p;
+    };
+    try {
+        Run({"/a/one.avi", "/a/two.avi"});
+        FAIL();
+    } catch (const EOSError& failure) {
+        EXPECT_EQ(failure.Message(), "System Error.  Code: 22.\r\nInvalid argument");
+    }
+    EXPECT_EQ(window.events.back(), "exit close");
+    EXPECT_FALSE(job.Running());
+    EXPECT_EQ(processes.started.size(), 2u);
+    EXPECT_EQ(window.log, (Strings{"Обрабатывается файл one.avi... -"}));  // no "Готово!"
 }
 
 TEST_F(ConversionJobTest, BadWidthTextEndsJobBeforeTheConversion) {

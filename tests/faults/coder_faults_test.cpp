@@ -36,16 +36,16 @@ TEST_F(CoderFaults, KilledInMidConversion) {
     const std::string victim = Place(ClipKind::LongWebm, "victim.webm");
     const std::string next = Place(ClipKind::Avi640x480, "next.avi");
     const FileState victimBefore = StateOf(victim);
-    // Once the coder has made the victim's output, it is killed while it encodes (the clip
-    // takes many seconds). The script has become the coder by then, so $$ is the coder itself.
+    // As soon as the coder has made the victim's output, it is killed while it encodes (the
+    // clip takes many seconds). The script has become the coder by then, so $$ is the coder
+    // itself.
     const std::string coder = WrapperCoder(
         "killed-coder", {"",
                          "case \"$output\" in */lmk-victim.webm)\n"
                          "  ( i=0\n"
-                         "    while [ ! -e \"$output\" ] && [ $i -lt 600 ] && kill -0 $$; do\n"
-                         "      sleep 0.05; i=$((i + 1))\n"
+                         "    while [ ! -e \"$output\" ] && [ $i -lt 6000 ] && kill -0 $$; do\n"
+                         "      sleep 0.01; i=$((i + 1))\n"
                          "    done\n"
-                         "    sleep 0.5\n"
                          "    kill -KILL $$ ) &\n"
                          "esac"});
 

@@ -44,10 +44,11 @@ constexpr long kResidentGrowthLimitBytes = 4 * 1024 * 1024;
 
 // Probe ("-i PATH"): a report with the frame written in the input ("none": sound only).
 // Conversion: an output naming its input and the frame it was asked for. An input marked slow
-// keeps its conversion running past a 200 ms tick, so the window gets a pump and a drop.
+// keeps its conversion running until the file it names appears, which the window makes once it
+// has dropped more files during a tick of that conversion.
 const char* const kQuickCoder = R"(
 if [ "$#" -eq 2 ]; then
-  read -r size pace < "$2" || exit 1
+  read -r size rest < "$2" || exit 1
   echo "Input #0, avi, from '$2':"
   if [ "$size" = none ]; then
     echo "  Stream #0:0: Audio: mp3, 44100 Hz, stereo, fltp, 128 kb/s"
@@ -60,8 +61,11 @@ fi
 for output; do :; done
 size=keep
 [ "$3" = -s ] && size=$4
-read -r ignored pace < "$2"
-[ "$pace" = slow ] && sleep 0.3
+read -r ignored pace mark < "$2"
+if [ "$pace" = slow ]; then
+  i=0
+  while [ ! -e "$mark" ] && [ $i -lt 6000 ]; do sleep 0.01; i=$((i + 1)); done
+fi
 echo "from ${2##*/} size $size" > "$output"
 )";
 
@@ -73,6 +77,11 @@ struct SizeCase {
 // Into 320 x 240, with even sides.
 const SizeCase kSizes[] = {{"640x480", "320x240"}, {"1280x720", "320x180"}, {"720x480", "320x212"},
                            {"480x640", "180x240"}, {"none", "keep"},        {"176x144", "176x144"}};
+
+// The file in `folder` that tells a slow conversion that `count` later drops have been made.
+std::string DropMark(const std::string& folder, std::size_t count) {
+    return folder + "/dropped-" + std::to_string(count);
+}
 
 struct InputFile {
     std::string name;
@@ -109,8 +118,9 @@ long ResidentBytes() {
 class RecordingWindow : public JobWindow {
 public:
     RecordingWindow(const std::vector<std::string>& expectedOrder,
-                    const std::vector<std::vector<std::string>>& laterDrops)
-        : m_expectedOrder(expectedOrder), m_laterDrops(laterDrops) {
+                    const std::vector<std::vector<std::string>>& laterDrops,
+                    const std::string& dropMarks)
+        : m_expectedOrder(expectedOrder), m_laterDrops(laterDrops), m_dropMarks(dropMarks) {
         m_log.reserve(8);
     }
 
@@ -142,6 +152,7 @@ public:
         if (!m_job || m_dropsMade == m_laterDrops.size() || m_lastDropAt == m_started) return;
         m_lastDropAt = m_started;
         m_job->Run(m_laterDrops[m_dropsMade++]);
+        test::WriteFile(DropMark(m_dropMarks, m_dropsMade), "");
     }
     void SetExitMeaning(ExitMeaning meaning) override {
         if (meaning == ExitMeaning::Stop) ++m_stopMeanings;
@@ -172,6 +183,7 @@ private:
 
     const std::vector<std::string>& m_expectedOrder;
     const std::vector<std::vector<std::string>>& m_laterDrops;
+    const std::string m_dropMarks;
     ConversionJob* m_job = nullptr;
     std::vector<std::string> m_log;
     std::size_t m_started = 0;
@@ -196,11 +208,17 @@ protected:
     std::string Private() const { return *m_folder / "private"; }
     std::string Coder() const { return test::WriteScript(*m_folder / "quick-coder", kQuickCoder); }
 
-    // A file whose probe reports the frame of kSizes[index % size].
-    InputFile MakeInput(const std::string& name, std::size_t index, bool slow) const {
+    std::string DropMarks() const { return m_folder->Path(); }
+
+    // A file whose probe reports the frame of kSizes[index % size]; a slow one's conversion
+    // waits for `dropMark`.
+    InputFile MakeInput(const std::string& name, std::size_t index,
+                        const std::string& dropMark = {}) const {
         const SizeCase& size = kSizes[index % std::size(kSizes)];
         InputFile file{name, In() + "/" + name, "from " + name + " size " + size.converted + "\n"};
-        test::WriteFile(file.path, std::string(size.source) + (slow ? " slow\n" : " quick\n"));
+        test::WriteFile(file.path,
+                        std::string(size.source) +
+                            (dropMark.empty() ? " quick\n" : " slow " + dropMark + "\n"));
         return file;
     }
 
@@ -216,14 +234,15 @@ TEST_F(LongDrop, EveryOutputRightMemoryFlat) {
         char name[32];
         std::snprintf(name, sizeof name, "clip %03d.avi", i);
         const bool slow = i % 14 == 10 && i / 14 < kLaterDrops;
-        inputs.push_back(MakeInput(name, static_cast<std::size_t>(i), slow));
+        inputs.push_back(MakeInput(name, static_cast<std::size_t>(i),
+                                   slow ? DropMark(DropMarks(), i / 14 + 1) : std::string()));
         firstDrop.push_back(inputs.back().path);
     }
     for (int drop = 0; drop < kLaterDrops; ++drop) {
         for (int j = 0; j < kFilesPerLaterDrop; ++j) {
             char name[32];
             std::snprintf(name, sizeof name, "late %02d-%d.avi", drop, j);
-            inputs.push_back(MakeInput(name, static_cast<std::size_t>(drop + j), false));
+            inputs.push_back(MakeInput(name, static_cast<std::size_t>(drop + j)));
             laterDrops[static_cast<std::size_t>(drop)].push_back(inputs.back().path);
         }
     }
@@ -236,7 +255,7 @@ TEST_F(LongDrop, EveryOutputRightMemoryFlat) {
     values.WorkFolder = Private();
     PosixProcesses processes;
     PosixFiles files;
-    RecordingWindow window(expectedOrder, laterDrops);
+    RecordingWindow window(expectedOrder, laterDrops, DropMarks());
     ConversionJob job(window, processes, files, values);
     window.Attach(job);
 

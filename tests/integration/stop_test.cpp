@@ -3,7 +3,6 @@
 #include <chrono>
 #include <ostream>
 #include <string>
-#include <thread>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -22,6 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Child;
+using test::ChildrenOf;
 using test::Exists;
 using test::FolderNames;
 using test::ProcessGone;
@@ -62,11 +62,11 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
     settings.ownProcessGroup = true;
     Child program(ProgramPath(), ConvertArguments({longClip, later}, {}), settings);
 
-    // The coder makes its output file as it starts converting.
+    // The coder makes its output file as it starts converting; the program's stop handlers
+    // are in place before it starts a coder.
     WaitUntil([&] { return Exists(partial) || program.Ended(); }, kConversionStartLimit);
     ASSERT_TRUE(Exists(partial)) << "the conversion never started";
     ASSERT_FALSE(program.Ended()) << "the conversion ended before it could be stopped";
-    std::this_thread::sleep_for(300ms);
 
     ASSERT_EQ(kill(c.wholeGroup ? -program.Pid() : program.Pid(), c.signal), 0);
     const RunResult result = program.Wait(kEndAfterSignalLimit);
@@ -107,9 +107,11 @@ TEST_P(StopDuringProbeTable, EndsProbeAndStartsNothingMore) {
     RunSettings settings = Settings();
     settings.ownProcessGroup = true;
     Child program(ProgramPath(), ConvertArguments({pipe, later}, {}), settings);
-    // However soon the signal comes, the stop is seen at the probe's first 200 ms tick.
-    std::this_thread::sleep_for(300ms);
+    // The stop handlers are in place once the probe runs.
+    WaitUntil([&] { return !ChildrenOf(program.Pid()).empty() || program.Ended(); },
+              kConversionStartLimit);
     ASSERT_FALSE(program.Ended()) << "the probe of a pipe ended by itself";
+    ASSERT_FALSE(ChildrenOf(program.Pid()).empty()) << "the probe never started";
 
     ASSERT_EQ(kill(c.wholeGroup ? -program.Pid() : program.Pid(), c.signal), 0);
     const RunResult result = program.Wait(kEndAfterSignalLimit);

@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
     std::printf("SIGINT=%s\n", Disposition(SIGINT).c_str());
     std::printf("SIGTERM=%s\n", Disposition(SIGTERM).c_str());
     std::printf("SIGPIPE=%s\n", Disposition(SIGPIPE).c_str());
+    std::printf("SIGHUP=%s\n", Disposition(SIGHUP).c_str());
 
     char folder[PATH_MAX] = {};
     std::printf("cwd=%s\n", getcwd(folder, sizeof folder) ? folder : "none");

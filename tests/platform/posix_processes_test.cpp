@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -8,6 +9,9 @@
 
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +20,7 @@
 
 #include "failures.h"
 #include "posix_platform.h"
+#include "test_child.h"
 #include "test_environment.h"
 #include "test_files.h"
 
@@ -121,7 +126,7 @@ TEST_F(ProcessTest, ChildGetsCleanStartingState) {
     const int leakedFile = open("/dev/null", O_RDONLY);
     int leakedPipe[2];
     ASSERT_EQ(pipe(leakedPipe), 0);
-    const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE});
+    const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE, SIGHUP});
     const test::EnvironmentOverride mark("LMK_PROBE_MARK", "inherited value");
     const test::CurrentFolderOverride folder(m_folder.Path());
 
@@ -141,10 +146,33 @@ TEST_F(ProcessTest, ChildGetsCleanStartingState) {
     EXPECT_EQ(report["SIGINT"], "default");
     EXPECT_EQ(report["SIGTERM"], "default");
     EXPECT_EQ(report["SIGPIPE"], "default");
+    EXPECT_EQ(report["SIGHUP"], "default");
     EXPECT_EQ(report["cwd"], test::CurrentFolder());
     EXPECT_EQ(report["mark"], "inherited value");
     EXPECT_EQ(report["argc"], "2");
     EXPECT_EQ(report["argv0"], LMK_CHILD_PROBE);
+    EXPECT_EQ(report["stderr"], "works");
+}
+
+TEST_F(ProcessTest, ChildGetsItsStreamsWhenOursAreClosed) {
+    // Started with no standard streams, our own output file and pipes take their numbers.
+    int saved[3];
+    for (int fd = 0; fd < 3; ++fd) saved[fd] = dup(fd);
+    for (int fd = 0; fd < 3; ++fd) close(fd);
+    // The record goes before our streams come back, as its pidfd may hold one of their numbers.
+    bool ended = false;
+    try {
+        ended = Start(LMK_CHILD_PROBE)->Wait(-1) == WaitResult::Ended;
+    } catch (...) {
+    }
+    for (int fd = 0; fd < 3; ++fd) {
+        dup2(saved[fd], fd);
+        close(saved[fd]);
+    }
+    ASSERT_TRUE(ended);
+    auto report = ParseReport(ReadFile(Output()));
+    EXPECT_EQ(report["fds"], "0,1,2");
+    EXPECT_EQ(report["stdin"], "/dev/null");
     EXPECT_EQ(report["stderr"], "works");
 }
 
@@ -178,7 +206,7 @@ class ExitStatusTest : public ProcessTest, public ::testing::WithParamInterface<
 
 TEST_P(ExitStatusTest, IsReportedAsTheChildEnded) {
     // The parent ignoring and blocking these signals must not change how the child dies.
-    const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE});
+    const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE, SIGHUP});
     const auto script = WriteScript(m_folder / "end", GetParam().script);
     auto process = Start(script);
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
@@ -239,6 +267,32 @@ TEST_F(ProcessTest, SignalDuringAnUnlimitedWaitCountsAsTimedOut) {
     process->End();
 }
 
+TEST_F(ProcessTest, RefusedWaitIsRaisedWithItsReason) {
+    // poll refuses to watch more descriptors than the limit of open files allows, so a limit of
+    // none makes the system refuse the wait on the pidfd. The polling wait has no such call.
+    const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, getpid(), 0));
+    if (pidFd < 0) GTEST_SKIP() << "no pidfd here";
+    close(pidFd);
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' checks need descriptors of their own while it is raised";
+#endif
+    auto process = Start(WriteScript(m_folder / "forever", "exec sleep 60"));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const rlimit none{0, saved.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    std::string message = "no failure raised";
+    try {
+        process->Wait(10000);
+    } catch (const EOSError& error) {
+        message = error.Message();
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(message, "System Error.  Code: 22.\r\nInvalid argument");
+    process->End();
+    EXPECT_EQ(process->Status().code, SIGKILL);
+}
+
 TEST_F(ProcessTest, EndKillsALongSleeperAndReapsIt) {
     const std::string pidFile = m_folder / "pid";
     const auto script = WriteScript(m_folder / "sleeper", "echo $$ > \"$1\"\nexec sleep 60");
@@ -257,9 +311,33 @@ TEST_F(ProcessTest, EndKillsALongSleeperAndReapsIt) {
     EXPECT_EQ(process->Status().code, SIGKILL);
 }
 
+// Makes this test process the reaper of its orphaned descendants for the scope, so a test can
+// see how one ended.
+class OrphansComeToUs {
+public:
+    OrphansComeToUs() { EXPECT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
+    ~OrphansComeToUs() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    OrphansComeToUs(const OrphansComeToUs&) = delete;
+    OrphansComeToUs& operator=(const OrphansComeToUs&) = delete;
+
+    // Waits for the orphan `pid` to end and reaps it: true when it was killed by SIGKILL. One
+    // still running after the limit is killed here and reaped, so no test leaves it behind.
+    static bool EndsKilled(pid_t pid) {
+        int status = 0;
+        const bool ended = test::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                                           std::chrono::seconds(30));
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "process " << pid << " ran on";
+            return false;
+        }
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+};
+
 TEST_F(ProcessTest, EndTakesAlongWhatTheChildStarted) {
-    // Orphans come to us instead of to init, so we can see how the grandchild ended.
-    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const OrphansComeToUs orphans;
     const std::string pidFile = m_folder / "pid";
     const auto script =
         WriteScript(m_folder / "parent", "sleep 60 &\necho $! > \"$1\"\nwait\nexit 0");
@@ -267,22 +345,22 @@ TEST_F(ProcessTest, EndTakesAlongWhatTheChildStarted) {
     const pid_t grandchild = std::stoi(WaitForLine(*process, pidFile));
 
     process->End();
-    int status = 0;
-    pid_t reaped = 0;
-    for (int attempt = 0; attempt < 2000 && reaped == 0; ++attempt) {
-        reaped = waitpid(grandchild, &status, WNOHANG);
-        if (reaped == 0) usleep(5000);
-    }
-    if (reaped == 0) {
-        kill(grandchild, SIGKILL);
-        waitpid(grandchild, &status, 0);
-        ADD_FAILURE() << "the grandchild outlived End()";
-    } else {
-        ASSERT_EQ(reaped, grandchild);
-        EXPECT_TRUE(WIFSIGNALED(status));
-        EXPECT_EQ(WTERMSIG(status), SIGKILL);
-    }
-    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(OrphansComeToUs::EndsKilled(grandchild)) << "the grandchild outlived End()";
+}
+
+TEST_F(ProcessTest, AChildIsEndedWhenItsParentIsKilled) {
+    // The parent, a program of ours, is killed outright: it can end nothing itself.
+    const OrphansComeToUs orphans;
+    const std::string pidFile = m_folder / "pid";
+    test::Child parent(LMK_CODER_PARENT, {pidFile, Output()}, {});
+    ASSERT_TRUE(test::WaitUntil([&] { return test::Exists(pidFile) || parent.Ended(); },
+                                std::chrono::seconds(30)));
+    ASSERT_FALSE(parent.Ended()) << parent.Wait(std::chrono::seconds(0)).err;
+    const pid_t child = std::stoi(ReadFile(pidFile));
+
+    ASSERT_EQ(kill(parent.Pid(), SIGKILL), 0);
+    EXPECT_EQ(parent.Wait(std::chrono::seconds(30)).signal, SIGKILL);
+    EXPECT_TRUE(OrphansComeToUs::EndsKilled(child)) << "the child outlived its killed parent";
 }
 
 TEST_F(ProcessTest, DestroyingARunningProcessEndsIt) {
@@ -321,8 +399,13 @@ TEST_F(ProcessTest, ArgumentsArriveUnchanged) {
 }
 
 TEST_F(ProcessTest, ProgramWithoutSlashIsFoundOnPath) {
+    // A folder earlier on PATH with a file of that name that cannot run is passed over.
+    const std::string earlier = m_folder / "earlier";
+    mkdir(earlier.c_str(), 0755);
+    WriteFile(earlier + "/lmk-fake-coder", "#!/bin/sh\necho wrong one\n");
     WriteScript(m_folder / "lmk-fake-coder", "echo found \"$@\"");
-    const test::EnvironmentOverride path("PATH", m_folder.Path() + ":/usr/bin:/bin");
+    const test::EnvironmentOverride path("PATH",
+                                         earlier + ":" + m_folder.Path() + ":/usr/bin:/bin");
     auto process = Start("lmk-fake-coder", {"-i", "x"});
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
     EXPECT_EQ(ReadFile(Output()), "found -i x\n");
@@ -342,6 +425,7 @@ TEST_P(StartFailureTest, RaisesTheSystemError) {
     WriteFile(m_folder / "not-executable", "#!/bin/sh\nexit 0\n");
     std::string program = GetParam().program;
     if (program.front() == '@') program = m_folder.Path() + program.substr(1);
+    const test::EnvironmentOverride path("PATH", m_folder.Path() + ":/usr/bin:/bin");
     try {
         Start(program, {"-i", "x"});
         FAIL() << "no failure raised";
@@ -360,6 +444,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailureCase{"MissingOnPath", "no-such-program-xyz", 2,
                                        "System Error.  Code: 2.\r\nNo such file or directory"},
                       StartFailureCase{"NotExecutable", "@/not-executable", 13,
+                                       "System Error.  Code: 13.\r\nPermission denied"},
+                      StartFailureCase{"NotExecutableOnPath", "not-executable", 13,
                                        "System Error.  Code: 13.\r\nPermission denied"},
                       StartFailureCase{"Folder", "@", 13,
                                        "System Error.  Code: 13.\r\nPermission denied"}),

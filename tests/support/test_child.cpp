@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -160,6 +162,18 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         std::this_thread::sleep_for(kPollStep);
     }
     return true;
+}
+
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+    std::vector<pid_t> children;
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream file(task.path() / "children");
+        pid_t child = 0;
+        while (file >> child) children.push_back(child);
+    }
+    return children;
 }
 
 bool ProcessGone(pid_t pid, std::chrono::milliseconds limit) {

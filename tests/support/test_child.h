@@ -57,6 +57,9 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 // Polls `condition` until it holds or `limit` has passed; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
+// The direct children of a process, started by any of its threads (the program's coder runs).
+std::vector<pid_t> ChildrenOf(pid_t pid);
+
 // True once no process with this number is left (reaped, not merely ended); a negative number
 // names a process group.
 bool ProcessGone(pid_t pid, std::chrono::milliseconds limit);
