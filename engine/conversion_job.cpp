@@ -191,7 +191,16 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     m_coderOutputTail.clear();
     arguments.push_back(output);
     auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath());
-    if (WaitTicking(*conversion, true) == RunEnd::Stopped) {
+    RunEnd end = RunEnd::Ended;
+    try {
+        end = WaitTicking(*conversion, true);
+    } catch (...) {
+        // A refused wait ends the job; the coder goes with its record, and what it left is partial.
+        conversion.reset();
+        if (outputIsOurs) m_files.Delete(output);
+        throw;
+    }
+    if (end == RunEnd::Stopped) {
         // What an ended coder leaves is partial.
         if (outputIsOurs) m_files.Delete(output);
         return {Attempt::Stopped, {}};

@@ -327,6 +327,7 @@ TEST_F(ConversionJobTest, RefusedWaitEndsJobWithItsReasonAndGivesBackTheButton) 
     EXPECT_FALSE(job.Running());
     EXPECT_EQ(processes.started.size(), 2u);
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл one.avi... -"}));  // no "Готово!"
+    EXPECT_FALSE(files.IsFile("/a/lmk-one.avi")) << "the ended coder's partial output was left";
 }
 
 TEST_F(ConversionJobTest, BadWidthTextEndsJobBeforeTheConversion) {
