@@ -304,6 +304,14 @@ TEST_F(ConversionJobTest, StartFailureEndsJobWithMessageAndGivesBackTheButton) {
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл one.avi... "}));
 }
 
+TEST_F(ConversionJobTest, WithoutItsPrivateFolderNothingStarts) {
+    values.WorkFolder.clear();
+    EXPECT_THROW(Run({"/a/one.avi"}), Exception);
+    EXPECT_TRUE(processes.started.empty());
+    EXPECT_TRUE(window.events.empty());
+    EXPECT_FALSE(job.Running());
+}
+
 TEST_F(ConversionJobTest, BadWidthTextEndsJobBeforeTheConversion) {
     window.width = "abc";
     window.height = "xyz";
