@@ -22,6 +22,7 @@
 #include "failures.h"
 #include "guard.h"
 #include "ui_TMainForm.h"
+#include "working_files.h"
 
 namespace lmk {
 
@@ -73,10 +74,11 @@ std::string AboutText() {
            "ЛМК-Видео, версия " LMK_VERSION;
 }
 
-TMainForm::TMainForm(QWidget* parent)
+TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent)
     : QWidget(parent),
       m_ui(std::make_unique<Ui::TMainForm>()),
-      m_job(*this, m_processes, m_files, ModuleValues) {
+      m_working(working),
+      m_job(*this, processes, files, ModuleValues) {
     ApplyDefinition();
     connect(bExit, &QPushButton::clicked, this, &TMainForm::OnExitClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
@@ -120,40 +122,23 @@ void TMainForm::RouteChildDrops() {
 }
 
 void TMainForm::ExportExeFromRes(const std::string& name, const std::string& path) {
-    try {
-        ExportPayload(name, path);
-    } catch (const EWriteError&) {
-        m_writtenCoder = path;  // the incomplete file is still ours to delete
-        throw;
-    }
-    m_writtenCoder = path;
+    m_working.ExportCoder(name, path);
 }
 
 void TMainForm::FormCreate() {
     ModuleValues.StopRequested = false;
-    if constexpr (kBundledCoder) {
-        ModuleValues.CoderPath = JoinPath(ProgramFolder(), kCoderFileName);
-        ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
-    } else {
-        ModuleValues.CoderPath.clear();
-        ModuleValues.CoderPath = SystemCoderPath();
-    }
-    ModuleValues.WorkFolder = MakePrivateFolder();
+    ModuleValues.CoderPath.clear();
+    ModuleValues.CoderPath = m_working.CoderPath();
+    if constexpr (kBundledCoder) ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
+    ModuleValues.WorkFolder = m_working.MakeFolder();
     setAcceptDrops(true);
 }
 
 void TMainForm::FormDestroy() {
     setAcceptDrops(false);
-    // Only a coder file this run wrote is removed: one that could not be replaced may belong
-    // to another running copy.
-    if (!m_writtenCoder.empty()) {
-        m_files.Delete(m_writtenCoder);
-        m_writtenCoder.clear();
-    }
-    if (!ModuleValues.WorkFolder.empty()) {
-        RemovePrivateFolder(ModuleValues.WorkFolder);
-        ModuleValues.WorkFolder.clear();
-    }
+    // The coder file goes only when no other copy of the program still runs from it.
+    m_working.Release();
+    ModuleValues.WorkFolder.clear();
 }
 
 void TMainForm::bExitClick() {
@@ -181,6 +166,10 @@ void TMainForm::PostDrop(const std::vector<std::string>& paths) {
     // The drag's source waits until the drop event returns; the job runs after that.
     QMetaObject::invokeMethod(
         this, [this, paths] { RunDrop(paths); }, Qt::QueuedConnection);
+}
+
+void TMainForm::OpenFiles(const std::vector<std::string>& paths) {
+    if (!paths.empty() && DropsRegistered()) PostDrop(paths);
 }
 
 void TMainForm::RunDrop(const std::vector<std::string>& paths) {

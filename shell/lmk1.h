@@ -9,7 +9,6 @@
 #include "conversion_job.h"
 #include "job_ports.h"
 #include "kept_distances.h"
-#include "posix_platform.h"
 
 class QLabel;
 class QLineEdit;
@@ -21,6 +20,8 @@ class TMainForm;
 }
 
 namespace lmk {
+
+class WorkingFiles;
 
 // The values the window and its jobs share for the whole run: CoderPath, OutputPath,
 // StopRequested and the private WorkFolder.
@@ -35,7 +36,9 @@ class TMainForm : public QWidget, public JobWindow {
     Q_OBJECT
 
 public:
-    explicit TMainForm(QWidget* parent = nullptr);
+    // The platform and the working files are main()'s, handed in; FormCreate asks `working`
+    // for the coder and the private folder.
+    TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // The controls, as the window definition names them.
@@ -58,6 +61,9 @@ public:
 
     // Hands the paths to WMDropFiles once the current event has been handled, as a drop does.
     void PostDrop(const std::vector<std::string>& paths);
+    // Files named when the program was started: taken like a drop, refused like one when the
+    // window takes no drops (its start-up failed).
+    void OpenFiles(const std::vector<std::string>& paths);
 
     bool DropsRegistered() const { return acceptDrops(); }
     ExitMeaning CurrentExitMeaning() const { return m_exitMeaning; }
@@ -96,14 +102,12 @@ private:
 
     std::unique_ptr<Ui::TMainForm> m_ui;
     KeptDistances m_keptDistances;
-    PosixProcesses m_processes;
-    PosixFiles m_files;
+    WorkingFiles& m_working;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
     int m_logLines = 0;           // lines as the log counts them; an empty log has none
     bool m_closePending = false;  // closed while a job ran: close once it has returned
     bool m_placed = false;
-    std::string m_writtenCoder;  // the coder file this run wrote, deleted at the end
 };
 
 // The About text: four lines separated by CR, the third empty.

@@ -32,6 +32,7 @@ using test::DropFiles;
 using test::DropUrls;
 using test::Exists;
 using test::Journal;
+using test::MakeWindow;
 using test::PumpUntil;
 using test::ReadFile;
 using test::ScratchFolder;
@@ -58,7 +59,7 @@ std::vector<std::string> LogLines(const TMainForm& form) {
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override {
-        form = std::make_unique<TMainForm>();
+        form = MakeWindow(platform);
         ASSERT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].text.toStdString();
         finished = std::make_unique<QSignalSpy>(form.get(), &TMainForm::jobFinished);
     }
@@ -85,6 +86,7 @@ protected:
 
     BoxLog boxes;
     ScratchFolder scratch;
+    test::WindowPlatform platform;
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<QSignalSpy> finished;
 };
