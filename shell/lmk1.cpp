@@ -80,7 +80,7 @@ TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, 
       m_working(working),
       m_job(*this, processes, files, ModuleValues) {
     ApplyDefinition();
-    connect(bExit, &QPushButton::clicked, this, &TMainForm::OnExitClicked);
+    connect(bExit, &QPushButton::clicked, this, &TMainForm::ExitAsClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
     if (!MainForm) MainForm = this;
     // A failure here is shown before the window is, and skips the rest of FormCreate: the
@@ -180,7 +180,7 @@ void TMainForm::RunDrop(const std::vector<std::string>& paths) {
     }
 }
 
-void TMainForm::OnExitClicked() {
+void TMainForm::ExitAsClicked() {
     Guard([this] {
         if (m_exitMeaning == ExitMeaning::Stop) {
             bExitClick();

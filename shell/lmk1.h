@@ -61,6 +61,10 @@ public:
 
     // Hands the paths to WMDropFiles once the current event has been handled, as a drop does.
     void PostDrop(const std::vector<std::string>& paths);
+    // What the Exit button does in the meaning in force: stop the job (which then closes the
+    // window), or close. SIGTERM, SIGINT and SIGHUP do the same.
+    void ExitAsClicked();
+
     // Files named when the program was started: taken like a drop, refused like one when the
     // window takes no drops (its start-up failed).
     void OpenFiles(const std::vector<std::string>& paths);
@@ -96,7 +100,6 @@ private:
     void ApplyDefinition();
     void RouteChildDrops();
     void HandleDrag(QDropEvent* drag);
-    void OnExitClicked();
     void RunDrop(const std::vector<std::string>& paths);
     void CentreOnDesktop();
 

@@ -10,6 +10,7 @@
 #include "failures.h"
 #include "lmk1.h"
 #include "posix_platform.h"
+#include "stop_signals.h"
 #include "working_files.h"
 
 namespace {
@@ -53,6 +54,11 @@ int Run(int argc, char** argv) {
 
     lmk::TApplication application(argc, argv);
     lmk::TMainForm form(processes, files, working);
+    // A logout, a shutdown or Ctrl+C in the starting terminal ends the program as Exit does,
+    // through FormDestroy, so that no coder, coder file or private folder is left behind.
+    lmk::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &lmk::StopSignals::received, &form,
+                     &lmk::TMainForm::ExitAsClicked);
     form.show();
     // A file manager's "Open with": converted as if dropped once the window is up, and refused
     // like a drop when the window takes none.

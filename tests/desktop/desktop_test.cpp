@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "clips.h"
 #include "desktop_run.h"
@@ -107,6 +108,60 @@ TEST_F(Stop, ExitDuringALongConversionEndsEverything) {
     EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe"))
         << "the coder file beside the program was left behind";
 }
+
+// SIGTERM, SIGINT and SIGHUP do what Exit does: during a job the coder is ended and its
+// partial output deleted, then the program ends as after a close, taking its files with it.
+struct SignalCase {
+    const char* label;
+    int signal;
+    bool duringJob;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class StopBySignal : public DesktopRun, public testing::WithParamInterface<SignalCase> {};
+
+TEST_P(StopBySignal, EndsTheProgramAsExitDoes) {
+    const SignalCase& c = GetParam();
+    const std::string longClip = Place(ClipKind::LongWebm, "long.webm");
+    const std::string partial = Work("lmk-long.webm");
+    std::vector<std::string> named;
+    if (c.duringJob) named.push_back(longClip);
+
+    const std::string window = StartProgram({}, kCaption, named);
+    ASSERT_FALSE(window.empty());
+    std::vector<pid_t> coders;
+    if (c.duringJob) {
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                coders = ChildrenOf(m_program->Pid());
+                return Exists(partial) && !coders.empty();
+            },
+            kJobLimit))
+            << "the conversion never started";
+    }
+    EXPECT_TRUE(Exists(ProgramFolder() + "/coder.exe"));
+
+    ASSERT_EQ(kill(m_program->Pid(), c.signal), 0);
+    const RunResult result = m_program->Wait(kEndLimit);
+    ASSERT_FALSE(result.timedOut) << "the program did not end after the signal";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    for (const pid_t coder : coders) {
+        EXPECT_TRUE(ProcessGone(coder, kEndLimit)) << "the coder runs on after the program ended";
+    }
+    EXPECT_FALSE(Exists(partial)) << "the partial output was left behind";
+    EXPECT_TRUE(Exists(longClip));
+    EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe")) << "the coder file was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktop, StopBySignal,
+                         testing::Values(SignalCase{"TerminateDuringAJob", SIGTERM, true},
+                                         SignalCase{"InterruptDuringAJob", SIGINT, true},
+                                         SignalCase{"HangUpWhenIdle", SIGHUP, false},
+                                         SignalCase{"TerminateWhenIdle", SIGTERM, false}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 struct AttentionCase {
     const char* label;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QApplication>
 #include <QFile>
@@ -22,6 +23,7 @@
 #include "conversion_job.h"
 #include "lmk1.h"
 #include "shell_test_support.h"
+#include "stop_signals.h"
 #include "test_files.h"
 
 namespace lmk {
@@ -392,6 +394,38 @@ TEST_F(MainWindowTest, ExitDuringAConversionEndsTheCoderAndClosesTheWindow) {
     EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("long.avi"), kDoneLine}));
     EXPECT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
     EXPECT_FALSE(form->isVisible());  // a stopped job closes the window once it has returned
+}
+
+// SIGTERM, SIGINT and SIGHUP do what Exit does, as main() wires them.
+TEST_F(MainWindowTest, StopSignalsWhenIdleCloseTheWindow) {
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, form.get(), &TMainForm::ExitAsClicked);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ShowAndActivate();
+        ASSERT_EQ(::raise(signal), 0);
+        EXPECT_TRUE(PumpUntil([&] { return !form->isVisible(); }));
+        EXPECT_FALSE(ModuleValues.StopRequested);
+    }
+}
+
+TEST_F(MainWindowTest, AStopSignalDuringAConversionEndsTheCoderThenCloses) {
+    ShowAndActivate();
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, form.get(), &TMainForm::ExitAsClicked);
+    UseFakeCoder(60);
+    const std::string output = scratch / "lmk-long.avi";
+    Trigger terminate([&] { return Exists(output + ".started"); }, [] { ::raise(SIGTERM); });
+
+    ASSERT_TRUE(DropFiles(form.get(), {Clip("long.avi")}).dropAccepted);
+    ASSERT_TRUE(WaitForJobs());
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(terminate.Fired());
+    EXPECT_TRUE(ModuleValues.StopRequested);
+    EXPECT_FALSE(Exists(output));
+    EXPECT_EQ(Journal(scratch.Path()), (std::vector<std::string>{"start lmk-long.avi"}));
+    EXPECT_FALSE(form->isVisible());
 }
 
 TEST_F(MainWindowTest, ExitAfterAJobClosesTheWindow) {
