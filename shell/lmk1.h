@@ -9,6 +9,7 @@
 #include "conversion_job.h"
 #include "job_ports.h"
 #include "kept_distances.h"
+#include "lost_window_watch.h"
 
 class QLabel;
 class QLineEdit;
@@ -105,6 +106,7 @@ private:
 
     std::unique_ptr<Ui::TMainForm> m_ui;
     KeptDistances m_keptDistances;
+    LostWindowWatch m_lostWindowWatch{this};
     WorkingFiles& m_working;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;

@@ -117,6 +117,10 @@ void ClickAt(int x, int y) {
     Xdo({"click", "1"});
 }
 
+void DestroyWindow(const std::string& window) {
+    Xdotool({"windowclose", window});
+}
+
 void PressKeys(const std::string& keys) {
     Xdo({"key", keys});
 }

@@ -35,6 +35,8 @@ bool FocusWindow(const std::string& window, std::chrono::milliseconds limit);
 // A press on `from`, the pointer moved in small steps to `to`, and a release there.
 void DragWithPointer(int fromX, int fromY, int toX, int toY);
 void ClickAt(int x, int y);
+// Destroys the X window from outside, as another client may (xdotool windowclose).
+void DestroyWindow(const std::string& window);
 void PressKeys(const std::string& keys);
 
 // The lines of a text file as they stand; none when it cannot be read.

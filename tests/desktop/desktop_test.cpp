@@ -109,6 +109,19 @@ TEST_F(Stop, ExitDuringALongConversionEndsEverything) {
         << "the coder file beside the program was left behind";
 }
 
+// Without its window the program would run on for ever; it ends as after a close.
+TEST_F(Stop, AWindowDestroyedFromOutsideEndsTheProgram) {
+    const std::string window = StartProgram();
+    ASSERT_FALSE(window.empty());
+    EXPECT_TRUE(Exists(ProgramFolder() + "/coder.exe"));
+
+    DestroyWindow(window);
+    const RunResult result = m_program->Wait(kEndLimit);
+    ASSERT_FALSE(result.timedOut) << "the program runs on without its window";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe")) << "the coder file was left behind";
+}
+
 // SIGTERM, SIGINT and SIGHUP do what Exit does: during a job the coder is ended and its
 // partial output deleted, then the program ends as after a close, taking its files with it.
 struct SignalCase {
