@@ -117,6 +117,16 @@ void ClickAt(int x, int y) {
     Xdo({"click", "1"});
 }
 
+bool MoveWindow(const std::string& window, int x, int y, std::chrono::milliseconds limit) {
+    Xdotool({"windowmove", window, std::to_string(x), std::to_string(y)});
+    return WaitUntil(
+        [&] {
+            const auto geometry = GeometryOf(window);
+            return geometry && geometry->x == x && geometry->y == y;
+        },
+        limit);
+}
+
 void DestroyWindow(const std::string& window) {
     Xdotool({"windowclose", window});
 }

@@ -35,6 +35,8 @@ bool FocusWindow(const std::string& window, std::chrono::milliseconds limit);
 // A press on `from`, the pointer moved in small steps to `to`, and a release there.
 void DragWithPointer(int fromX, int fromY, int toX, int toY);
 void ClickAt(int x, int y);
+// Moves the window's top left corner to `x`, `y`; false when it did not get there in `limit`.
+bool MoveWindow(const std::string& window, int x, int y, std::chrono::milliseconds limit);
 // Destroys the X window from outside, as another client may (xdotool windowclose).
 void DestroyWindow(const std::string& window);
 void PressKeys(const std::string& keys);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -66,6 +67,58 @@ TEST_F(Drop, TwoClipsDroppedTogetherAreBothConverted) {
     EXPECT_FALSE(result.timedOut) << "Exit did not end the program";
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_FALSE(Exists(coderFile));
+}
+
+// Two copies started from one folder share the coder file: the first to end leaves it to the
+// other, and the last removes it.
+TEST_F(Drop, TheSecondCopyEndingFirstLeavesTheCoderToTheOther) {
+    const std::string clip = Place(ClipKind::AviSmall176x144, "clip.avi");
+    const std::string coderFile = ProgramFolder() + "/coder.exe";
+    const std::string first = StartProgram();
+    ASSERT_FALSE(first.empty());
+    // Out of the way of the second, which is centred as the first was, and of the drag source
+    // at the top left.
+    ASSERT_TRUE(MoveWindow(first, 660, 560, kStartLimit));
+
+    Child secondProgram(Program(), {}, Settings());
+    const auto second = FindWindow(secondProgram.Pid(), kCaption, kStartLimit);
+    ASSERT_TRUE(second) << "the second copy's window never appeared";
+    ClickExit(*second);
+    const RunResult secondResult = secondProgram.Wait(kEndLimit);
+    ASSERT_FALSE(secondResult.timedOut) << "Exit did not end the second copy";
+    EXPECT_EQ(secondResult.exitCode, 0) << secondResult.err;
+    EXPECT_TRUE(Exists(coderFile)) << "the second copy took the first one's coder";
+
+    DropOnLog(first, {clip});
+    ASSERT_TRUE(WaitUntil([&] { return JobDone({Work("lmk-clip.avi")}); }, kJobLimit))
+        << "the first copy's drop was not converted; the drag source said: " << DragOutcome();
+    ExpectConverted(Work("lmk-clip.avi"), 176, 144);
+
+    ClickExit(first);
+    const RunResult result = m_program->Wait(kEndLimit);
+    EXPECT_FALSE(result.timedOut) << "Exit did not end the first copy";
+    EXPECT_FALSE(Exists(coderFile)) << "the last copy to end left the coder file";
+}
+
+// A window whose start-up failed takes no drops, and no files named for it either: nothing is
+// converted, and nothing is written into the current folder.
+TEST_F(Drop, FilesNamedForAWindowThatCouldNotStartAreRefused) {
+    const std::string clip = Place(ClipKind::AviSmall176x144, "clip.avi");
+    // A folder where the coder file should go: it cannot be written.
+    std::filesystem::create_directory(ProgramFolder() + "/coder.exe");
+
+    const std::string box = StartProgram({}, kBoxTitle, {clip});
+    ASSERT_FALSE(box.empty());
+    ASSERT_TRUE(FocusWindow(box, kStartLimit));
+    PressKeys("Return");
+    const auto window = FindWindow(m_program->Pid(), kCaption, kStartLimit);
+    ASSERT_TRUE(window) << "the window did not open after the box";
+
+    ClickExit(*window);
+    const RunResult result = m_program->Wait(kEndLimit);
+    ASSERT_FALSE(result.timedOut) << "Exit did not end the program";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(test::FolderNames(Work("")), std::vector<std::string>{"clip.avi"});
 }
 
 TEST_F(Stop, ExitDuringALongConversionEndsEverything) {
