@@ -1,10 +1,7 @@
 #include "command_line.h"
 
 #include <csignal>
-#include <cstdio>
 #include <iostream>
-
-#include <unistd.h>
 
 #include "coder_payload.h"
 #include "conversion_job.h"
@@ -12,6 +9,7 @@
 #include "failures.h"
 #include "frame.h"
 #include "posix_platform.h"
+#include "terminal_log.h"
 #include "working_files.h"
 
 namespace lmk {
@@ -34,60 +32,6 @@ void CatchStopSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
-
-// The log on a terminal: each status line is redrawn in place as its mark turns. Elsewhere
-// (a pipe, a file) each line is printed once.
-class TerminalLog : public JobWindow {
-public:
-    TerminalLog(JobValues& values, std::string width, std::string height)
-        : m_values(values),
-          m_width(std::move(width)),
-          m_height(std::move(height)),
-          m_terminal(isatty(STDOUT_FILENO) == 1) {}
-
-    ~TerminalLog() override { EndOpenLine(); }
-
-    void ClearLog() override { EndOpenLine(); }
-    void SetLogPlain() override {}
-    int AddLogLine(const std::string& line) override {
-        EndOpenLine();
-        std::cout << line;
-        if (m_terminal) {
-            m_lineOpen = true;
-            std::cout.flush();
-        } else {
-            std::cout << '\n';
-        }
-        return m_lines++;
-    }
-    void ReplaceLogLine(int, const std::string& line) override {
-        if (!m_terminal || !m_lineOpen) return;
-        std::cout << '\r' << line << "\x1b[K";
-        std::cout.flush();
-    }
-    void Pump() override {
-        if (g_stopSignal) m_values.StopRequested = true;
-    }
-    void SetExitMeaning(ExitMeaning) override {}
-    std::string WidthText() override { return m_width; }
-    std::string HeightText() override { return m_height; }
-    void CloseMainWindow() override {}
-
-private:
-    void EndOpenLine() {
-        if (!m_lineOpen) return;
-        std::cout << '\n';
-        std::cout.flush();
-        m_lineOpen = false;
-    }
-
-    JobValues& m_values;
-    std::string m_width;
-    std::string m_height;
-    bool m_terminal;
-    bool m_lineOpen = false;
-    int m_lines = 0;
-};
 
 constexpr int kJobFailed = 1;
 constexpr int kSomeFailed = 2;
@@ -140,7 +84,7 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
     CatchStopSignals();
     JobOutcome outcome;
     {
-        TerminalLog log(values, options.width, options.height);
+        TerminalLog log(values, options.width, options.height, g_stopSignal);
         ConversionJob job(log, processes, files, values);
         outcome = job.Run(paths);
     }

@@ -12,6 +12,7 @@
 #include "command_line.h"
 #include "failures.h"
 #include "posix_platform.h"
+#include "terminal_log.h"
 #include "test_environment.h"
 #include "test_files.h"
 #include "working_files.h"
@@ -86,6 +87,31 @@ TEST(CommandLine, AnyFailureEndsTheRunWithItsWholeTextAndCodeOne) {
         EXPECT_EQ(code, 1);
         EXPECT_EQ(err, c.shown);
         EXPECT_EQ(FolderNames(scratch.Path()), std::vector<std::string>{"clip.avi"});
+    }
+}
+
+TEST(TerminalLog, LinesAreCutByCharacterCellsNotBytes) {
+    const struct {
+        const char* name;
+        std::string line;
+        int cells;
+        std::string kept;
+    } cases[] = {
+        {"fits", "abc", 3, "abc"},
+        {"Latin cut", "abcdef", 4, "abcd"},
+        {"Cyrillic counts one cell a letter", "Готово!", 3, "Гот"},
+        {"never half a letter", "ЖЖ", 1, "Ж"},
+        {"wide letters take two cells", "日本語", 3, "日"},
+        {"combining marks take none", "e\u0301e\u0301x", 2, "e\u0301e\u0301"},
+        {"a stray byte counts as one",
+         "a\xff"
+         "bc",
+         2, "a\xff"},
+        {"no room", "abc", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CutToCells(c.line, c.cells), c.kept);
     }
 }
 
