@@ -71,7 +71,7 @@ std::string AboutText() {
     return "Программа для пережимания\r"
            "видео в формат портативных устройств.\r"
            "\r"
-           "ЛМК-Видео, версия " LMK_VERSION;
+           "Сайт автора: " LMK_HOMEPAGE;
 }
 
 TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent)

@@ -529,7 +529,7 @@ TEST_F(MainWindowTest, AboutShowsItsFourLinesInTheInformationBox) {
     EXPECT_EQ(lines[0], QStringLiteral("Программа для пережимания"));
     EXPECT_EQ(lines[1], QStringLiteral("видео в формат портативных устройств."));
     EXPECT_TRUE(lines[2].isEmpty());
-    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("ЛМК-Видео")));
+    EXPECT_EQ(lines[3].toStdString(), "Сайт автора: " LMK_HOMEPAGE);
     // Lines are parted by lone carriage returns.
     EXPECT_EQ(AboutText().find('\n'), std::string::npos);
 }
