@@ -292,7 +292,18 @@ void TMainForm::showEvent(QShowEvent* event) {
         if (m_placed) return;
         m_placed = true;
         CentreOnDesktop();
+        // A window manager frames the window only once it is mapped: until then its outer
+        // rectangle is the client area, and the frame would stand too high.
+        m_awaitingFrame = frameGeometry().size() == size();
     });
+}
+
+// Once the window manager's frame is known: centred once more, now by its outer rectangle.
+// Without a window manager no frame ever comes and nothing moves.
+void TMainForm::CentreOnceFramed() {
+    if (!m_awaitingFrame || frameGeometry().size() == size()) return;
+    m_awaitingFrame = false;
+    CentreOnDesktop();
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {

@@ -9,7 +9,7 @@
 #include "conversion_job.h"
 #include "job_ports.h"
 #include "kept_distances.h"
-#include "lost_window_watch.h"
+#include "x11_window_watch.h"
 
 class QLabel;
 class QLineEdit;
@@ -103,16 +103,18 @@ private:
     void HandleDrag(QDropEvent* drag);
     void RunDrop(const std::vector<std::string>& paths);
     void CentreOnDesktop();
+    void CentreOnceFramed();
 
     std::unique_ptr<Ui::TMainForm> m_ui;
     KeptDistances m_keptDistances;
-    LostWindowWatch m_lostWindowWatch{this};
+    X11WindowWatch m_x11Watch{this, [this] { CentreOnceFramed(); }};
     WorkingFiles& m_working;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
     int m_logLines = 0;           // lines as the log counts them; an empty log has none
     bool m_closePending = false;  // closed while a job ran: close once it has returned
     bool m_placed = false;
+    bool m_awaitingFrame = false;  // centred before a window manager's frame was known
 };
 
 // The About text: four lines separated by CR, the third empty.

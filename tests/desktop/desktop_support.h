@@ -27,6 +27,16 @@ std::optional<std::string> FindWindow(pid_t pid, const std::string& title,
                                       std::chrono::milliseconds limit);
 bool WindowExists(const std::string& window);
 std::optional<Geometry> GeometryOf(const std::string& window);
+// The window's outer frame: its geometry grown by the frame a window manager put round it
+// (_NET_FRAME_EXTENTS); the window itself when none did.
+std::optional<Geometry> FrameOf(const std::string& window);
+// The size of the X server's screen.
+std::optional<Geometry> DisplayGeometry();
+
+// The window manager the placement tests start (openbox), or empty when it is not installed.
+std::string WindowManagerPath();
+// True once a window manager has announced itself on the root window.
+bool WindowManagerRunning();
 
 // Gives the window the keyboard focus, which makes it the active one; false when it did not
 // take it within `limit`.

@@ -9,6 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include <memory>
+#include <optional>
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -278,6 +281,56 @@ TEST_P(Attention, AJobEndAsksForAttentionOnlyWhenTheWindowIsNotActive) {
 INSTANTIATE_TEST_SUITE_P(Desktop, Attention,
                          testing::Values(AttentionCase{"ElsewhereAsks", false, true},
                                          AttentionCase{"ActiveDoesNotAsk", true, false}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// The outer frame is centred on the desktop once a window manager has framed the window; without
+// one the window has no frame and is centred as it is.
+struct PlacementCase {
+    const char* label;
+    bool windowManager;
+};
+
+void PrintTo(const PlacementCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class Placement : public DesktopRun, public testing::WithParamInterface<PlacementCase> {};
+
+TEST_P(Placement, TheOuterFrameIsCentredOnTheDesktop) {
+    const PlacementCase& c = GetParam();
+    std::unique_ptr<Child> manager;
+    if (c.windowManager) {
+        if (WindowManagerPath().empty()) GTEST_SKIP() << "no window manager installed";
+        manager = std::make_unique<Child>(WindowManagerPath(),
+                                          std::vector<std::string>{"--sm-disable"}, Settings());
+        ASSERT_TRUE(WaitUntil(WindowManagerRunning, kStartLimit)) << "the window manager is not up";
+    }
+    const auto desktop = DisplayGeometry();
+    ASSERT_TRUE(desktop);
+
+    const std::string window = StartProgram();
+    ASSERT_FALSE(window.empty());
+    std::optional<Geometry> frame;
+    const bool centred = WaitUntil(
+        [&] {
+            frame = FrameOf(window);
+            return frame && frame->x == desktop->width / 2 - frame->width / 2 &&
+                   frame->y == desktop->height / 2 - frame->height / 2;
+        },
+        kStartLimit);
+    ASSERT_TRUE(frame);
+    EXPECT_TRUE(centred) << "the frame stands at " << frame->x << "," << frame->y << " and is "
+                         << frame->width << "x" << frame->height;
+    if (c.windowManager) {
+        EXPECT_GT(frame->height, 177) << "the window manager put no frame";
+    }
+    ClickExit(window);
+    EXPECT_FALSE(m_program->Wait(kEndLimit).timedOut);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktop, Placement,
+                         testing::Values(PlacementCase{"UnderAWindowManager", true},
+                                         PlacementCase{"WithoutAWindowManager", false}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
