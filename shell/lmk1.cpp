@@ -291,19 +291,23 @@ void TMainForm::showEvent(QShowEvent* event) {
     Guard([this] {
         if (m_placed) return;
         m_placed = true;
-        CentreOnDesktop();
+        const QRect outer = frameGeometry();
+        const QRect inner = geometry();
+        const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
+        CentreOnDesktop(frame);
         // A window manager frames the window only once it is mapped: until then its outer
         // rectangle is the client area, and the frame would stand too high.
-        m_awaitingFrame = frameGeometry().size() == size();
+        m_awaitingFrame = frame.isNull();
     });
 }
 
-// Once the window manager's frame is known: centred once more, now by its outer rectangle.
+// Once the window manager has told its frame: centred once more, now by its outer rectangle.
 // Without a window manager no frame ever comes and nothing moves.
-void TMainForm::CentreOnceFramed() {
-    if (!m_awaitingFrame || frameGeometry().size() == size()) return;
+void TMainForm::CentreOnceFramed(const QMargins& frame) {
+    if (!m_awaitingFrame || frame.isNull()) return;
     m_awaitingFrame = false;
-    CentreOnDesktop();
+    CentreOnDesktop(frame);
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -311,18 +315,19 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
     Guard([&] { m_keptDistances.Apply(event->size()); });
 }
 
-// The outer rectangle centred on the rectangle spanning all monitors, kept inside its left
-// and top edges.
-void TMainForm::CentreOnDesktop() {
+// The outer rectangle (the client area and `frame` round it) centred on the rectangle spanning
+// all monitors, kept inside its left and top edges. The client area is placed inside it, so
+// that the result does not depend on what Qt knows of the frame yet.
+void TMainForm::CentreOnDesktop(const QMargins& frame) {
     const QScreen* display = screen();
     if (!display) return;
     const QRect desktop = display->virtualGeometry();
-    const QSize outer = frameGeometry().size();
+    const QSize outer = size().grownBy(frame);
     const int left =
         std::max(desktop.left(), desktop.left() + desktop.width() / 2 - outer.width() / 2);
     const int top =
         std::max(desktop.top(), desktop.top() + desktop.height() / 2 - outer.height() / 2);
-    move(left, top);
+    setGeometry(QRect(QPoint(left + frame.left(), top + frame.top()), size()));
 }
 
 }  // namespace lmk

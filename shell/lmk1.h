@@ -102,12 +102,12 @@ private:
     void RouteChildDrops();
     void HandleDrag(QDropEvent* drag);
     void RunDrop(const std::vector<std::string>& paths);
-    void CentreOnDesktop();
-    void CentreOnceFramed();
+    void CentreOnDesktop(const QMargins& frame);
+    void CentreOnceFramed(const QMargins& frame);
 
     std::unique_ptr<Ui::TMainForm> m_ui;
     KeptDistances m_keptDistances;
-    X11WindowWatch m_x11Watch{this, [this] { CentreOnceFramed(); }};
+    X11WindowWatch m_x11Watch{this, [this](const QMargins& frame) { CentreOnceFramed(frame); }};
     WorkingFiles& m_working;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
