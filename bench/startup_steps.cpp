@@ -15,6 +15,7 @@
 #include "first_paint.h"
 #include "lmk1.h"
 #include "posix_platform.h"
+#include "working_files.h"
 
 int main(int argc, char** argv) {
     MarkPhase("main");
@@ -30,7 +31,10 @@ int main(int argc, char** argv) {
     const std::string coder = lmk::JoinPath(lmk::ProgramFolder(), "steps-coder.exe");
     lmk::ExportPayload(lmk::kPayloadName, coder);
     MarkPhase("payload");
-    lmk::TMainForm form;
+    lmk::PosixProcesses processes;
+    lmk::PosixFiles files;
+    lmk::WorkingFiles working(lmk::JoinPath(lmk::ProgramFolder(), lmk::kCoderFileName));
+    lmk::TMainForm form(processes, files, working);
     MarkPhase("window");
     form.show();
     QuitAfterFirstPaint(&form);

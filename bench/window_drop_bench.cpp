@@ -25,9 +25,11 @@
 #include <QTimer>
 
 #include "application.h"
+#include "coder_payload.h"
 #include "conversion_job.h"
 #include "lmk1.h"
 #include "posix_platform.h"
+#include "working_files.h"
 
 namespace {
 
@@ -68,6 +70,8 @@ double ProcessorMs(int who) {
 // The real window, sampling memory where the job begins each file and where it ends.
 class SampledForm : public lmk::TMainForm {
 public:
+    using lmk::TMainForm::TMainForm;
+
     void ClearLog() override {
         samples.push_back(ReadMemory());
         lmk::TMainForm::ClearLog();
@@ -98,7 +102,10 @@ int main(int argc, char** argv) {
         return 64;
     }
 
-    SampledForm form;
+    lmk::PosixProcesses processes;
+    lmk::PosixFiles fileSystem;
+    lmk::WorkingFiles working(lmk::JoinPath(lmk::ProgramFolder(), lmk::kCoderFileName));
+    SampledForm form(processes, fileSystem, working);
     form.show();
     if (!coder.empty()) lmk::ModuleValues.CoderPath = coder;
 

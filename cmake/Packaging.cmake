@@ -28,6 +28,7 @@ into a target size (320 x 240 unless another is typed, proportions kept) and
 its sound as MP3. The window shows the file being worked on and how far it
 has come. From a terminal, lmk-video --convert FILE... does the same.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${LMK_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Qt and C++ libraries as dpkg-shlibdeps finds them, and the coder the program runs.

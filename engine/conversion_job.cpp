@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "coder_output.h"
+#include "failures.h"
 #include "frame.h"
 #include "probe_report.h"
 
@@ -59,11 +60,11 @@ ConversionJob::ConversionJob(JobWindow& window, Processes& processes, Files& fil
     : m_window(window), m_processes(processes), m_files(files), m_values(values) {}
 
 std::string ConversionJob::ReportPath() const {
-    return m_values.WorkFolder.empty() ? "info" : m_values.WorkFolder + "/info";
+    return m_values.WorkFolder + "/info";
 }
 
 std::string ConversionJob::CoderOutputPath() const {
-    return m_values.WorkFolder.empty() ? "coder.log" : m_values.WorkFolder + "/coder.log";
+    return m_values.WorkFolder + "/coder.log";
 }
 
 void ConversionJob::Enqueue(const std::vector<std::string>& paths) {
@@ -75,6 +76,8 @@ JobOutcome ConversionJob::Run(const std::vector<std::string>& paths) {
         Enqueue(paths);
         return {};
     }
+    // Relative names would put the coder's report into whatever folder the user is in.
+    if (m_values.WorkFolder.empty()) throw Exception("The job has no private folder");
     m_running = true;
     m_queue.assign(paths.begin(), paths.end());
     m_statusIndex = -1;

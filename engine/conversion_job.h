@@ -15,7 +15,8 @@ struct JobValues {
     std::string CoderPath;
     std::string OutputPath;  // the output of the file being worked on; left holding the last
     bool StopRequested = false;
-    std::string WorkFolder;  // private folder for the probe report and the coder's output
+    std::string WorkFolder;  // private folder for the probe report and the coder's output;
+                             // a job runs only with one
 };
 
 struct JobOutcome {
@@ -42,6 +43,7 @@ public:
 
     // Runs the job over `paths` and over every path queued while it runs. Failures are raised;
     // on every way out the queue is released and the Exit button is back in its close meaning.
+    // Without a WorkFolder it raises a failure and starts nothing.
     JobOutcome Run(const std::vector<std::string>& paths);
 
     // Paths dropped while a job runs join the end of its list.

@@ -1,17 +1,16 @@
 #include "command_line.h"
 
 #include <csignal>
-#include <cstdio>
 #include <iostream>
-#include <new>
-
-#include <unistd.h>
 
 #include "coder_payload.h"
 #include "conversion_job.h"
+#include "failure_text.h"
 #include "failures.h"
 #include "frame.h"
 #include "posix_platform.h"
+#include "terminal_log.h"
+#include "working_files.h"
 
 namespace lmk {
 namespace {
@@ -34,75 +33,12 @@ void CatchStopSignals() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// The log on a terminal: each status line is redrawn in place as its mark turns. Elsewhere
-// (a pipe, a file) each line is printed once.
-class TerminalLog : public JobWindow {
-public:
-    TerminalLog(JobValues& values, std::string width, std::string height)
-        : m_values(values),
-          m_width(std::move(width)),
-          m_height(std::move(height)),
-          m_terminal(isatty(STDOUT_FILENO) == 1) {}
-
-    ~TerminalLog() override { EndOpenLine(); }
-
-    void ClearLog() override { EndOpenLine(); }
-    void SetLogPlain() override {}
-    int AddLogLine(const std::string& line) override {
-        EndOpenLine();
-        std::cout << line;
-        if (m_terminal) {
-            m_lineOpen = true;
-            std::cout.flush();
-        } else {
-            std::cout << '\n';
-        }
-        return m_lines++;
-    }
-    void ReplaceLogLine(int, const std::string& line) override {
-        if (!m_terminal || !m_lineOpen) return;
-        std::cout << '\r' << line << "\x1b[K";
-        std::cout.flush();
-    }
-    void Pump() override {
-        if (g_stopSignal) m_values.StopRequested = true;
-    }
-    void SetExitMeaning(ExitMeaning) override {}
-    std::string WidthText() override { return m_width; }
-    std::string HeightText() override { return m_height; }
-    void CloseMainWindow() override {}
-
-private:
-    void EndOpenLine() {
-        if (!m_lineOpen) return;
-        std::cout << '\n';
-        std::cout.flush();
-        m_lineOpen = false;
-    }
-
-    JobValues& m_values;
-    std::string m_width;
-    std::string m_height;
-    bool m_terminal;
-    bool m_lineOpen = false;
-    int m_lines = 0;
-};
-
-struct PrivateFolder {
-    std::string path = MakePrivateFolder();
-    ~PrivateFolder() { RemovePrivateFolder(path); }
-};
-
-struct Options {
-    std::string width = "320";
-    std::string height = "240";
-    std::string coder;
-    std::vector<std::string> files;
-    bool help = false;
-};
+constexpr int kJobFailed = 1;
+constexpr int kSomeFailed = 2;
 
 // Returns an error text, or empty when the arguments are fine.
-std::string ParseOptions(const std::vector<std::string>& arguments, Options& options) {
+std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptions& options,
+                         bool& help) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
@@ -111,7 +47,7 @@ std::string ParseOptions(const std::vector<std::string>& arguments, Options& opt
         } else if (argument == "--") {
             optionsEnded = true;
         } else if (argument == "--help" || argument == "-h") {
-            options.help = true;
+            help = true;
         } else if (argument == "--convert") {
         } else if (argument == "--width" || argument == "--height" || argument == "--coder") {
             if (i + 1 >= arguments.size()) return argument + " needs a value";
@@ -126,31 +62,34 @@ std::string ParseOptions(const std::vector<std::string>& arguments, Options& opt
     return {};
 }
 
-int Convert(const Options& options, const std::string& coder) {
-    // Bad target texts fail before anything is started, with the same message as in the window.
+int Convert(const ConvertOptions& options, Processes& processes, Files& files,
+            WorkingFiles& working) {
+    // Bad target texts fail before anything is made or started, with the window's message.
     ReadTargetFrame(options.width, options.height);
 
-    CatchStopSignals();
-    PrivateFolder folder;
     JobValues values;
-    values.CoderPath = coder;
-    values.WorkFolder = folder.path;
+    values.WorkFolder = working.MakeFolder();
+    values.CoderPath = options.coder;
+    if (values.CoderPath.empty()) {
+        // No coder of our own and none on PATH: the failure says which program is missing.
+        values.CoderPath = working.CoderPath();
+        if constexpr (kBundledCoder) working.ExportCoder(kPayloadName, values.CoderPath);
+    }
 
     std::vector<std::string> paths;
     paths.reserve(options.files.size());
     // Absolute paths: a relative "rtp:cam.avi" must never reach the coder as a stream address.
     for (const auto& file : options.files) paths.push_back(AbsolutePath(file));
 
-    PosixProcesses processes;
-    PosixFiles files;
+    CatchStopSignals();
     JobOutcome outcome;
     {
-        TerminalLog log(values, options.width, options.height);
+        TerminalLog log(values, options.width, options.height, g_stopSignal);
         ConversionJob job(log, processes, files, values);
         outcome = job.Run(paths);
     }
     if (outcome.stopped) return kStoppedBySignal;
-    return outcome.failedFiles.empty() ? 0 : 2;
+    return outcome.failedFiles.empty() ? 0 : kSomeFailed;
 }
 
 }  // namespace
@@ -185,29 +124,33 @@ std::string UsageText() {
            "130 stopped.\n";
 }
 
-int RunCommandLine(const std::vector<std::string>& arguments, const std::string& defaultCoder) {
-    Options options;
-    const std::string error = ParseOptions(arguments, options);
+std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
+                                      ConvertOptions& options) {
+    bool help = false;
+    const std::string error = ParseOptions(arguments, options, help);
     if (!error.empty()) {
         std::cerr << "lmk-video: " << error << "\n\n" << UsageText();
         return kUsageError;
     }
-    if (options.help || options.files.empty()) {
-        (options.help ? std::cout : std::cerr) << UsageText();
-        return options.help ? 0 : kUsageError;
+    if (help) {
+        std::cout << UsageText();
+        return 0;
     }
+    if (options.files.empty()) {
+        std::cerr << UsageText();
+        return kUsageError;
+    }
+    return std::nullopt;
+}
+
+int RunCommandLine(const ConvertOptions& options, Processes& processes, Files& files,
+                   WorkingFiles& working) {
     try {
-        // No coder of our own and none on PATH: say which program is missing.
-        const std::string coder = !options.coder.empty()  ? options.coder
-                                  : !defaultCoder.empty() ? defaultCoder
-                                                          : SystemCoderPath();
-        return Convert(options, coder);
-    } catch (const Exception& failure) {
-        std::cerr << PeriodRule(failure.Message()) << '\n';
-    } catch (const std::bad_alloc&) {
-        std::cerr << PeriodRule(EOutOfMemory().Message()) << '\n';
+        return Convert(options, processes, files, working);
+    } catch (...) {
+        std::cerr << PeriodRule(CurrentFailureMessage()) << '\n';
     }
-    return 1;
+    return kJobFailed;
 }
 
 }  // namespace lmk

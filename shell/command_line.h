@@ -1,17 +1,37 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "job_ports.h"
+
 namespace lmk {
+
+class WorkingFiles;
+
+// What `lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH] FILE...` asks for.
+struct ConvertOptions {
+    std::string width = "320";
+    std::string height = "240";
+    std::string coder;  // empty: the program's own
+    std::vector<std::string> files;
+};
 
 // True when the arguments ask for the command line front end (--convert or --help).
 bool IsCommandLineRun(const std::vector<std::string>& arguments);
 
-// `lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH] FILE...`: one job with no
-// window. Returns the exit code: 0 all converted, 1 a failure ended the job, 2 some conversions
-// failed, 130 stopped by Ctrl+C or SIGTERM. `defaultCoder` is the coder used without --coder.
-int RunCommandLine(const std::vector<std::string>& arguments, const std::string& defaultCoder);
+// Reads the command line front end's arguments into `options`. When there is nothing to
+// convert it prints the help (exit code 0) or the usage error (64) and returns that code.
+std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
+                                      ConvertOptions& options);
+
+// One job over the options' files without a window, on the platform main() hands it; the
+// private folder and the carried coder are made in `working`. Returns the exit code: 0 all
+// converted, 1 a failure ended the job, 2 some conversions failed, 130 stopped by Ctrl+C or
+// SIGTERM.
+int RunCommandLine(const ConvertOptions& options, Processes& processes, Files& files,
+                   WorkingFiles& working);
 
 std::string UsageText();
 

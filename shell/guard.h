@@ -4,9 +4,8 @@
 
 namespace lmk {
 
-// Shows the failure being handled in the error box; must be called from a catch block.
-// A failure that escapes a handler is reported here: lmk::Exception as it is, std::bad_alloc as
-// "Out of memory", any other std::exception by its what().
+// Shows the failure being handled in the error box, its text as CurrentFailureMessage gives it;
+// must be called from a catch block.
 void ReportCurrentFailure() noexcept;
 
 // Runs a handler's body so that no failure leaves it: Qt frames must never see an exception.

@@ -20,6 +20,7 @@
 #include "failures.h"
 #include "guard.h"
 #include "ui_TMainForm.h"
+#include "working_files.h"
 
 namespace lmk {
 
@@ -57,15 +58,16 @@ std::string AboutText() {
     return "Программа для пережимания\r"
            "видео в формат портативных устройств.\r"
            "\r"
-           "ЛМК-Видео, версия " LMK_VERSION;
+           "Сайт автора: " LMK_HOMEPAGE;
 }
 
-TMainForm::TMainForm(QWidget* parent)
+TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent)
     : QWidget(parent),
       m_ui(std::make_unique<Ui::TMainForm>()),
-      m_job(*this, m_processes, m_files, ModuleValues) {
+      m_working(working),
+      m_job(*this, processes, files, ModuleValues) {
     ApplyDefinition();
-    connect(bExit, &QPushButton::clicked, this, &TMainForm::OnExitClicked);
+    connect(bExit, &QPushButton::clicked, this, &TMainForm::ExitAsClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
     new FileKeys(this);
     if (!MainForm) MainForm = this;
@@ -108,40 +110,23 @@ void TMainForm::RouteChildDrops() {
 }
 
 void TMainForm::ExportExeFromRes(const std::string& name, const std::string& path) {
-    try {
-        ExportPayload(name, path);
-    } catch (const EWriteError&) {
-        m_writtenCoder = path;  // the incomplete file is still ours to delete
-        throw;
-    }
-    m_writtenCoder = path;
+    m_working.ExportCoder(name, path);
 }
 
 void TMainForm::FormCreate() {
     ModuleValues.StopRequested = false;
-    if constexpr (kBundledCoder) {
-        ModuleValues.CoderPath = JoinPath(ProgramFolder(), kCoderFileName);
-        ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
-    } else {
-        ModuleValues.CoderPath.clear();
-        ModuleValues.CoderPath = SystemCoderPath();
-    }
-    ModuleValues.WorkFolder = MakePrivateFolder();
+    ModuleValues.CoderPath.clear();
+    ModuleValues.CoderPath = m_working.CoderPath();
+    if constexpr (kBundledCoder) ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
+    ModuleValues.WorkFolder = m_working.MakeFolder();
     setAcceptDrops(true);
 }
 
 void TMainForm::FormDestroy() {
     setAcceptDrops(false);
-    // Only a coder file this run wrote is removed: one that could not be replaced may belong
-    // to another running copy.
-    if (!m_writtenCoder.empty()) {
-        m_files.Delete(m_writtenCoder);
-        m_writtenCoder.clear();
-    }
-    if (!ModuleValues.WorkFolder.empty()) {
-        RemovePrivateFolder(ModuleValues.WorkFolder);
-        ModuleValues.WorkFolder.clear();
-    }
+    // The coder file goes only when no other copy of the program still runs from it.
+    m_working.Release();
+    ModuleValues.WorkFolder.clear();
 }
 
 void TMainForm::bExitClick() {
@@ -171,6 +156,10 @@ void TMainForm::PostDrop(const std::vector<std::string>& paths) {
         this, [this, paths] { RunDrop(paths); }, Qt::QueuedConnection);
 }
 
+void TMainForm::OpenFiles(const std::vector<std::string>& paths) {
+    if (!paths.empty() && DropsRegistered()) PostDrop(paths);
+}
+
 void TMainForm::RunDrop(const std::vector<std::string>& paths) {
     Guard([&] { WMDropFiles(paths); });
     if (m_closePending && !m_job.Running()) {
@@ -179,7 +168,7 @@ void TMainForm::RunDrop(const std::vector<std::string>& paths) {
     }
 }
 
-void TMainForm::OnExitClicked() {
+void TMainForm::ExitAsClicked() {
     Guard([this] {
         if (m_exitMeaning == ExitMeaning::Stop) {
             bExitClick();
@@ -290,8 +279,23 @@ void TMainForm::showEvent(QShowEvent* event) {
     Guard([this] {
         if (m_placed) return;
         m_placed = true;
-        CentreOnDesktop();
+        const QRect outer = frameGeometry();
+        const QRect inner = geometry();
+        const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
+        CentreOnDesktop(frame);
+        // A window manager frames the window only once it is mapped: until then its outer
+        // rectangle is the client area, and the frame would stand too high.
+        m_awaitingFrame = frame.isNull();
     });
+}
+
+// Once the window manager has told its frame: centred once more, now by its outer rectangle.
+// Without a window manager no frame ever comes and nothing moves.
+void TMainForm::CentreOnceFramed(const QMargins& frame) {
+    if (!m_awaitingFrame || frame.isNull()) return;
+    m_awaitingFrame = false;
+    CentreOnDesktop(frame);
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -299,18 +303,19 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
     Guard([&] { m_keptDistances.Apply(event->size()); });
 }
 
-// The outer rectangle centred on the rectangle spanning all monitors, kept inside its left
-// and top edges.
-void TMainForm::CentreOnDesktop() {
+// The outer rectangle (the client area and `frame` round it) centred on the rectangle spanning
+// all monitors, kept inside its left and top edges. The client area is placed inside it, so
+// that the result does not depend on what Qt knows of the frame yet.
+void TMainForm::CentreOnDesktop(const QMargins& frame) {
     const QScreen* display = screen();
     if (!display) return;
     const QRect desktop = display->virtualGeometry();
-    const QSize outer = frameGeometry().size();
+    const QSize outer = size().grownBy(frame);
     const int left =
         std::max(desktop.left(), desktop.left() + desktop.width() / 2 - outer.width() / 2);
     const int top =
         std::max(desktop.top(), desktop.top() + desktop.height() / 2 - outer.height() / 2);
-    move(left, top);
+    setGeometry(QRect(QPoint(left + frame.left(), top + frame.top()), size()));
 }
 
 }  // namespace lmk

@@ -9,7 +9,7 @@
 #include "conversion_job.h"
 #include "job_ports.h"
 #include "kept_distances.h"
-#include "posix_platform.h"
+#include "x11_window_watch.h"
 
 class QLabel;
 class QLineEdit;
@@ -21,6 +21,8 @@ class TMainForm;
 }
 
 namespace lmk {
+
+class WorkingFiles;
 
 // The values the window and its jobs share for the whole run: CoderPath, OutputPath,
 // StopRequested and the private WorkFolder.
@@ -35,7 +37,9 @@ class TMainForm : public QWidget, public JobWindow {
     Q_OBJECT
 
 public:
-    explicit TMainForm(QWidget* parent = nullptr);
+    // The platform and the working files are main()'s, handed in; FormCreate asks `working`
+    // for the coder and the private folder.
+    TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // The controls, as the window definition names them.
@@ -58,6 +62,13 @@ public:
 
     // Hands the paths to WMDropFiles once the current event has been handled, as a drop does.
     void PostDrop(const std::vector<std::string>& paths);
+    // What the Exit button does in the meaning in force: stop the job (which then closes the
+    // window), or close. SIGTERM, SIGINT and SIGHUP do the same.
+    void ExitAsClicked();
+
+    // Files named when the program was started: taken like a drop, refused like one when the
+    // window takes no drops (its start-up failed).
+    void OpenFiles(const std::vector<std::string>& paths);
 
     bool DropsRegistered() const { return acceptDrops(); }
     ExitMeaning CurrentExitMeaning() const { return m_exitMeaning; }
@@ -90,20 +101,20 @@ private:
     void ApplyDefinition();
     void RouteChildDrops();
     void HandleDrag(QDropEvent* drag);
-    void OnExitClicked();
     void RunDrop(const std::vector<std::string>& paths);
-    void CentreOnDesktop();
+    void CentreOnDesktop(const QMargins& frame);
+    void CentreOnceFramed(const QMargins& frame);
 
     std::unique_ptr<Ui::TMainForm> m_ui;
     KeptDistances m_keptDistances;
-    PosixProcesses m_processes;
-    PosixFiles m_files;
+    X11WindowWatch m_x11Watch{this, [this](const QMargins& frame) { CentreOnceFramed(frame); }};
+    WorkingFiles& m_working;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
     int m_logLines = 0;           // lines as the log counts them; an empty log has none
     bool m_closePending = false;  // closed while a job ran: close once it has returned
     bool m_placed = false;
-    std::string m_writtenCoder;  // the coder file this run wrote, deleted at the end
+    bool m_awaitingFrame = false;  // centred before a window manager's frame was known
 };
 
 // The About text: four lines separated by CR, the third empty.

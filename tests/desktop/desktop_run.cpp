@@ -24,6 +24,7 @@ const std::string kDragSourceTitle = "lmk drag source";
 }  // namespace
 
 const std::string kCaption = "ЛМК-Видео";
+const std::string kBoxTitle = "lmk-video";
 
 void DesktopRun::SetUp() {
     const char* display = std::getenv("DISPLAY");
@@ -75,9 +76,9 @@ RunSettings DesktopRun::Settings(const std::vector<std::string>& extra) const {
 }
 
 std::string DesktopRun::StartProgram(const std::vector<std::string>& environment,
-                                     const std::string& title) {
-    m_program =
-        std::make_unique<Child>(m_programPath, std::vector<std::string>{}, Settings(environment));
+                                     const std::string& title,
+                                     const std::vector<std::string>& arguments) {
+    m_program = std::make_unique<Child>(m_programPath, arguments, Settings(environment));
     const auto window = FindWindow(m_program->Pid(), title, kStartLimit);
     if (!window) {
         ADD_FAILURE() << "the window \"" << title << "\" never appeared";

@@ -13,7 +13,8 @@
 
 namespace lmk::desktop {
 
-extern const std::string kCaption;  // "ЛМК-Видео"
+extern const std::string kCaption;   // "ЛМК-Видео"
+extern const std::string kBoxTitle;  // the boxes' title, formed from the program file's name
 
 // Bounds on "happens at all", not timings: the machine may be busy.
 inline constexpr std::chrono::seconds kStartLimit{60};
@@ -47,7 +48,8 @@ protected:
     // Starts the program's window and returns the X window, or empty (with a failure noted)
     // when none appeared. `title` is the first window to wait for.
     std::string StartProgram(const std::vector<std::string>& environment = {},
-                             const std::string& title = kCaption);
+                             const std::string& title = kCaption,
+                             const std::vector<std::string>& arguments = {});
 
     // Shows `files` in a drag source of their own and returns its window.
     std::string StartDragSource(const std::vector<std::string>& files);

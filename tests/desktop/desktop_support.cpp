@@ -1,5 +1,6 @@
 #include "desktop_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -68,23 +69,24 @@ bool WindowExists(const std::string& window) {
     return Xdotool({"getwindowname", window}).exitCode == 0;
 }
 
+// By xwininfo: xdotool counts a window manager's frame offset twice in the position.
 std::optional<Geometry> GeometryOf(const std::string& window) {
-    const RunResult result = Xdotool({"getwindowgeometry", "--shell", window});
+    const RunResult result = RunProgram(LMK_XWININFO_PATH, {"-id", window});
     if (result.exitCode != 0) return std::nullopt;
     Geometry geometry;
     int seen = 0;
     std::istringstream lines(result.out);
     std::string line;
     while (std::getline(lines, line)) {
-        const auto equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        const std::string name = line.substr(0, equals);
-        const int value = std::atoi(line.c_str() + equals + 1);
-        int* into = name == "X"        ? &geometry.x
-                    : name == "Y"      ? &geometry.y
-                    : name == "WIDTH"  ? &geometry.width
-                    : name == "HEIGHT" ? &geometry.height
-                                       : nullptr;
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string name = line.substr(line.find_first_not_of(' '), colon);
+        const int value = std::atoi(line.c_str() + colon + 1);
+        int* into = name.find("Absolute upper-left X") == 0   ? &geometry.x
+                    : name.find("Absolute upper-left Y") == 0 ? &geometry.y
+                    : name.find("Width") == 0                 ? &geometry.width
+                    : name.find("Height") == 0                ? &geometry.height
+                                                              : nullptr;
         if (into) {
             *into = value;
             ++seen;
@@ -92,6 +94,41 @@ std::optional<Geometry> GeometryOf(const std::string& window) {
     }
     if (seen != 4) return std::nullopt;
     return geometry;
+}
+
+std::optional<Geometry> FrameOf(const std::string& window) {
+    auto frame = GeometryOf(window);
+    if (!frame) return frame;
+    const RunResult extents = RunProgram(LMK_XPROP_PATH, {"-id", window, "_NET_FRAME_EXTENTS"});
+    int left = 0, right = 0, top = 0, bottom = 0;
+    const auto equals = extents.out.find('=');
+    if (extents.exitCode == 0 && equals != std::string::npos &&
+        std::sscanf(extents.out.c_str() + equals + 1, " %d, %d, %d, %d", &left, &right, &top,
+                    &bottom) == 4) {
+        frame->x -= left;
+        frame->y -= top;
+        frame->width += left + right;
+        frame->height += top + bottom;
+    }
+    return frame;
+}
+
+std::optional<Geometry> DisplayGeometry() {
+    const RunResult result = Xdotool({"getdisplaygeometry"});
+    Geometry geometry;
+    if (result.exitCode != 0 ||
+        std::sscanf(result.out.c_str(), "%d %d", &geometry.width, &geometry.height) != 2)
+        return std::nullopt;
+    return geometry;
+}
+
+std::string WindowManagerPath() {
+    return LMK_WINDOW_MANAGER_PATH;
+}
+
+bool WindowManagerRunning() {
+    const RunResult result = RunProgram(LMK_XPROP_PATH, {"-root", "_NET_SUPPORTING_WM_CHECK"});
+    return result.exitCode == 0 && result.out.find("window id") != std::string::npos;
 }
 
 bool FocusWindow(const std::string& window, std::chrono::milliseconds limit) {
@@ -120,6 +157,20 @@ void DragWithPointer(int fromX, int fromY, int toX, int toY) {
 void ClickAt(int x, int y) {
     Xdo({"mousemove", std::to_string(x), std::to_string(y)});
     Xdo({"click", "1"});
+}
+
+bool MoveWindow(const std::string& window, int x, int y, std::chrono::milliseconds limit) {
+    Xdotool({"windowmove", window, std::to_string(x), std::to_string(y)});
+    return WaitUntil(
+        [&] {
+            const auto geometry = GeometryOf(window);
+            return geometry && geometry->x == x && geometry->y == y;
+        },
+        limit);
+}
+
+void DestroyWindow(const std::string& window) {
+    Xdotool({"windowclose", window});
 }
 
 void PressKeys(const std::string& keys) {

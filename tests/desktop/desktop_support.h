@@ -28,6 +28,16 @@ std::optional<std::string> FindWindow(pid_t pid, const std::string& title,
                                       std::chrono::milliseconds limit);
 bool WindowExists(const std::string& window);
 std::optional<Geometry> GeometryOf(const std::string& window);
+// The window's outer frame: its geometry grown by the frame a window manager put round it
+// (_NET_FRAME_EXTENTS); the window itself when none did.
+std::optional<Geometry> FrameOf(const std::string& window);
+// The size of the X server's screen.
+std::optional<Geometry> DisplayGeometry();
+
+// The window manager the placement tests start (openbox), or empty when it is not installed.
+std::string WindowManagerPath();
+// True once a window manager has announced itself on the root window.
+bool WindowManagerRunning();
 
 // Gives the window the keyboard focus, which makes it the active one; false when it did not
 // take it within `limit`.
@@ -36,6 +46,10 @@ bool FocusWindow(const std::string& window, std::chrono::milliseconds limit);
 // A press on `from`, the pointer moved in small steps to `to`, and a release there.
 void DragWithPointer(int fromX, int fromY, int toX, int toY);
 void ClickAt(int x, int y);
+// Moves the window's top left corner to `x`, `y`; false when it did not get there in `limit`.
+bool MoveWindow(const std::string& window, int x, int y, std::chrono::milliseconds limit);
+// Destroys the X window from outside, as another client may (xdotool windowclose).
+void DestroyWindow(const std::string& window);
 void PressKeys(const std::string& keys);
 
 // The lines of a text file as they stand; none when it cannot be read.

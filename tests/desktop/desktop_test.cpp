@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <memory>
+#include <optional>
+
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "clips.h"
 #include "desktop_run.h"
@@ -95,6 +100,58 @@ TEST_F(Paste, TextGoesIntoTheWidthBoxAndCopiedFilesRunAsADrop) {
     EXPECT_TRUE(Exists(clip)) << "the input was touched";
 }
 
+// Two copies started from one folder share the coder file: the first to end leaves it to the
+// other, and the last removes it.
+TEST_F(Drop, TheSecondCopyEndingFirstLeavesTheCoderToTheOther) {
+    const std::string clip = Place(ClipKind::AviSmall176x144, "clip.avi");
+    const std::string coderFile = ProgramFolder() + "/coder.exe";
+    const std::string first = StartProgram();
+    ASSERT_FALSE(first.empty());
+    // Out of the way of the second, which is centred as the first was, and of the drag source
+    // at the top left.
+    ASSERT_TRUE(MoveWindow(first, 660, 560, kStartLimit));
+
+    Child secondProgram(Program(), {}, Settings());
+    const auto second = FindWindow(secondProgram.Pid(), kCaption, kStartLimit);
+    ASSERT_TRUE(second) << "the second copy's window never appeared";
+    ClickExit(*second);
+    const RunResult secondResult = secondProgram.Wait(kEndLimit);
+    ASSERT_FALSE(secondResult.timedOut) << "Exit did not end the second copy";
+    EXPECT_EQ(secondResult.exitCode, 0) << secondResult.err;
+    EXPECT_TRUE(Exists(coderFile)) << "the second copy took the first one's coder";
+
+    DropOnLog(first, {clip});
+    ASSERT_TRUE(WaitUntil([&] { return JobDone({Work("lmk-clip.avi")}); }, kJobLimit))
+        << "the first copy's drop was not converted; the drag source said: " << DragOutcome();
+    ExpectConverted(Work("lmk-clip.avi"), 176, 144);
+
+    ClickExit(first);
+    const RunResult result = m_program->Wait(kEndLimit);
+    EXPECT_FALSE(result.timedOut) << "Exit did not end the first copy";
+    EXPECT_FALSE(Exists(coderFile)) << "the last copy to end left the coder file";
+}
+
+// A window whose start-up failed takes no drops, and no files named for it either: nothing is
+// converted, and nothing is written into the current folder.
+TEST_F(Drop, FilesNamedForAWindowThatCouldNotStartAreRefused) {
+    const std::string clip = Place(ClipKind::AviSmall176x144, "clip.avi");
+    // A folder where the coder file should go: it cannot be written.
+    std::filesystem::create_directory(ProgramFolder() + "/coder.exe");
+
+    const std::string box = StartProgram({}, kBoxTitle, {clip});
+    ASSERT_FALSE(box.empty());
+    ASSERT_TRUE(FocusWindow(box, kStartLimit));
+    PressKeys("Return");
+    const auto window = FindWindow(m_program->Pid(), kCaption, kStartLimit);
+    ASSERT_TRUE(window) << "the window did not open after the box";
+
+    ClickExit(*window);
+    const RunResult result = m_program->Wait(kEndLimit);
+    ASSERT_FALSE(result.timedOut) << "Exit did not end the program";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(test::FolderNames(Work("")), std::vector<std::string>{"clip.avi"});
+}
+
 TEST_F(Stop, ExitDuringALongConversionEndsEverything) {
     const std::string longClip = Place(ClipKind::LongWebm, "long.webm");
     const std::string later = Place(ClipKind::Avi640x480, "later.avi");
@@ -135,6 +192,73 @@ TEST_F(Stop, ExitDuringALongConversionEndsEverything) {
     EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe"))
         << "the coder file beside the program was left behind";
 }
+
+// Without its window the program would run on for ever; it ends as after a close.
+TEST_F(Stop, AWindowDestroyedFromOutsideEndsTheProgram) {
+    const std::string window = StartProgram();
+    ASSERT_FALSE(window.empty());
+    EXPECT_TRUE(Exists(ProgramFolder() + "/coder.exe"));
+
+    DestroyWindow(window);
+    const RunResult result = m_program->Wait(kEndLimit);
+    ASSERT_FALSE(result.timedOut) << "the program runs on without its window";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe")) << "the coder file was left behind";
+}
+
+// SIGTERM, SIGINT and SIGHUP do what Exit does: during a job the coder is ended and its
+// partial output deleted, then the program ends as after a close, taking its files with it.
+struct SignalCase {
+    const char* label;
+    int signal;
+    bool duringJob;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class StopBySignal : public DesktopRun, public testing::WithParamInterface<SignalCase> {};
+
+TEST_P(StopBySignal, EndsTheProgramAsExitDoes) {
+    const SignalCase& c = GetParam();
+    const std::string longClip = Place(ClipKind::LongWebm, "long.webm");
+    const std::string partial = Work("lmk-long.webm");
+    std::vector<std::string> named;
+    if (c.duringJob) named.push_back(longClip);
+
+    const std::string window = StartProgram({}, kCaption, named);
+    ASSERT_FALSE(window.empty());
+    std::vector<pid_t> coders;
+    if (c.duringJob) {
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                coders = ChildrenOf(m_program->Pid());
+                return Exists(partial) && !coders.empty();
+            },
+            kJobLimit))
+            << "the conversion never started";
+    }
+    EXPECT_TRUE(Exists(ProgramFolder() + "/coder.exe"));
+
+    ASSERT_EQ(kill(m_program->Pid(), c.signal), 0);
+    const RunResult result = m_program->Wait(kEndLimit);
+    ASSERT_FALSE(result.timedOut) << "the program did not end after the signal";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    for (const pid_t coder : coders) {
+        EXPECT_TRUE(ProcessGone(coder, kEndLimit)) << "the coder runs on after the program ended";
+    }
+    EXPECT_FALSE(Exists(partial)) << "the partial output was left behind";
+    EXPECT_TRUE(Exists(longClip));
+    EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe")) << "the coder file was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktop, StopBySignal,
+                         testing::Values(SignalCase{"TerminateDuringAJob", SIGTERM, true},
+                                         SignalCase{"InterruptDuringAJob", SIGINT, true},
+                                         SignalCase{"HangUpWhenIdle", SIGHUP, false},
+                                         SignalCase{"TerminateWhenIdle", SIGTERM, false}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 struct AttentionCase {
     const char* label;
@@ -185,6 +309,56 @@ TEST_P(Attention, AJobEndAsksForAttentionOnlyWhenTheWindowIsNotActive) {
 INSTANTIATE_TEST_SUITE_P(Desktop, Attention,
                          testing::Values(AttentionCase{"ElsewhereAsks", false, true},
                                          AttentionCase{"ActiveDoesNotAsk", true, false}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// The outer frame is centred on the desktop once a window manager has framed the window; without
+// one the window has no frame and is centred as it is.
+struct PlacementCase {
+    const char* label;
+    bool windowManager;
+};
+
+void PrintTo(const PlacementCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class Placement : public DesktopRun, public testing::WithParamInterface<PlacementCase> {};
+
+TEST_P(Placement, TheOuterFrameIsCentredOnTheDesktop) {
+    const PlacementCase& c = GetParam();
+    std::unique_ptr<Child> manager;
+    if (c.windowManager) {
+        if (WindowManagerPath().empty()) GTEST_SKIP() << "no window manager installed";
+        manager = std::make_unique<Child>(WindowManagerPath(),
+                                          std::vector<std::string>{"--sm-disable"}, Settings());
+        ASSERT_TRUE(WaitUntil(WindowManagerRunning, kStartLimit)) << "the window manager is not up";
+    }
+    const auto desktop = DisplayGeometry();
+    ASSERT_TRUE(desktop);
+
+    const std::string window = StartProgram();
+    ASSERT_FALSE(window.empty());
+    std::optional<Geometry> frame;
+    const bool centred = WaitUntil(
+        [&] {
+            frame = FrameOf(window);
+            return frame && frame->x == desktop->width / 2 - frame->width / 2 &&
+                   frame->y == desktop->height / 2 - frame->height / 2;
+        },
+        kStartLimit);
+    ASSERT_TRUE(frame);
+    EXPECT_TRUE(centred) << "the frame stands at " << frame->x << "," << frame->y << " and is "
+                         << frame->width << "x" << frame->height;
+    if (c.windowManager) {
+        EXPECT_GT(frame->height, 177) << "the window manager put no frame";
+    }
+    ClickExit(window);
+    EXPECT_FALSE(m_program->Wait(kEndLimit).timedOut);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktop, Placement,
+                         testing::Values(PlacementCase{"UnderAWindowManager", true},
+                                         PlacementCase{"WithoutAWindowManager", false}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -2,14 +2,16 @@
 # Builds the Debian package with scripts/package, checks what it declares and holds, unpacks it
 # into a throwaway root with dpkg-deb and runs the unpacked program there, in an X server of its
 # own (packaged_test.cpp).
-# Arguments: the folder to build the package in, the desktop_tests program.
+# Arguments: the folder to build the package in, the desktop_tests program, the site address the
+# About box shows.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$1
 tests=$2
+homepage=$3
 
-LMK_PACKAGE_DIR="$build" "$root/scripts/package"
+LMK_PACKAGE_DIR="$build" "$root/scripts/package" "-DLMK_HOMEPAGE=$homepage"
 debs=("$build"/lmk-video_*.deb)
 if ((${#debs[@]} != 1)) || [ ! -f "${debs[0]}" ]; then
     echo "FAIL: not one package in $build: ${debs[*]}"
@@ -29,6 +31,7 @@ check "depends on the Qt widgets" has "$(field Depends)" '(^|, )libqt6widgets6( 
 check "recommends fonts-wine" has "$(field Recommends)" '(^|, )fonts-wine( |,|$)'
 check "names a maintainer" has "$(field Maintainer)" '^[^<]+ <[^>]+@[^>]+>$'
 check "has a description" [ -n "$(field Description)" ]
+check "its homepage is the About box's site" [ "$(field Homepage)" = "$homepage" ]
 
 unpacked=$(mktemp -d "${TMPDIR:-/tmp}/lmk-package-XXXXXX")
 trap 'rm -rf "$unpacked"' EXIT

@@ -28,9 +28,6 @@ using test::RunResult;
 using test::WaitUntil;
 using testing::HasSubstr;
 
-// The boxes' title, formed from the program file's name.
-const std::string kBoxTitle = "lmk-video";
-
 std::string PackageRoot() {
     const char* root = std::getenv("LMK_PACKAGE_ROOT");
     return root && *root ? root : "";

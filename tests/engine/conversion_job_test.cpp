@@ -330,6 +330,14 @@ TEST_F(ConversionJobTest, RefusedWaitEndsJobWithItsReasonAndGivesBackTheButton) 
     EXPECT_FALSE(files.IsFile("/a/lmk-one.avi")) << "the ended coder's partial output was left";
 }
 
+TEST_F(ConversionJobTest, WithoutItsPrivateFolderNothingStarts) {
+    values.WorkFolder.clear();
+    EXPECT_THROW(Run({"/a/one.avi"}), Exception);
+    EXPECT_TRUE(processes.started.empty());
+    EXPECT_TRUE(window.events.empty());
+    EXPECT_FALSE(job.Running());
+}
+
 TEST_F(ConversionJobTest, BadWidthTextEndsJobBeforeTheConversion) {
     window.width = "abc";
     window.height = "xyz";

@@ -329,6 +329,50 @@ TEST_F(CoderRun, EveryFailedConversionHasItsLine) {
     EXPECT_THAT(FolderNames(WorkFolder()), ElementsAre("one.txt", "two.avi"));
 }
 
+// --- Arguments: read before anything is made, so that help and usage errors need no folder --
+
+struct ArgumentsCase {
+    const char* label;
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string out;  // what standard output starts with
+    std::string err;  // what standard error starts with
+};
+
+void PrintTo(const ArgumentsCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class ArgumentsTable : public CoderRun, public testing::WithParamInterface<ArgumentsCase> {};
+
+TEST_P(ArgumentsTable, AnsweredWithoutAPrivateFolder) {
+    const ArgumentsCase& c = GetParam();
+    test::RunSettings settings = Settings();
+    settings.environmentExtra = {"XDG_RUNTIME_DIR=", "TMPDIR=/nonexistent"};
+
+    const RunResult result = RunProgram(ProgramPath(), c.arguments, settings);
+
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+    EXPECT_THAT(result.out, StartsWith(c.out));
+    EXPECT_THAT(result.err, StartsWith(c.err));
+    EXPECT_THAT(FolderNames(WorkFolder()), testing::IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Usage, ArgumentsTable,
+    testing::Values(
+        ArgumentsCase{"Help", {"--help"}, 0, "Usage: lmk-video", ""},
+        ArgumentsCase{"HelpAfterConvert", {"--convert", "-h", "clip.avi"}, 0, "Usage:", ""},
+        ArgumentsCase{"NoFiles", {"--convert"}, 64, "", "Usage: lmk-video"},
+        ArgumentsCase{"UnknownOption",
+                      {"--convert", "--frame", "clip.avi"},
+                      64,
+                      "",
+                      "lmk-video: unknown option --frame\n"},
+        ArgumentsCase{
+            "ValueMissing", {"--convert", "clip.avi", "--width"}, 64, "", "lmk-video: --width"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 // --- Failures that end the job: the error box's text on standard error, exit 1 ------------
 
 struct TargetCase {

@@ -24,7 +24,7 @@ TEST(Guard, ReportsEveryKindOfFailureInTheErrorBox) {
     const struct {
         const char* name;
         std::function<void()> raise;
-        const char* shown;
+        std::string shown;
     } cases[] = {
         {"convert", [] { throw NotAValidInteger("abc"); }, "'abc' is not a valid integer value."},
         {"system error", [] { throw OSErrorFromCode(2, "No such file or directory"); },
@@ -35,6 +35,8 @@ TEST(Guard, ReportsEveryKindOfFailureInTheErrorBox) {
         {"write", [] { throw EWriteError("Stream write error"); }, "Stream write error."},
         {"bad_alloc", [] { throw std::bad_alloc(); }, "Out of memory."},
         {"std::exception", [] { throw std::runtime_error("disk on fire"); }, "disk on fire."},
+        {"a NUL inside", [] { throw Exception(std::string("a\0b", 3)); }, std::string("a\0b.", 4)},
+        {"not an exception", [] { throw 42; }, "Unknown failure."},
         {"ends in a stop", [] { throw Exception("Already ended."); }, "Already ended."},
         {"ends in a bracket", [] { throw Exception("(see above)"); }, "(see above)"},
     };

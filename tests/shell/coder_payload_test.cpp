@@ -1,3 +1,4 @@
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QResource>
+#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include "application.h"
@@ -21,7 +23,9 @@
 #include "failures.h"
 #include "lmk1.h"
 #include "posix_platform.h"
+#include "shared_coder_file.h"
 #include "shell_test_support.h"
+#include "test_child.h"
 #include "test_environment.h"
 #include "test_files.h"
 
@@ -30,12 +34,15 @@ namespace {
 
 using test::BoxLog;
 using test::CopyFile;
+using test::CurrentFolderOverride;
 using test::DropFiles;
 using test::EnvironmentOverride;
 using test::Exists;
 using test::FolderNames;
+using test::MakeWindow;
 using test::ReadFile;
 using test::ScratchFolder;
+using test::WindowPlatform;
 using test::WriteFile;
 using test::WriteScript;
 
@@ -114,7 +121,8 @@ TEST(CoderPayload, TheWindowWritesTheCoderBesideTheProgramAndRemovesIt) {
     ::chmod(coder.c_str(), 0644);
 
     BoxLog boxes;
-    auto form = std::make_unique<TMainForm>();
+    WindowPlatform platform;
+    auto form = MakeWindow(platform);
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(ModuleValues.CoderPath, coder);
     EXPECT_EQ(ReadFile(coder), EmbeddedPayload());
@@ -126,6 +134,59 @@ TEST(CoderPayload, TheWindowWritesTheCoderBesideTheProgramAndRemovesIt) {
     form.reset();
     EXPECT_FALSE(Exists(coder));
     EXPECT_FALSE(Exists(workFolder));
+}
+
+// Copies of the program started from one folder share its coder file.
+TEST(SharedCoderFile, TakenAsItStandsWhileHeldAndRemovedByTheLastToEnd) {
+    ScratchFolder scratch;
+    const std::string coder = scratch / "coder.exe";
+    WriteFile(coder, "left over by a killed run");
+    SharedCoderFile first;
+    first.Export(kPayloadName, coder);
+    ASSERT_EQ(ReadFile(coder), EmbeddedPayload());
+
+    // A coder runs from it: the file can no longer be opened for writing.
+    test::Child running(coder, {"-nostdin", "-f", "lavfi", "-i", "nullsrc", "-f", "null", "-"}, {});
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            return std::filesystem::read_symlink("/proc/" + std::to_string(running.Pid()) +
+                                                 "/exe") == coder;
+        },
+        std::chrono::seconds(30)));
+    SharedCoderFile second;
+    second.Export(kPayloadName, coder);
+    EXPECT_TRUE(second.Held());
+
+    first.Release();
+    EXPECT_TRUE(Exists(coder));  // the second copy still runs from it
+    second.Release();
+    EXPECT_FALSE(Exists(coder));
+}
+
+TEST(SharedCoderFile, WhatCannotBeWrittenFailsAndIsNotHeld) {
+    ScratchFolder scratch;
+    const std::string target = scratch / "elsewhere";
+    WriteFile(target, "keep");
+    ASSERT_EQ(::symlink(target.c_str(), (scratch / "linked.exe").c_str()), 0);
+    std::filesystem::create_directory(scratch / "folder.exe");
+    const struct {
+        const char* name;
+        int error;
+    } cases[] = {
+        {"linked.exe", ELOOP}, {"folder.exe", EISDIR}, {"no such folder/coder.exe", ENOENT}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SharedCoderFile file;
+        try {
+            file.Export(kPayloadName, scratch / c.name);
+            ADD_FAILURE() << "no failure";
+        } catch (const EFCreateError& failure) {
+            EXPECT_EQ(failure.Message(), "Cannot create file \"" + (scratch / c.name) + "\". " +
+                                             SystemErrorText(c.error));
+        }
+        EXPECT_FALSE(file.Held());
+    }
+    EXPECT_EQ(ReadFile(target), "keep");
 }
 
 TEST(ReadOnlyProgramFolder, CannotCreateBoxAndNoDrops) {
@@ -204,7 +265,8 @@ TEST(SystemCoder, TheWindowRunsFfmpegFromPathAndWritesNothing) {
     std::optional<EnvironmentOverride> path(std::in_place, "PATH", scratch.Path());
 
     BoxLog boxes;
-    auto form = std::make_unique<TMainForm>();
+    WindowPlatform platform;
+    auto form = MakeWindow(platform);
     path.reset();
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(ModuleValues.CoderPath, ffmpeg);
@@ -219,7 +281,9 @@ TEST(SystemCoder, NoFfmpegOnPathSaysSoAndTheWindowStillOpens) {
     // Only while the window looks for its coder.
     std::optional<EnvironmentOverride> path(std::in_place, "PATH", scratch.Path());
     BoxLog boxes;
-    TMainForm form;
+    WindowPlatform platform;
+    auto window = MakeWindow(platform);
+    TMainForm& form = *window;
     path.reset();
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
@@ -231,6 +295,29 @@ TEST(SystemCoder, NoFfmpegOnPathSaysSoAndTheWindowStillOpens) {
 }
 
 #endif
+
+// Whichever build: a coder file that cannot be written, or no ffmpeg on PATH.
+TEST(FailedStart, FilesNamedAtTheStartAreRefusedLikeADrop) {
+    ScratchFolder scratch;
+    std::filesystem::create_directory(scratch / "coder.exe");
+    WriteFile(scratch / "clip.avi", "video");
+    CurrentFolderOverride current(scratch.Path());
+    std::optional<EnvironmentOverride> path(std::in_place, "PATH", scratch.Path());
+    BoxLog boxes;
+    WindowPlatform platform(scratch / "coder.exe");
+    auto form = MakeWindow(platform);
+    path.reset();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    ASSERT_FALSE(form->DropsRegistered());
+
+    QSignalSpy finished(form.get(), &TMainForm::jobFinished);
+    form->OpenFiles({scratch / "clip.avi"});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+    // No report or coder output in the current folder.
+    EXPECT_EQ(FolderNames(scratch.Path()), (std::vector<std::string>{"clip.avi", "coder.exe"}));
+}
 
 }  // namespace
 }  // namespace lmk

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -28,6 +29,7 @@
 #include "conversion_job.h"
 #include "lmk1.h"
 #include "shell_test_support.h"
+#include "stop_signals.h"
 #include "test_files.h"
 
 namespace lmk {
@@ -42,6 +44,7 @@ using test::DropUrls;
 using test::Exists;
 using test::FileUrls;
 using test::Journal;
+using test::MakeWindow;
 using test::PumpUntil;
 using test::ReadFile;
 using test::ScratchFolder;
@@ -75,7 +78,7 @@ const struct {
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override {
-        form = std::make_unique<TMainForm>();
+        form = MakeWindow(platform);
         ASSERT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].text.toStdString();
         finished = std::make_unique<QSignalSpy>(form.get(), &TMainForm::jobFinished);
     }
@@ -117,6 +120,7 @@ protected:
     BoxLog boxes;
     ChosenFiles chosen;
     ScratchFolder scratch;
+    test::WindowPlatform platform;
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<QSignalSpy> finished;
 };
@@ -528,6 +532,38 @@ TEST_F(MainWindowTest, ExitDuringAConversionEndsTheCoderAndClosesTheWindow) {
     EXPECT_FALSE(form->isVisible());  // a stopped job closes the window once it has returned
 }
 
+// SIGTERM, SIGINT and SIGHUP do what Exit does, as main() wires them.
+TEST_F(MainWindowTest, StopSignalsWhenIdleCloseTheWindow) {
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, form.get(), &TMainForm::ExitAsClicked);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ShowAndActivate();
+        ASSERT_EQ(::raise(signal), 0);
+        EXPECT_TRUE(PumpUntil([&] { return !form->isVisible(); }));
+        EXPECT_FALSE(ModuleValues.StopRequested);
+    }
+}
+
+TEST_F(MainWindowTest, AStopSignalDuringAConversionEndsTheCoderThenCloses) {
+    ShowAndActivate();
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, form.get(), &TMainForm::ExitAsClicked);
+    UseFakeCoder(60);
+    const std::string output = scratch / "lmk-long.avi";
+    Trigger terminate([&] { return Exists(output + ".started"); }, [] { ::raise(SIGTERM); });
+
+    ASSERT_TRUE(DropFiles(form.get(), {Clip("long.avi")}).dropAccepted);
+    ASSERT_TRUE(WaitForJobs());
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(terminate.Fired());
+    EXPECT_TRUE(ModuleValues.StopRequested);
+    EXPECT_FALSE(Exists(output));
+    EXPECT_EQ(Journal(scratch.Path()), (std::vector<std::string>{"start lmk-long.avi"}));
+    EXPECT_FALSE(form->isVisible());
+}
+
 TEST_F(MainWindowTest, ExitAfterAJobClosesTheWindow) {
     ShowAndActivate();
     UseFakeCoder(0);
@@ -638,7 +674,7 @@ TEST_F(MainWindowTest, AboutShowsItsFourLinesInTheInformationBox) {
     EXPECT_EQ(lines[0], QStringLiteral("Программа для пережимания"));
     EXPECT_EQ(lines[1], QStringLiteral("видео в формат портативных устройств."));
     EXPECT_TRUE(lines[2].isEmpty());
-    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("ЛМК-Видео")));
+    EXPECT_EQ(lines[3].toStdString(), "Сайт автора: " LMK_HOMEPAGE);
     // Lines are parted by lone carriage returns.
     EXPECT_EQ(AboutText().find('\n'), std::string::npos);
 }

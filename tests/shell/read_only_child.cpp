@@ -29,7 +29,9 @@ using test::FileUrls;
 
 TEST(ReadOnlyProgramFolder, CannotCreateBoxThenAWindowThatRefusesDrops) {
     BoxLog boxes;
-    TMainForm form;
+    test::WindowPlatform platform;
+    auto window = test::MakeWindow(platform);
+    TMainForm& form = *window;
     const std::string coder = ProgramFolder() + "coder.exe";
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);

@@ -14,9 +14,19 @@
 #include <QWidget>
 
 #include "added_files.h"
+#include "coder_payload.h"
+#include "lmk1.h"
 #include "test_files.h"
 
 namespace lmk::test {
+
+WindowPlatform::WindowPlatform() : WindowPlatform(JoinPath(ProgramFolder(), kCoderFileName)) {}
+
+WindowPlatform::WindowPlatform(const std::string& coderPath) : working(coderPath) {}
+
+std::unique_ptr<TMainForm> MakeWindow(WindowPlatform& platform) {
+    return std::make_unique<TMainForm>(platform.processes, platform.files, platform.working);
+}
 
 BoxLog::BoxLog() {
     SetBoxRecorder([this](BoxKind kind, const QString& title, const QString& text) {

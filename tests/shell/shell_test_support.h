@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,10 +11,30 @@
 #include <Qt>
 
 #include "boxes.h"
+#include "posix_platform.h"
+#include "working_files.h"
 
 class QWidget;
 
+namespace lmk {
+class TMainForm;
+}
+
 namespace lmk::test {
+
+// What main() hands the window, made for one test: the POSIX platform, and working files whose
+// carried coder goes to `coderPath` (by default beside the test program, as the program's own).
+struct WindowPlatform {
+    WindowPlatform();
+    explicit WindowPlatform(const std::string& coderPath);
+
+    PosixProcesses processes;
+    PosixFiles files;
+    WorkingFiles working;
+};
+
+// The window as main() makes it, on `platform`.
+std::unique_ptr<TMainForm> MakeWindow(WindowPlatform& platform);
 
 struct RecordedBox {
     BoxKind kind;

@@ -1,0 +1,81 @@
+#include "shared_coder_file.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include "coder_payload.h"
+#include "failures.h"
+#include "posix_platform.h"
+
+namespace lmk {
+namespace {
+
+constexpr mode_t kExecutableMode = 0755;
+
+bool Lock(int fd, int operation) {
+    int result;
+    do {
+        result = ::flock(fd, operation);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// False when the file was removed (or replaced) after it was opened: a copy that ended
+// meanwhile took it away.
+bool StillNamedBy(const std::string& path, int fd) {
+    struct stat named {};
+    struct stat held {};
+    return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+}  // namespace
+
+void SharedCoderFile::Export(const std::string& name, const std::string& path) {
+    Release();
+    for (;;) {
+        // Read-only: a file that another copy's coder runs from cannot be opened for writing
+        // (ETXTBSY), but its lock can still be asked for.
+        m_file.Reset(
+            ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kExecutableMode));
+        const int fd = m_file.Get();
+        const bool alone = fd >= 0 && Lock(fd, LOCK_EX | LOCK_NB);
+        // Held by others: wait only while one of them is writing it.
+        if (fd < 0 || (!alone && !Lock(fd, LOCK_SH))) {
+            const int error = errno;
+            m_file.Reset();
+            throw CannotCreateFile(path, SystemErrorText(error));
+        }
+        if (!StillNamedBy(path, fd)) continue;
+        m_path = path;
+        if (!alone) return;
+
+        try {
+            ExportPayload(name, path);
+        } catch (const EWriteError&) {
+            Lock(fd, LOCK_SH);  // the short file is still ours to remove at the end
+            throw;
+        } catch (...) {
+            m_file.Reset();
+            m_path.clear();
+            throw;
+        }
+        Lock(fd, LOCK_SH);
+        return;
+    }
+}
+
+void SharedCoderFile::Release() {
+    if (!m_file.Valid()) return;
+    // Alone with it: no other copy runs from this folder any more.
+    if (Lock(m_file.Get(), LOCK_EX | LOCK_NB) && StillNamedBy(m_path, m_file.Get())) {
+        ::unlink(m_path.c_str());
+    }
+    m_file.Reset();
+    m_path.clear();
+}
+
+}  // namespace lmk

@@ -1,0 +1,132 @@
+#include "terminal_log.h"
+
+#include <clocale>
+#include <cwchar>
+#include <iostream>
+#include <utility>
+
+#include <locale.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace lmk {
+namespace {
+
+volatile std::sig_atomic_t g_resized = 0;
+
+void OnResize(int) {
+    g_resized = 1;
+}
+
+int TerminalColumns() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
+// The code point starting at `at`, and its length in bytes; a byte that starts no valid
+// sequence stands for itself.
+std::pair<char32_t, std::size_t> Decode(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead < 0x80       ? 1
+                               : lead >> 5 == 6  ? 2
+                               : lead >> 4 == 14 ? 3
+                               : lead >> 3 == 30 ? 4
+                                                 : 0;
+    if (length == 0 || at + length > text.size()) return {lead, 1};
+    char32_t code = length == 1 ? lead : lead & (0x7f >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if (next >> 6 != 2) return {lead, 1};
+        code = code << 6 | (next & 0x3f);
+    }
+    return {code, length};
+}
+
+// Cells of one code point, by the C library's table for UTF-8.
+int Cells(char32_t code) {
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    if (!utf8 || code < 0x80) return 1;
+    const locale_t previous = ::uselocale(utf8);
+    const int cells = ::wcwidth(static_cast<wchar_t>(code));
+    ::uselocale(previous);
+    return cells < 0 ? 1 : cells;
+}
+
+}  // namespace
+
+std::string CutToCells(std::string_view line, int cells) {
+    int used = 0;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const auto [code, length] = Decode(line, at);
+        used += Cells(code);
+        if (used > cells) break;
+        at += length;
+    }
+    return std::string(line.substr(0, at));
+}
+
+TerminalLog::TerminalLog(JobValues& values, std::string width, std::string height,
+                         const volatile std::sig_atomic_t& stopSignal)
+    : m_values(values),
+      m_width(std::move(width)),
+      m_height(std::move(height)),
+      m_stopSignal(stopSignal),
+      m_redrawn(isatty(STDOUT_FILENO) == 1) {
+    if (!m_redrawn) return;
+    struct sigaction action = {};
+    action.sa_handler = OnResize;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGWINCH, &action, &m_previousResize);
+    m_columns = TerminalColumns();
+}
+
+TerminalLog::~TerminalLog() {
+    EndOpenLine();
+    if (m_redrawn) ::sigaction(SIGWINCH, &m_previousResize, nullptr);
+}
+
+int TerminalLog::AddLogLine(const std::string& line) {
+    EndOpenLine();
+    if (m_redrawn && m_columns > 0) {
+        m_lineOpen = true;
+        Draw(line);
+    } else {
+        std::cout << line << '\n';
+    }
+    return m_lines++;
+}
+
+void TerminalLog::ReplaceLogLine(int, const std::string& line) {
+    if (m_lineOpen) Draw(line);
+}
+
+void TerminalLog::Pump() {
+    if (m_stopSignal) m_values.StopRequested = true;
+}
+
+void TerminalLog::Draw(const std::string& line) {
+    if (g_resized) {
+        g_resized = 0;
+        if (const int columns = TerminalColumns(); columns > 0) m_columns = columns;
+    }
+    // The last column stays free: a line that fills it may wrap on some terminals.
+    const std::string shown = CutToCells(line, m_columns - 1);
+    m_openLine = line;
+    m_openLineCut = shown.size() != line.size();
+    std::cout << '\r' << shown << "\x1b[K";
+    std::cout.flush();
+}
+
+// A line that is done is never drawn again, so it may wrap: it is shown whole.
+void TerminalLog::EndOpenLine() {
+    if (!m_lineOpen) return;
+    if (m_openLineCut) std::cout << "\r\x1b[K" << m_openLine;
+    std::cout << '\n';
+    std::cout.flush();
+    m_lineOpen = false;
+}
+
+}  // namespace lmk

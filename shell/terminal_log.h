@@ -1,0 +1,56 @@
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <string_view>
+
+#include "conversion_job.h"
+#include "job_ports.h"
+
+namespace lmk {
+
+// The longest start of the UTF-8 `line` that takes at most `cells` character cells on a
+// terminal: most characters take one, East Asian wide ones two, combining marks none.
+std::string CutToCells(std::string_view line, int cells);
+
+// The command line's log. On a terminal whose width is known the open line is redrawn in place
+// as its mark turns, cut to the width so that it never wraps (a wrapped line would leave a copy
+// at each redraw), and shown whole once it is done; the width is read again after SIGWINCH.
+// Elsewhere (a pipe, a file, a terminal of unknown width) each line is printed once.
+class TerminalLog : public JobWindow {
+public:
+    // `stopSignal` is raised by the command line's signal handler.
+    TerminalLog(JobValues& values, std::string width, std::string height,
+                const volatile std::sig_atomic_t& stopSignal);
+    ~TerminalLog() override;
+    TerminalLog(const TerminalLog&) = delete;
+    TerminalLog& operator=(const TerminalLog&) = delete;
+
+    void ClearLog() override { EndOpenLine(); }
+    void SetLogPlain() override {}
+    int AddLogLine(const std::string& line) override;
+    void ReplaceLogLine(int index, const std::string& line) override;
+    void Pump() override;
+    void SetExitMeaning(ExitMeaning) override {}
+    std::string WidthText() override { return m_width; }
+    std::string HeightText() override { return m_height; }
+    void CloseMainWindow() override {}
+
+private:
+    void Draw(const std::string& line);
+    void EndOpenLine();
+
+    JobValues& m_values;
+    std::string m_width;
+    std::string m_height;
+    const volatile std::sig_atomic_t& m_stopSignal;
+    bool m_redrawn;     // a terminal: lines are drawn in place
+    int m_columns = 0;  // the terminal's width, 0 when unknown
+    struct sigaction m_previousResize = {};
+    bool m_lineOpen = false;
+    std::string m_openLine;
+    bool m_openLineCut = false;
+    int m_lines = 0;
+};
+
+}  // namespace lmk
