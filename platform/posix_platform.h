@@ -40,6 +40,9 @@ std::string ProgramFolder();
 // `path` made absolute against the current directory, without resolving links.
 std::string AbsolutePath(const std::string& path);
 
+// `path` with its links and dot segments resolved, or as it stands when it cannot be.
+std::string ResolvedPath(const std::string& path);
+
 // `folder` + "/" + `name`, with exactly one "/" between.
 std::string JoinPath(const std::string& folder, const std::string& name);
 

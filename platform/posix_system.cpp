@@ -130,6 +130,14 @@ std::string AbsolutePath(const std::string& path) {
     return rest.empty() ? current : JoinPath(current, rest);
 }
 
+std::string ResolvedPath(const std::string& path) {
+    char* const resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) return path;
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
 std::string FindOnPath(const std::string& name) {
     if (name.empty()) return {};
     if (name.find('/') != std::string::npos)

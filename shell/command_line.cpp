@@ -1,13 +1,17 @@
 #include "command_line.h"
 
+#include <algorithm>
+#include <charconv>
 #include <csignal>
 #include <iostream>
+#include <thread>
 
 #include "coder_payload.h"
 #include "conversion_job.h"
 #include "failure_text.h"
 #include "failures.h"
 #include "frame.h"
+#include "parallel_convert.h"
 #include "posix_platform.h"
 #include "terminal_log.h"
 #include "working_files.h"
@@ -49,6 +53,18 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptio
         } else if (argument == "--help" || argument == "-h") {
             help = true;
         } else if (argument == "--convert") {
+        } else if (argument == "--jobs") {
+            if (i + 1 >= arguments.size()) return argument + " needs a value";
+            const std::string& count = arguments[++i];
+            int jobs = 0;
+            const auto [end, error] =
+                std::from_chars(count.data(), count.data() + count.size(), jobs);
+            if (count.empty() || error != std::errc() || end != count.data() + count.size() ||
+                jobs < 0)
+                return "--jobs takes a whole number of conversions at once, 0 for one per "
+                       "processor: " +
+                       count;
+            options.jobs = jobs;
         } else if (argument == "--width" || argument == "--height" || argument == "--coder") {
             if (i + 1 >= arguments.size()) return argument + " needs a value";
             std::string& into = argument == "--width"    ? options.width
@@ -60,6 +76,12 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptio
         }
     }
     return {};
+}
+
+int ConversionsAtOnce(const ConvertOptions& options) {
+    if (!options.jobs) return 1;
+    if (*options.jobs > 0) return *options.jobs;
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 int Convert(const ConvertOptions& options, Processes& processes, Files& files,
@@ -83,7 +105,10 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
 
     CatchStopSignals();
     JobOutcome outcome;
-    {
+    if (const int jobs = ConversionsAtOnce(options); jobs > 1) {
+        outcome = ConvertInParallel({paths, values.CoderPath, options.width, options.height, jobs},
+                                    processes, files, g_stopSignal);
+    } else {
         TerminalLog log(values, options.width, options.height, g_stopSignal);
         ConversionJob job(log, processes, files, values);
         outcome = job.Run(paths);
@@ -104,7 +129,8 @@ bool IsCommandLineRun(const std::vector<std::string>& arguments) {
 
 std::string UsageText() {
     return "Usage: lmk-video [FILE...]\n"
-           "       lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH] FILE...\n"
+           "       lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH] [--jobs N]\n"
+           "                 [--] FILE...\n"
            "\n"
            "Re-encodes video files for portable devices. Each FILE is converted into\n"
            "\"lmk-\" + its name beside it, its frame fitted into the target size (320 x 240\n"
@@ -117,11 +143,14 @@ std::string UsageText() {
            "  --width TEXT   target width (decimal, or hexadecimal after $ or 0x)\n"
            "  --height TEXT  target height\n"
            "  --coder PATH   the FFmpeg program to run\n"
+           "  --jobs N       convert up to N files at once (0: one per processor); each\n"
+           "                 file's line is printed when it is done\n"
            "  --help         show this text\n"
            "\n"
-           "Ctrl+C stops: the running conversion is ended and its partial file deleted.\n"
+           "Ctrl+C stops: the running conversions are ended and their partial files\n"
+           "deleted; files not yet started are left alone.\n"
            "Exit status: 0 all converted, 1 the job failed, 2 some conversions failed,\n"
-           "130 stopped.\n";
+           "130 stopped, 64 a usage error.\n";
 }
 
 std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,

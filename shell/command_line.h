@@ -16,6 +16,7 @@ struct ConvertOptions {
     std::string height = "240";
     std::string coder;  // empty: the program's own
     std::vector<std::string> files;
+    std::optional<int> jobs;  // conversions at once; 0: one per processor; none: one job
 };
 
 // True when the arguments ask for the command line front end (--convert or --help).

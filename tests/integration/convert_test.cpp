@@ -370,7 +370,17 @@ INSTANTIATE_TEST_SUITE_P(
                       "",
                       "lmk-video: unknown option --frame\n"},
         ArgumentsCase{
-            "ValueMissing", {"--convert", "clip.avi", "--width"}, 64, "", "lmk-video: --width"}),
+            "ValueMissing", {"--convert", "clip.avi", "--width"}, 64, "", "lmk-video: --width"},
+        ArgumentsCase{"JobsNotANumber",
+                      {"--convert", "--jobs", "two", "clip.avi"},
+                      64,
+                      "",
+                      "lmk-video: --jobs takes a whole number"},
+        ArgumentsCase{"JobsBelowZero",
+                      {"--convert", "--jobs", "-1", "clip.avi"},
+                      64,
+                      "",
+                      "lmk-video: --jobs takes a whole number"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // --- Failures that end the job: the error box's text on standard error, exit 1 ------------

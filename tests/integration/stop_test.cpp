@@ -129,5 +129,38 @@ TEST_P(StopDuringProbeTable, EndsProbeAndStartsNothingMore) {
 INSTANTIATE_TEST_SUITE_P(Signals, StopDuringProbeTable, kSignalCases,
                          [](const auto& info) { return std::string(info.param.label); });
 
+// Several conversions at once: a stop ends every running one and starts no file after them.
+TEST_F(CoderRun, StopEndsEveryConversionRunningAtOnce) {
+    const std::string first = Place(ClipKind::LongWebm, "first.webm");
+    const std::string second = Place(ClipKind::LongWebm, "second.webm");
+    const std::string later = Place(ClipKind::Avi640x480, "later.avi");
+    Child program(ProgramPath(), ConvertArguments({first, second, later}, {"--jobs", "2"}),
+                  Settings());
+
+    std::vector<pid_t> coders;
+    WaitUntil(
+        [&] {
+            coders = ChildrenOf(program.Pid());
+            return (coders.size() == 2 && Exists(Work("lmk-first.webm")) &&
+                    Exists(Work("lmk-second.webm"))) ||
+                   program.Ended();
+        },
+        kConversionStartLimit);
+    ASSERT_FALSE(program.Ended()) << "the conversions ended before they could be stopped";
+    ASSERT_EQ(coders.size(), 2u) << "the two conversions never ran at once";
+
+    ASSERT_EQ(kill(program.Pid(), SIGINT), 0);
+    const RunResult result = program.Wait(kEndAfterSignalLimit);
+
+    ASSERT_FALSE(result.timedOut) << "the program did not end after the signal";
+    EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
+    for (const pid_t coder : coders)
+        EXPECT_TRUE(ProcessGone(coder, kGroupEmptyLimit)) << "a coder runs on";
+    EXPECT_THAT(result.out, Not(HasSubstr("later.avi"))) << "a file after the stop was started";
+    EXPECT_THAT(FolderNames(WorkFolder()),
+                UnorderedElementsAre("first.webm", "second.webm", "later.avi"))
+        << "a partial output was left behind";
+}
+
 }  // namespace
 }  // namespace lmk::integration
