@@ -34,8 +34,12 @@ std::string_view UpToNul(std::string_view report) {
     return report.substr(0, report.find('\0'));
 }
 
-// " WxH" at or after `from` and before `end`, followed by a space, a comma or `end`.
-std::optional<FrameMatch> SizeOnLine(std::string_view text, std::size_t from, std::size_t end) {
+// The first " digits x digits" at or after `from` and before `end` whose next place
+// `endsSize` accepts, the match ending there. A failed try resumes where it stopped, so each
+// character is looked at a bounded number of times.
+template <class EndsSize>
+std::optional<FrameMatch> FindSize(std::string_view text, std::size_t from, std::size_t end,
+                                   EndsSize endsSize) {
     std::size_t i = from;
     while (i < end) {
         const std::size_t space = text.find(' ', i);
@@ -48,13 +52,19 @@ std::optional<FrameMatch> SizeOnLine(std::string_view text, std::size_t from, st
         }
         std::size_t k = j + 1;
         while (k < end && IsDigit(text[k])) ++k;
-        if (k > j + 1 && (k == end || text[k] == ' ' || text[k] == ',')) {
+        if (k > j + 1 && endsSize(k)) {
             return FrameMatch{text.substr(space + 1, j - space - 1), text.substr(j + 1, k - j - 1),
                               k};
         }
         i = k;
     }
     return std::nullopt;
+}
+
+// " WxH" on a stream line that ends at `end`, followed by a space, a comma or the line's end.
+std::optional<FrameMatch> SizeOnLine(std::string_view text, std::size_t from, std::size_t end) {
+    return FindSize(text, from, end,
+                    [&](std::size_t k) { return k == end || text[k] == ' ' || text[k] == ','; });
 }
 
 // What the stream lines of a report hold: where the first video stream's description starts
@@ -197,27 +207,11 @@ std::optional<FrameMatch> FindSourceFrame(std::string_view text) {
     const std::size_t video = text.find(kVideoMark, stream + kStreamMark.size());
     if (video == std::string_view::npos) return std::nullopt;
 
-    // " digits x digits ": a failed try resumes where it stopped, so each character is
-    // looked at a bounded number of times.
-    const std::size_t n = text.size();
-    std::size_t i = video + kVideoMark.size();
-    while (true) {
-        const std::size_t space = text.find(' ', i);
-        if (space == std::string_view::npos) return std::nullopt;
-        std::size_t j = space + 1;
-        while (j < n && IsDigit(text[j])) ++j;
-        if (j == space + 1 || j >= n || text[j] != 'x') {
-            i = j;
-            continue;
-        }
-        std::size_t k = j + 1;
-        while (k < n && IsDigit(text[k])) ++k;
-        if (k > j + 1 && k < n && text[k] == ' ') {
-            return FrameMatch{text.substr(space + 1, j - space - 1), text.substr(j + 1, k - j - 1),
-                              k + 1};
-        }
-        i = k;
-    }
+    // " digits x digits ", the match ending just past the space.
+    auto match = FindSize(text, video + kVideoMark.size(), text.size(),
+                          [&](std::size_t k) { return k < text.size() && text[k] == ' '; });
+    if (match) ++match->end;
+    return match;
 }
 
 std::optional<FrameMatch> FindStreamLineFrame(std::string_view report) {
