@@ -34,6 +34,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Qt and C++ libraries as dpkg-shlibdeps finds them, and the coder the program runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg")
-# The window's font, Tahoma; without it the desktop's own font stands in.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine")
+# The window's font, Tahoma (without it the desktop's own font stands in), and Qt's texts in the
+# user's language for the file dialog.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, qt6-translations-l10n")
 include(CPack)

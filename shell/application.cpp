@@ -4,7 +4,10 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPixmap>
+#include <QTranslator>
 
 #include "guard.h"
 #include "posix_platform.h"
@@ -48,6 +51,12 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(QIcon(QPixmap(QStringLiteral(":/MAINICON"), "PNG")));
     setDesktopFileName(QStringLiteral("lmk-video"));
     RegisterWindowFonts();
+    // The desktop's own dialogs (the file dialog, the buttons Qt names) speak the user's
+    // language, as the window speaks Russian.
+    auto* translator = new QTranslator(this);
+    if (translator->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(translator);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

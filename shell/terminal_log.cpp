@@ -1,9 +1,11 @@
 #include "terminal_log.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cwchar>
 #include <iostream>
 #include <utility>
+#include <vector>
 
 #include <locale.h>
 #include <sys/ioctl.h>
@@ -11,6 +13,10 @@
 
 namespace lmk {
 namespace {
+
+// The end of a status line: its name's ending, "... ", the turning mark and "NN%".
+constexpr int kKeptEndCells = 12;
+constexpr int kLeastShortened = 16;
 
 volatile std::sig_atomic_t g_resized = 0;
 
@@ -53,18 +59,42 @@ int Cells(char32_t code) {
     return cells < 0 ? 1 : cells;
 }
 
-}  // namespace
-
-std::string CutToCells(std::string_view line, int cells) {
+// Where each character of `line` starts, and the cells taken up to there; the last entry is
+// the line's end with its total.
+std::vector<std::pair<std::size_t, int>> CellMarks(std::string_view line) {
+    std::vector<std::pair<std::size_t, int>> marks;
     int used = 0;
     std::size_t at = 0;
     while (at < line.size()) {
+        marks.emplace_back(at, used);
         const auto [code, length] = Decode(line, at);
         used += Cells(code);
-        if (used > cells) break;
         at += length;
     }
-    return std::string(line.substr(0, at));
+    marks.emplace_back(line.size(), used);
+    return marks;
+}
+
+}  // namespace
+
+std::string CutToCells(std::string_view line, int cells) {
+    const auto marks = CellMarks(line);
+    std::size_t end = 0;
+    for (std::size_t i = 1; i < marks.size() && marks[i].second <= cells; ++i) end = marks[i].first;
+    return std::string(line.substr(0, end));
+}
+
+std::string ShortenToCells(std::string_view line, int cells) {
+    const auto marks = CellMarks(line);
+    const int total = marks.back().second;
+    // Too narrow to keep both ends with any sense: the start alone.
+    if (total <= cells || cells < kLeastShortened) return CutToCells(line, cells);
+    const int endCells = std::min(kKeptEndCells, cells / 2);
+    std::size_t end = line.size();
+    for (auto mark = marks.rbegin(); mark != marks.rend() && total - mark->second <= endCells;
+         ++mark)
+        end = mark->first;
+    return CutToCells(line, cells - endCells - 1) + "…" + std::string(line.substr(end));
 }
 
 TerminalLog::TerminalLog(JobValues& values, std::string width, std::string height,
@@ -92,6 +122,7 @@ int TerminalLog::AddLogLine(const std::string& line) {
     EndOpenLine();
     if (m_redrawn && m_columns > 0) {
         m_lineOpen = true;
+        m_addedLine = line;
         Draw(line);
     } else {
         std::cout << line << '\n';
@@ -113,18 +144,15 @@ void TerminalLog::Draw(const std::string& line) {
         if (const int columns = TerminalColumns(); columns > 0) m_columns = columns;
     }
     // The last column stays free: a line that fills it may wrap on some terminals.
-    const std::string shown = CutToCells(line, m_columns - 1);
-    m_openLine = line;
-    m_openLineCut = shown.size() != line.size();
-    std::cout << '\r' << shown << "\x1b[K";
+    std::cout << '\r' << ShortenToCells(line, m_columns - 1) << "\x1b[K";
     std::cout.flush();
 }
 
-// A line that is done is never drawn again, so it may wrap: it is shown whole.
+// A line that is done is never drawn again, so it may wrap: it is shown whole, and without the
+// mark of a file that is no longer being worked on.
 void TerminalLog::EndOpenLine() {
     if (!m_lineOpen) return;
-    if (m_openLineCut) std::cout << "\r\x1b[K" << m_openLine;
-    std::cout << '\n';
+    std::cout << "\r\x1b[K" << m_addedLine << '\n';
     std::cout.flush();
     m_lineOpen = false;
 }

@@ -13,6 +13,10 @@ namespace lmk {
 // terminal: most characters take one, East Asian wide ones two, combining marks none.
 std::string CutToCells(std::string_view line, int cells);
 
+// `line` in at most `cells` character cells: when it does not fit, its middle gives way to "…",
+// so that its end (the turning mark and how far the file has come) stays in sight.
+std::string ShortenToCells(std::string_view line, int cells);
+
 // The command line's log. On a terminal whose width is known the open line is redrawn in place
 // as its mark turns, cut to the width so that it never wraps (a wrapped line would leave a copy
 // at each redraw), and shown whole once it is done; the width is read again after SIGWINCH.
@@ -48,8 +52,7 @@ private:
     int m_columns = 0;  // the terminal's width, 0 when unknown
     struct sigaction m_previousResize = {};
     bool m_lineOpen = false;
-    std::string m_openLine;
-    bool m_openLineCut = false;
+    std::string m_addedLine;  // the open line as added, without a mark
     int m_lines = 0;
 };
 

@@ -29,6 +29,7 @@ check "named lmk-video" [ "$(field Package)" = lmk-video ]
 check "depends on ffmpeg" has "$(field Depends)" '(^|, )ffmpeg( |,|$)'
 check "depends on the Qt widgets" has "$(field Depends)" '(^|, )libqt6widgets6( |,|$)'
 check "recommends fonts-wine" has "$(field Recommends)" '(^|, )fonts-wine( |,|$)'
+check "recommends Qt's translations" has "$(field Recommends)" '(^|, )qt6-translations-l10n( |,|$)'
 check "names a maintainer" has "$(field Maintainer)" '^[^<]+ <[^>]+@[^>]+>$'
 check "has a description" [ -n "$(field Description)" ]
 check "its homepage is the About box's site" [ "$(field Homepage)" = "$homepage" ]

@@ -20,6 +20,7 @@
 #include "coder_run.h"
 #include "integration_support.h"
 #include "test_child.h"
+#include "test_files.h"
 
 namespace lmk::integration {
 namespace {
@@ -152,11 +153,43 @@ TEST_F(CoderRun, TheStatusLineIsCutToTheTerminalsWidthAndFollowsAResize) {
     EXPECT_TRUE(followed) << "no redraw fits the narrowed terminal";
     const auto redraws = Redraws(run.Output());
     for (const std::string& piece : redraws) EXPECT_LT(Cells(piece), 40) << piece;
+    // The name gives way, not the turning mark at the line's end.
+    EXPECT_TRUE(std::any_of(redraws.begin(), redraws.end(), [](const std::string& piece) {
+        return piece.find("…") != std::string::npos && piece.size() > 3 &&
+               std::string("|/-\\%").find(piece[piece.size() - 4]) != std::string::npos;
+    })) << run.Output();
     // Once done, the line is shown whole.
     EXPECT_NE(
         run.Output().find(StatusLine("a clip with a name longer than the terminal.webm") + "\n"),
         std::string::npos)
         << run.Output();
+}
+
+// A file that is done keeps its line without the mark it last showed.
+TEST_F(CoderRun, AFileDoneOnTheTerminalShowsNoMark) {
+    const std::string release = Work("release");
+    // A coder standing in: the first file's conversion holds until the test releases it.
+    const std::string coder = test::WriteScript(Work("coder"),
+                                                "for last; do :; done\n"
+                                                "if [ $# -eq 2 ]; then exit 0; fi\n"
+                                                "case \"$last\" in */lmk-a.avi)\n"
+                                                "  while [ ! -e '" +
+                                                    release +
+                                                    "' ]; do sleep 0.01; done;;\n"
+                                                    "esac\n"
+                                                    "echo converted > \"$last\"\n");
+    test::WriteFile(Work("a.avi"), "a");
+    test::WriteFile(Work("b.avi"), "b");
+    TerminalRun run({"--convert", "--coder", coder, Work("a.avi"), Work("b.avi")}, Settings(), 80);
+    ASSERT_TRUE(run.Started());
+
+    ASSERT_TRUE(WaitUntil([&] { return !Redraws(run.Output()).empty(); }, 60s))
+        << "the mark never turned: " << run.Output();
+    test::WriteFile(release, "");
+    EXPECT_EQ(run.Wait(), 0) << run.Output();
+
+    EXPECT_NE(run.Output().find(StatusLine("a.avi") + "\n"), std::string::npos) << run.Output();
+    EXPECT_NE(run.Output().find(StatusLine("b.avi") + "\n"), std::string::npos) << run.Output();
 }
 
 }  // namespace

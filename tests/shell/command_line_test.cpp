@@ -115,5 +115,24 @@ TEST(TerminalLog, LinesAreCutByCharacterCellsNotBytes) {
     }
 }
 
+// The mark and the share done stay in sight however long the name.
+TEST(TerminalLog, LongLinesGiveUpTheirMiddle) {
+    const std::string status = "Обрабатывается файл очень длинное имя файла с дачи.mp4... ";
+    const struct {
+        const char* name;
+        std::string line;
+        int cells;
+        std::string shown;
+    } cases[] = {
+        {"fits", "Готово!", 7, "Готово!"},
+        {"mark and share kept", status + "/ 42%", 39, "Обрабатывается файл очень …mp4... / 42%"},
+        {"too narrow for both ends", status + "/ 42%", 15, "Обрабатывается "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ShortenToCells(c.line, c.cells), c.shown);
+    }
+}
+
 }  // namespace
 }  // namespace lmk
