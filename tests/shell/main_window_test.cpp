@@ -44,9 +44,11 @@ using test::DropUrls;
 using test::Exists;
 using test::FileUrls;
 using test::Journal;
+using test::kUntilReleased;
 using test::MakeWindow;
 using test::PumpUntil;
 using test::ReadFile;
+using test::ReleaseFakeCoder;
 using test::ScratchFolder;
 using test::Trigger;
 using test::WriteFakeCoder;
@@ -330,7 +332,7 @@ TEST_F(MainWindowTest, LogStartsBoldAndTurnsPlain) {
 // --- Drops and the job ---
 
 TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
-    UseFakeCoder(0.6);
+    UseFakeCoder(kUntilReleased);
     const std::string clip = Clip("trip.avi");
     const std::string status = StatusLine("trip.avi");
 
@@ -341,6 +343,9 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
         if (firstLines.empty() || firstLines.back() != first) firstLines.push_back(first);
         meanings.push_back(form->CurrentExitMeaning());
     });
+    // The coder runs on until the mark has turned over several ticks.
+    Trigger release([&] { return firstLines.size() >= 4; },
+                    [&] { ReleaseFakeCoder(scratch.Path()); });
 
     ASSERT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
     const auto drop = DropFiles(form.get(), {clip});
@@ -576,7 +581,7 @@ TEST_F(MainWindowTest, ExitAfterAJobClosesTheWindow) {
 }
 
 TEST_F(MainWindowTest, ADropDuringAJobJoinsItsList) {
-    UseFakeCoder(0.5);
+    UseFakeCoder(kUntilReleased);
     const std::string first = Clip("first.avi");
     const std::string second = Clip("second.avi");
     int jobs = 0;
@@ -584,12 +589,17 @@ TEST_F(MainWindowTest, ADropDuringAJobJoinsItsList) {
         SCOPED_TRACE(w.name);
         WriteFile(scratch / "journal", "");
         std::filesystem::remove(scratch / "lmk-first.avi.started");
+        std::filesystem::remove(scratch / "release");
         bool secondAccepted = false;
         Trigger addAgain(
             [&] { return Exists(scratch / "lmk-first.avi.started"); },
             [&] {
                 secondAccepted =
                     AddUrls(w.way, form->mLog->viewport(), FileUrls({second})).dropAccepted;
+                // The added files reach the window as a posted call; one posted after it runs
+                // once they have joined the job.
+                QMetaObject::invokeMethod(
+                    form.get(), [&] { ReleaseFakeCoder(scratch.Path()); }, Qt::QueuedConnection);
             });
 
         ASSERT_TRUE(DropFiles(form.get(), {first}).dropAccepted);
@@ -608,7 +618,7 @@ TEST_F(MainWindowTest, ADropDuringAJobJoinsItsList) {
 
 TEST_F(MainWindowTest, ClosingDuringAJobWaitsForItThenCloses) {
     ShowAndActivate();
-    UseFakeCoder(0.5);
+    UseFakeCoder(kUntilReleased);
     const std::string first = Clip("one.avi");
     const std::string second = Clip("two.avi");
     bool visibleAfterClose = false;
@@ -616,6 +626,7 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForItThenCloses) {
                         [&] {
                             form->close();
                             visibleAfterClose = form->isVisible();
+                            ReleaseFakeCoder(scratch.Path());
                         });
 
     ASSERT_TRUE(DropFiles(form.get(), {first, second}).dropAccepted);

@@ -85,12 +85,16 @@ std::string WriteFakeCoder(const std::string& folder, double seconds) {
             "echo \"$*\" >> \"$folder/arguments\"\n"
             "echo \"start ${last##*/}\" >> \"$folder/journal\"\n"
             ": > \"$last.started\"\n"
-            "i=0\n"
-            "while [ $i -lt " +
-            std::to_string(naps) +
-            " ]; do sleep 0.05; i=$((i + 1)); done\n"
+            "i=0\n" +
+            (seconds == kUntilReleased ? std::string("while [ ! -e \"$folder/release\" ]")
+                                       : "while [ $i -lt " + std::to_string(naps) + " ]") +
+            "; do sleep 0.05; i=$((i + 1)); done\n"
             "echo converted > \"$last\"\n"
             "echo \"end ${last##*/}\" >> \"$folder/journal\"");
+}
+
+void ReleaseFakeCoder(const std::string& folder) {
+    WriteFile(folder + "/release", "");
 }
 
 std::vector<std::string> Journal(const std::string& folder) {

@@ -77,6 +77,10 @@ QStringList FileUrls(const std::vector<std::string>& paths);
 // `folder`/arguments.
 std::string WriteFakeCoder(const std::string& folder, double seconds);
 
+// For `seconds`: the conversion holds until ReleaseFakeCoder, however long the test takes.
+inline constexpr double kUntilReleased = -1;
+void ReleaseFakeCoder(const std::string& folder);
+
 // Lines of `folder`/journal ("start NAME", "end NAME").
 std::vector<std::string> Journal(const std::string& folder);
 
