@@ -86,12 +86,8 @@ timed() {
   awk -v r="$real" -v u="$user" -v s="$system" 'BEGIN { printf "%d %d", r * 1000, (u + s) * 1000 }'
 }
 
-median() {
-  printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END {
-    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+# shellcheck source=ratios.sh
+source "$root/bench/ratios.sh"
 
 sides=(run_program run_loop)
 [ -n "$window_bench" ] && sides+=(run_window)

@@ -66,12 +66,8 @@ timed_ms() {
   echo $(((end - start) / 1000000))
 }
 
-median() {
-  printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END {
-    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+# shellcheck source=ratios.sh
+source "$root/bench/ratios.sh"
 
 sides=(run_jobs run_one run_xargs)
 echo "Warming up (not counted)..."
