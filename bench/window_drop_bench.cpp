@@ -76,9 +76,9 @@ public:
         samples.push_back(ReadMemory());
         lmk::TMainForm::ClearLog();
     }
-    void JobFinished() override {
+    void JobEnded(bool stopped) override {
         samples.push_back(ReadMemory());
-        lmk::TMainForm::JobFinished();
+        lmk::TMainForm::JobEnded(stopped);
     }
 
     std::vector<Memory> samples;

@@ -55,9 +55,9 @@ std::string FileNamePart(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-ConversionJob::ConversionJob(JobWindow& window, Processes& processes, Files& files,
+ConversionJob::ConversionJob(JobLog& log, JobHost& host, Processes& processes, Files& files,
                              JobValues& values)
-    : m_window(window), m_processes(processes), m_files(files), m_values(values) {}
+    : m_log(log), m_host(host), m_processes(processes), m_files(files), m_values(values) {}
 
 std::string ConversionJob::ReportPath() const {
     return m_values.WorkFolder + "/info";
@@ -81,45 +81,41 @@ JobOutcome ConversionJob::Run(const std::vector<std::string>& paths) {
     m_running = true;
     m_queue.assign(paths.begin(), paths.end());
     m_statusIndex = -1;
-    m_window.SetExitMeaning(ExitMeaning::Stop);
-
-    // Every way out, failures included, releases the drop and gives the button back its
-    // close meaning.
-    struct Release {
-        ConversionJob& job;
-        ~Release() {
-            job.m_queue.clear();
-            job.m_running = false;
-            job.m_window.SetExitMeaning(ExitMeaning::Close);
-            job.m_window.JobFinished();
-        }
-    } release{*this};
+    m_host.JobStarted();
 
     JobOutcome outcome;
+    // Every way out, failures included, releases the drop and tells the host.
+    struct Release {
+        ConversionJob& job;
+        const JobOutcome& outcome;
+        ~Release() {
+            job.m_queue.clear();
+            // Still running: a window closes only once the job's handler has returned.
+            job.m_host.JobEnded(outcome.stopped);
+            job.m_running = false;
+        }
+    } release{*this, outcome};
+
     std::vector<std::string> failureLines;
-    while (!m_queue.empty() && !m_values.StopRequested) {
+    while (!m_queue.empty() && !m_host.StopRequested()) {
         const std::string path = m_queue.front();
         m_queue.pop_front();
         ConvertOne(path, outcome, failureLines);
     }
 
-    if (m_statusIndex >= 0) m_window.ReplaceLogLine(m_statusIndex, m_statusLine);
-    m_window.AddLogLine(kDoneLine);
-    for (const auto& line : failureLines) m_window.AddLogLine(line);
-    if (m_values.StopRequested) {
-        outcome.stopped = true;
-        m_window.CloseMainWindow();
-    }
+    if (m_statusIndex >= 0) m_log.ReplaceLogLine(m_statusIndex, m_statusLine);
+    m_log.AddLogLine(kDoneLine);
+    for (const auto& line : failureLines) m_log.AddLogLine(line);
+    outcome.stopped = m_host.StopRequested();
     return outcome;
 }
 
 void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
                                std::vector<std::string>& failureLines) {
     const std::string name = FileNamePart(path);
-    m_window.ClearLog();
-    m_window.SetLogPlain();
+    m_log.ClearLog();
     m_statusLine = StatusLine(name);
-    m_statusIndex = m_window.AddLogLine(m_statusLine);
+    m_statusIndex = m_log.AddLogLine(m_statusLine);
     m_duration.reset();
     m_position.reset();
     m_spinner = 0;
@@ -130,7 +126,7 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     }
 
     const ProbeFacts facts = ReadSourceFrame(m_files, ReportPath());
-    const Frame target = ReadTargetFrame(m_window.WidthText(), m_window.HeightText());
+    const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
     m_duration = facts.durationSeconds;
 
     std::vector<std::string> arguments = {"-i", path};
@@ -227,11 +223,11 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
 
 ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversion) {
     while (process.Wait(kTickMilliseconds) == WaitResult::TimedOut) {
-        m_window.Pump();
+        m_host.Pump();
         ++m_spinner;
         if (conversion) ReadProgress();
         ShowMark();
-        if (m_values.StopRequested) {
+        if (m_host.StopRequested()) {
             process.End();
             return RunEnd::Stopped;
         }
@@ -264,7 +260,7 @@ void ConversionJob::ShowMark() {
         const double share = std::clamp(*m_position / *m_duration, 0.0, 1.0);
         line += " " + std::to_string(static_cast<int>(std::floor(share * 100))) + "%";
     }
-    m_window.ReplaceLogLine(m_statusIndex, line);
+    m_log.ReplaceLogLine(m_statusIndex, line);
 }
 
 }  // namespace lmk

@@ -14,7 +14,6 @@ namespace lmk {
 struct JobValues {
     std::string CoderPath;
     std::string OutputPath;  // the output of the file being worked on; left holding the last
-    bool StopRequested = false;
     std::string WorkFolder;  // private folder for the probe report and the coder's output;
                              // a job runs only with one
 };
@@ -39,10 +38,11 @@ inline constexpr const char* kDoneLine = "Готово!";
 // it, keeping the window live between 200 ms waits.
 class ConversionJob {
 public:
-    ConversionJob(JobWindow& window, Processes& processes, Files& files, JobValues& values);
+    ConversionJob(JobLog& log, JobHost& host, Processes& processes, Files& files,
+                  JobValues& values);
 
     // Runs the job over `paths` and over every path queued while it runs. Failures are raised;
-    // on every way out the queue is released and the Exit button is back in its close meaning.
+    // on every way out the queue is released and the host told that the job ended.
     // Without a WorkFolder it raises a failure and starts nothing.
     JobOutcome Run(const std::vector<std::string>& paths);
 
@@ -70,7 +70,8 @@ private:
     Attempt Convert(const std::string& path, std::vector<std::string> arguments,
                     const std::string& output);
 
-    JobWindow& m_window;
+    JobLog& m_log;
+    JobHost& m_host;
     Processes& m_processes;
     Files& m_files;
     JobValues& m_values;

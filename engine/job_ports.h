@@ -5,34 +5,36 @@
 #include <string>
 #include <vector>
 
-// The ports through which the conversion job reaches the window and the operating system.
-// The window (or the command line) implements JobWindow; platform/ implements the rest.
+// The ports through which the conversion job reaches its front end and the operating system.
+// A front end (the window, the command line) implements JobLog and JobHost; platform/ the rest.
 namespace lmk {
 
-enum class ExitMeaning { Close, Stop };
-
-class JobWindow {
+// The lines the job shows: the file being worked on, "Готово!" and the failures.
+class JobLog {
 public:
-    virtual ~JobWindow() = default;
-
-    // Log operations.
+    virtual ~JobLog() = default;
+    // Each file starts on a clear log.
     virtual void ClearLog() = 0;
-    virtual void SetLogPlain() = 0;
+    // Returns the line's index for ReplaceLogLine.
     virtual int AddLogLine(const std::string& line) = 0;
     virtual void ReplaceLogLine(int index, const std::string& line) = 0;
+};
 
-    // Handles every waiting window message, then returns.
-    virtual void Pump() = 0;
-
-    virtual void SetExitMeaning(ExitMeaning meaning) = 0;
+// What the job asks of the front end that runs it.
+class JobHost {
+public:
+    virtual ~JobHost() = default;
     virtual std::string WidthText() = 0;
     virtual std::string HeightText() = 0;
+    // Asked after every wait of a run; true once the user or a signal asked the job to stop.
+    virtual bool StopRequested() = 0;
 
-    // Asks the program to end once the running job has returned.
-    virtual void CloseMainWindow() = 0;
-
-    // A job has run to its end (or failed); the window may ask the desktop for attention.
-    virtual void JobFinished() {}
+    // A host with events of its own (the window) handles those waiting between the job's waits.
+    virtual void Pump() {}
+    // The job's start and end, failures included: the window switches its Exit button's meaning,
+    // asks the desktop for attention, and closes after a stop.
+    virtual void JobStarted() {}
+    virtual void JobEnded(bool /*stopped*/) {}
 };
 
 enum class WaitResult { Ended, TimedOut };

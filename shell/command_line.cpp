@@ -109,8 +109,9 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
         outcome = ConvertInParallel({paths, values.CoderPath, options.width, options.height, jobs},
                                     processes, files, g_stopSignal);
     } else {
-        TerminalLog log(values, options.width, options.height, g_stopSignal);
-        ConversionJob job(log, processes, files, values);
+        TerminalLog log;
+        CommandLineHost host(options.width, options.height, g_stopSignal);
+        ConversionJob job(log, host, processes, files, values);
         outcome = job.Run(paths);
     }
     if (outcome.stopped) return kStoppedBySignal;

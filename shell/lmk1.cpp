@@ -24,7 +24,7 @@
 
 namespace lmk {
 
-JobValues ModuleValues;
+TModuleValues ModuleValues;
 TMainForm* MainForm = nullptr;
 
 namespace {
@@ -65,7 +65,7 @@ TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, 
     : QWidget(parent),
       m_ui(std::make_unique<Ui::TMainForm>()),
       m_working(working),
-      m_job(*this, processes, files, ModuleValues) {
+      m_job(*this, *this, processes, files, ModuleValues) {
     ApplyDefinition();
     connect(bExit, &QPushButton::clicked, this, &TMainForm::ExitAsClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
@@ -181,9 +181,6 @@ void TMainForm::ExitAsClicked() {
 void TMainForm::ClearLog() {
     mLog->clear();
     m_logLines = 0;
-}
-
-void TMainForm::SetLogPlain() {
     QFont font = mLog->font();
     font.setBold(false);
     mLog->setFont(font);
@@ -210,8 +207,8 @@ void TMainForm::Pump() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void TMainForm::SetExitMeaning(ExitMeaning meaning) {
-    m_exitMeaning = meaning;
+void TMainForm::JobStarted() {
+    m_exitMeaning = ExitMeaning::Stop;
 }
 
 std::string TMainForm::WidthText() {
@@ -222,15 +219,10 @@ std::string TMainForm::HeightText() {
     return edH->text().toStdString();
 }
 
-void TMainForm::CloseMainWindow() {
-    if (m_job.Running()) {
-        m_closePending = true;
-    } else {
-        close();
-    }
-}
-
-void TMainForm::JobFinished() {
+void TMainForm::JobEnded(bool stopped) {
+    // A stopped job closes the window once its handler has returned.
+    if (stopped) m_closePending = true;
+    m_exitMeaning = ExitMeaning::Close;
     // A user who looked elsewhere during a long job learns of its end from the taskbar (the
     // window manager's urgency hint); the one looking at the window needs no call.
     if (!isActiveWindow()) QApplication::alert(this);

@@ -24,16 +24,21 @@ namespace lmk {
 
 class WorkingFiles;
 
-// The values the window and its jobs share for the whole run: CoderPath, OutputPath,
-// StopRequested and the private WorkFolder.
-extern JobValues ModuleValues;
+// The values the window and its jobs share for the whole run: CoderPath, OutputPath, the
+// private WorkFolder and StopRequested, raised by Exit in its stop meaning.
+struct TModuleValues : JobValues {
+    bool StopRequested = false;
+};
+extern TModuleValues ModuleValues;
+
+enum class ExitMeaning { Close, Stop };
 
 class TMainForm;
 extern TMainForm* MainForm;
 
 // The program's one window: the target frame, the log, Exit and About; files dropped on it are
 // converted by a job that runs inside the drop's handler, keeping the window live.
-class TMainForm : public QWidget, public JobWindow {
+class TMainForm : public QWidget, public JobLog, public JobHost {
     Q_OBJECT
 
 public:
@@ -74,17 +79,17 @@ public:
     ExitMeaning CurrentExitMeaning() const { return m_exitMeaning; }
     bool JobRunning() const { return m_job.Running(); }
 
-    // JobWindow.
+    // JobLog.
     void ClearLog() override;
-    void SetLogPlain() override;
     int AddLogLine(const std::string& line) override;
     void ReplaceLogLine(int index, const std::string& line) override;
-    void Pump() override;
-    void SetExitMeaning(ExitMeaning meaning) override;
+    // JobHost.
     std::string WidthText() override;
     std::string HeightText() override;
-    void CloseMainWindow() override;
-    void JobFinished() override;
+    bool StopRequested() override { return ModuleValues.StopRequested; }
+    void Pump() override;
+    void JobStarted() override;
+    void JobEnded(bool stopped) override;
 
 signals:
     void jobFinished();

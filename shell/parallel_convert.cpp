@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "posix_platform.h"
+#include "terminal_log.h"
 
 namespace lmk {
 namespace {
@@ -19,14 +20,9 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(kTickMilliseconds);
 
 // One job's log: the lines of the file it works on, nothing drawn while it runs.
-class FileLines : public JobWindow {
+class FileLines : public JobLog {
 public:
-    FileLines(JobValues& values, const ParallelRun& run,
-              const volatile std::sig_atomic_t& stopSignal)
-        : m_values(values), m_run(run), m_stopSignal(stopSignal) {}
-
     void ClearLog() override { m_lines.clear(); }
-    void SetLogPlain() override {}
     int AddLogLine(const std::string& line) override {
         m_lines.push_back(line);
         return static_cast<int>(m_lines.size()) - 1;
@@ -34,20 +30,9 @@ public:
     void ReplaceLogLine(int index, const std::string& line) override {
         if (index >= 0 && index < static_cast<int>(m_lines.size())) m_lines[index] = line;
     }
-    void Pump() override {
-        if (m_stopSignal) m_values.StopRequested = true;
-    }
-    void SetExitMeaning(ExitMeaning) override {}
-    std::string WidthText() override { return m_run.width; }
-    std::string HeightText() override { return m_run.height; }
-    void CloseMainWindow() override {}
-
     const std::vector<std::string>& Lines() const { return m_lines; }
 
 private:
-    JobValues& m_values;
-    const ParallelRun& m_run;
-    const volatile std::sig_atomic_t& m_stopSignal;
     std::vector<std::string> m_lines;
 };
 
@@ -160,8 +145,9 @@ void RunJob(Batch& batch, const ParallelRun& run, Processes& processes, Files& f
         JobValues values;
         values.CoderPath = run.coderPath;
         values.WorkFolder = folder.path;
-        FileLines log(values, run, stopSignal);
-        ConversionJob job(log, processes, files, values);
+        FileLines log;
+        CommandLineHost host(run.width, run.height, stopSignal);
+        ConversionJob job(log, host, processes, files, values);
         while (const auto index = batch.Take()) {
             JobOutcome outcome;
             try {

@@ -97,13 +97,7 @@ std::string ShortenToCells(std::string_view line, int cells) {
     return CutToCells(line, cells - endCells - 1) + "…" + std::string(line.substr(end));
 }
 
-TerminalLog::TerminalLog(JobValues& values, std::string width, std::string height,
-                         const volatile std::sig_atomic_t& stopSignal)
-    : m_values(values),
-      m_width(std::move(width)),
-      m_height(std::move(height)),
-      m_stopSignal(stopSignal),
-      m_redrawn(isatty(STDOUT_FILENO) == 1) {
+TerminalLog::TerminalLog() : m_redrawn(isatty(STDOUT_FILENO) == 1) {
     if (!m_redrawn) return;
     struct sigaction action = {};
     action.sa_handler = OnResize;
@@ -132,10 +126,6 @@ int TerminalLog::AddLogLine(const std::string& line) {
 
 void TerminalLog::ReplaceLogLine(int, const std::string& line) {
     if (m_lineOpen) Draw(line);
-}
-
-void TerminalLog::Pump() {
-    if (m_stopSignal) m_values.StopRequested = true;
 }
 
 void TerminalLog::Draw(const std::string& line) {

@@ -3,11 +3,30 @@
 #include <csignal>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "conversion_job.h"
 #include "job_ports.h"
 
 namespace lmk {
+
+// The command line's host: the target texts it was given, and a stop once the command line's
+// signal handler has raised `stopSignal`.
+class CommandLineHost : public JobHost {
+public:
+    CommandLineHost(std::string width, std::string height,
+                    const volatile std::sig_atomic_t& stopSignal)
+        : m_width(std::move(width)), m_height(std::move(height)), m_stopSignal(stopSignal) {}
+
+    std::string WidthText() override { return m_width; }
+    std::string HeightText() override { return m_height; }
+    bool StopRequested() override { return m_stopSignal != 0; }
+
+private:
+    std::string m_width;
+    std::string m_height;
+    const volatile std::sig_atomic_t& m_stopSignal;
+};
 
 // The longest start of the UTF-8 `line` that takes at most `cells` character cells on a
 // terminal: most characters take one, East Asian wide ones two, combining marks none.
@@ -21,33 +40,21 @@ std::string ShortenToCells(std::string_view line, int cells);
 // as its mark turns, cut to the width so that it never wraps (a wrapped line would leave a copy
 // at each redraw), and shown whole once it is done; the width is read again after SIGWINCH.
 // Elsewhere (a pipe, a file, a terminal of unknown width) each line is printed once.
-class TerminalLog : public JobWindow {
+class TerminalLog : public JobLog {
 public:
-    // `stopSignal` is raised by the command line's signal handler.
-    TerminalLog(JobValues& values, std::string width, std::string height,
-                const volatile std::sig_atomic_t& stopSignal);
+    TerminalLog();
     ~TerminalLog() override;
     TerminalLog(const TerminalLog&) = delete;
     TerminalLog& operator=(const TerminalLog&) = delete;
 
     void ClearLog() override { EndOpenLine(); }
-    void SetLogPlain() override {}
     int AddLogLine(const std::string& line) override;
     void ReplaceLogLine(int index, const std::string& line) override;
-    void Pump() override;
-    void SetExitMeaning(ExitMeaning) override {}
-    std::string WidthText() override { return m_width; }
-    std::string HeightText() override { return m_height; }
-    void CloseMainWindow() override {}
 
 private:
     void Draw(const std::string& line);
     void EndOpenLine();
 
-    JobValues& m_values;
-    std::string m_width;
-    std::string m_height;
-    const volatile std::sig_atomic_t& m_stopSignal;
     bool m_redrawn;     // a terminal: lines are drawn in place
     int m_columns = 0;  // the terminal's width, 0 when unknown
     struct sigaction m_previousResize = {};

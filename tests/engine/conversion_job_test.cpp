@@ -12,7 +12,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class FakeWindow : public JobWindow {
+class FakeWindow : public JobLog, public JobHost {
 public:
     Strings log;
     Strings events;
@@ -20,12 +20,12 @@ public:
     std::string height = "240";
     int pumps = 0;
     std::function<void(int)> onPump;
+    bool stop = false;
 
     void ClearLog() override {
         log.clear();
         events.push_back("clear");
     }
-    void SetLogPlain() override { events.push_back("plain"); }
     int AddLogLine(const std::string& line) override {
         log.push_back(line);
         events.push_back("add " + line);
@@ -39,12 +39,13 @@ public:
         ++pumps;
         if (onPump) onPump(pumps);
     }
-    void SetExitMeaning(ExitMeaning meaning) override {
-        events.push_back(meaning == ExitMeaning::Stop ? "exit stop" : "exit close");
+    bool StopRequested() override { return stop; }
+    void JobStarted() override { events.push_back("started"); }
+    void JobEnded(bool stopped) override {
+        events.push_back(stopped ? "ended stopped" : "ended");
     }
     std::string WidthText() override { return width; }
     std::string HeightText() override { return height; }
-    void CloseMainWindow() override { events.push_back("close"); }
 };
 
 class FakeFiles : public Files {
@@ -197,7 +198,7 @@ protected:
     FakeFiles files;
     FakeProcesses processes{files};
     JobValues values;
-    ConversionJob job{window, processes, files, values};
+    ConversionJob job{window, window, processes, files, values};
     JobOutcome outcome;
     std::map<std::string, std::string> reports;
 };
@@ -216,9 +217,8 @@ TEST_F(ConversionJobTest, WorkedExampleRunsProbeAndConversionWithSeparateArgumen
     EXPECT_EQ(values.OutputPath, "/clips/lmk-trip.avi");
     EXPECT_EQ(outcome.converted, 1);
     EXPECT_FALSE(outcome.stopped);
-    EXPECT_EQ(window.events.front(), "exit stop");
-    EXPECT_EQ(window.events.back(), "exit close");
-    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "close"), 0);
+    EXPECT_EQ(window.events.front(), "started");
+    EXPECT_EQ(window.events.back(), "ended");
 }
 
 TEST_F(ConversionJobTest, MarksTurnInOrderAcrossProbeAndConversion) {
@@ -233,8 +233,8 @@ TEST_F(ConversionJobTest, MarksTurnInOrderAcrossProbeAndConversion) {
     EXPECT_EQ(ReplacedLines(), (Strings{status + "/", status + "-", status + "\\", status + "|",
                                         status + "/", status}));
     EXPECT_EQ(window.pumps, 5);
-    const Strings start(window.events.begin(), window.events.begin() + 4);
-    EXPECT_EQ(start, (Strings{"exit stop", "clear", "plain", "add " + status}));
+    const Strings start(window.events.begin(), window.events.begin() + 3);
+    EXPECT_EQ(start, (Strings{"started", "clear", "add " + status}));
 }
 
 TEST_F(ConversionJobTest, ThreeFilesLeaveOnlyTheLastStatusLine) {
@@ -303,7 +303,7 @@ TEST_F(ConversionJobTest, StartFailureEndsJobWithMessageAndGivesBackTheButton) {
         EXPECT_EQ(PeriodRule(failure.Message()),
                   "System Error.  Code: 2.\r\nNo such file or directory.");
     }
-    EXPECT_EQ(window.events.back(), "exit close");
+    EXPECT_EQ(window.events.back(), "ended");
     EXPECT_FALSE(job.Running());
     EXPECT_EQ(processes.started.size(), 1u);
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл one.avi... "}));
@@ -323,7 +323,7 @@ TEST_F(ConversionJobTest, RefusedWaitEndsJobWithItsReasonAndGivesBackTheButton) 
     } catch (const EOSError& failure) {
         EXPECT_EQ(failure.Message(), "System Error.  Code: 22.\r\nInvalid argument");
     }
-    EXPECT_EQ(window.events.back(), "exit close");
+    EXPECT_EQ(window.events.back(), "ended");
     EXPECT_FALSE(job.Running());
     EXPECT_EQ(processes.started.size(), 2u);
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл one.avi... -"}));  // no "Готово!"
@@ -352,7 +352,7 @@ TEST_F(ConversionJobTest, BadWidthTextEndsJobBeforeTheConversion) {
         },
         EConvertError);
     EXPECT_EQ(processes.started.size(), 1u);
-    EXPECT_EQ(window.events.back(), "exit close");
+    EXPECT_EQ(window.events.back(), "ended");
     // The drop was released: the next drop runs a job of its own.
     window.width = "320";
     window.height = "240";
@@ -367,7 +367,7 @@ TEST_F(ConversionJobTest, StopDuringProbeStartsAndDeletesNothing) {
         if (IsProbe(arguments)) p.printed = {VideoReport("640x480")};
         return p;
     };
-    window.onPump = [this](int) { values.StopRequested = true; };
+    window.onPump = [this](int) { window.stop = true; };
     Run({"/a/one.avi", "/a/two.avi"});
     ASSERT_EQ(processes.started.size(), 1u);
     EXPECT_TRUE(processes.started[0].ended);
@@ -375,8 +375,7 @@ TEST_F(ConversionJobTest, StopDuringProbeStartsAndDeletesNothing) {
     EXPECT_EQ(files.files["/a/lmk-one.avi"], "earlier output");
     EXPECT_EQ(window.log.back(), "Готово!");
     EXPECT_TRUE(outcome.stopped);
-    const Strings end(window.events.end() - 2, window.events.end());
-    EXPECT_EQ(end, (Strings{"close", "exit close"}));
+    EXPECT_EQ(window.events.back(), "ended stopped");
 }
 
 TEST_F(ConversionJobTest, StopDuringSecondOfThreeConversionsLeavesTheThirdUntouched) {
@@ -388,7 +387,7 @@ TEST_F(ConversionJobTest, StopDuringSecondOfThreeConversionsLeavesTheThirdUntouc
         return p;
     };
     window.onPump = [this](int pump) {
-        if (pump == 4) values.StopRequested = true;  // the second conversion's first tick
+        if (pump == 4) window.stop = true;  // the second conversion's first tick
     };
     Run({"/a/one.avi", "/a/two.avi", "/a/three.avi"});
     ASSERT_EQ(processes.started.size(), 4u);
@@ -400,7 +399,7 @@ TEST_F(ConversionJobTest, StopDuringSecondOfThreeConversionsLeavesTheThirdUntouc
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл two.avi... ", "Готово!"}));
     EXPECT_EQ(outcome.converted, 1);
     EXPECT_TRUE(outcome.stopped);
-    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "close"), 1);
+    EXPECT_EQ(window.events.back(), "ended stopped");
 }
 
 TEST_F(ConversionJobTest, FailedConversionIsReportedAfterDoneAndTheJobGoesOn) {
@@ -587,7 +586,7 @@ TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
         }
         return p;
     };
-    window.onPump = [this](int) { values.StopRequested = true; };
+    window.onPump = [this](int) { window.stop = true; };
     Run({"/v/in.3gp"});
     ASSERT_EQ(processes.started.size(), 3u);
     EXPECT_TRUE(processes.started[2].ended);
@@ -625,8 +624,8 @@ TEST_F(ConversionJobTest, DropDuringJobJoinsItsList) {
     ASSERT_EQ(processes.started.size(), 4u);
     EXPECT_EQ(processes.started[2].arguments, (Strings{"-i", "/b/late.avi"}));
     EXPECT_EQ(outcome.converted, 2);
-    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "exit stop"), 1);
-    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "exit close"), 1);
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "started"), 1);
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "ended"), 1);
 }
 
 TEST_F(ConversionJobTest, ProgressFollowsTheCodersTimeAgainstTheDuration) {

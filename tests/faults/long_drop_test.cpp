@@ -115,7 +115,7 @@ long ResidentBytes() {
 
 // The window: a log of the current lines only (as the real one, cleared for each file),
 // drops made from its pump, and the memory at two moments. It allocates nothing per file.
-class RecordingWindow : public JobWindow {
+class RecordingWindow : public JobLog, public JobHost {
 public:
     RecordingWindow(const std::vector<std::string>& expectedOrder,
                     const std::vector<std::vector<std::string>>& laterDrops,
@@ -127,7 +127,6 @@ public:
     void Attach(ConversionJob& job) { m_job = &job; }
 
     void ClearLog() override { m_log.clear(); }
-    void SetLogPlain() override {}
     int AddLogLine(const std::string& line) override {
         m_log.push_back(line);
         if (line.rfind(kStatusStart, 0) == 0) {
@@ -154,13 +153,14 @@ public:
         m_job->Run(m_laterDrops[m_dropsMade++]);
         test::WriteFile(DropMark(m_dropMarks, m_dropsMade), "");
     }
-    void SetExitMeaning(ExitMeaning meaning) override {
-        if (meaning == ExitMeaning::Stop) ++m_stopMeanings;
-        if (meaning == ExitMeaning::Close) ++m_closeMeanings;
+    void JobStarted() override { ++m_stopMeanings; }
+    void JobEnded(bool stopped) override {
+        ++m_closeMeanings;
+        if (stopped) ++m_closes;
     }
     std::string WidthText() override { return "320"; }
     std::string HeightText() override { return "240"; }
-    void CloseMainWindow() override { ++m_closes; }
+    bool StopRequested() override { return false; }
 
     std::size_t Started() const { return m_started; }
     int OutOfOrder() const { return m_outOfOrder; }
@@ -256,7 +256,7 @@ TEST_F(LongDrop, EveryOutputRightMemoryFlat) {
     PosixProcesses processes;
     PosixFiles files;
     RecordingWindow window(expectedOrder, laterDrops, DropMarks());
-    ConversionJob job(window, processes, files, values);
+    ConversionJob job(window, window, processes, files, values);
     window.Attach(job);
 
     const JobOutcome outcome = job.Run(firstDrop);

@@ -282,7 +282,6 @@ TEST_F(MainWindowTest, LogScrollsOnlyWhenItsLinesOverflow) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     const QScrollBar* bar = form->mLog->verticalScrollBar();
     form->ClearLog();
-    form->SetLogPlain();
     form->AddLogLine("Обрабатывается файл clip.avi... ");
     form->AddLogLine("Готово!");
     QCoreApplication::processEvents();
@@ -322,9 +321,9 @@ TEST_F(MainWindowTest, AnEmptyFirstLineStillCounts) {
     EXPECT_EQ(LogLines(*form), (std::vector<std::string>{"", "next"}));
 }
 
-TEST_F(MainWindowTest, LogStartsBoldAndTurnsPlain) {
+TEST_F(MainWindowTest, LogStartsBoldAndTurnsPlainForAFile) {
     EXPECT_TRUE(form->mLog->font().bold());
-    form->SetLogPlain();
+    form->ClearLog();
     EXPECT_FALSE(form->mLog->font().bold());
     EXPECT_EQ(form->mLog->font().pixelSize(), 11);
 }
