@@ -1,75 +1,99 @@
+#include <algorithm>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <QObject>
+
 #include "application.h"
 #include "coder_payload.h"
 #include "command_line.h"
+#include "display_check.h"
 #include "failure_text.h"
 #include "failures.h"
 #include "lmk1.h"
 #include "posix_platform.h"
+#include "stop_signal_watch.h"
 #include "stop_signals.h"
 #include "working_files.h"
 
 namespace {
 
-// The files named for the window: what Qt left of the arguments, the first "--" taken as the
-// end of options.
-std::vector<std::string> NamedFiles(int argc, char** argv) {
-    std::vector<std::string> files;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--" && !optionsEnded) {
-            optionsEnded = true;
-            continue;
-        }
-        files.push_back(lmk::AbsolutePath(argument));
-    }
-    return files;
-}
-
-int Run(int argc, char** argv) {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-
-    // The arguments first: the help and a usage error need neither a coder nor a folder.
-    std::optional<lmk::ConvertOptions> convert;
-    if (lmk::IsCommandLineRun(arguments)) {
-        convert.emplace();
-        if (const auto code = lmk::ReadConvertOptions(arguments, *convert)) return *code;
+// The window front end. Qt is given only the arguments before the first "--": after it every
+// argument is a file, "-platform" and "-reverse" included.
+int RunWindow(const std::vector<std::string>& arguments, lmk::Processes& processes,
+              lmk::Files& files, lmk::WorkingFiles& working) {
+    const auto dashes = std::find(arguments.begin() + 1, arguments.end(), "--");
+    std::vector<std::string> qtArguments(arguments.begin(), dashes);
+    if (const std::string problem = lmk::DisplayProblem(qtArguments); !problem.empty()) {
+        std::cerr << "lmk-video: no display could be opened for the window (" << problem
+                  << ").\nlmk-video --convert FILE... converts without one.\n";
+        return 1;
     }
 
-    // The platform, made here only and handed to the front end that runs. The command line's
-    // carried coder goes into its private folder, so that runs side by side never share it;
-    // the window's beside the program, shared with the other copies started from there.
-    lmk::PosixProcesses processes;
-    lmk::PosixFiles files;
-    if (convert) {
-        lmk::WorkingFiles working;
-        return lmk::RunCommandLine(*convert, processes, files, working);
-    }
-    lmk::WorkingFiles working(lmk::JoinPath(lmk::ProgramFolder(), lmk::kCoderFileName));
+    std::vector<char*> qtArgv;
+    for (std::string& argument : qtArguments) qtArgv.push_back(argument.data());
+    int qtCount = static_cast<int>(qtArgv.size());
+    qtArgv.push_back(nullptr);
+    lmk::TApplication application(qtCount, qtArgv.data());
 
-    lmk::TApplication application(argc, argv);
-    lmk::TMainForm form(processes, files, working);
     // A logout, a shutdown or Ctrl+C in the starting terminal ends the program as Exit does,
     // through FormDestroy, so that no coder, coder file or private folder is left behind.
-    lmk::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &lmk::StopSignals::received, &form,
+    lmk::StopSignalWatch stopSignals;
+    lmk::TMainForm form(processes, files, working);
+    QObject::connect(&stopSignals, &lmk::StopSignalWatch::received, &form,
                      &lmk::TMainForm::ExitAsClicked);
     form.show();
     // A file manager's "Open with": converted as if dropped once the window is up, and refused
-    // like a drop when the window takes none.
-    form.OpenFiles(NamedFiles(argc, argv));
+    // like a drop when the window takes none. Qt has taken its own options out of its part.
+    std::vector<std::string> named;
+    for (int i = 1; i < qtCount; ++i) named.push_back(lmk::AbsolutePath(qtArgv[i]));
+    if (dashes != arguments.end())
+        for (auto file = dashes + 1; file != arguments.end(); ++file)
+            named.push_back(lmk::AbsolutePath(*file));
+    // A stop that came while the window was being made (its error box closed by it) closes it
+    // before any file starts.
+    if (lmk::StopSignalFlag())
+        QMetaObject::invokeMethod(&form, &lmk::TMainForm::ExitAsClicked, Qt::QueuedConnection);
+    else
+        form.OpenFiles(named);
     return application.exec();
+}
+
+// The one wiring point: the front end, the platform and the coder are chosen here only.
+int Run(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv, argv + argc);
+    const std::vector<std::string> options(arguments.begin() + 1, arguments.end());
+
+    // The arguments first: the help and a usage error need neither a coder nor a folder.
+    std::optional<lmk::ConvertOptions> convert;
+    if (lmk::IsCommandLineRun(options)) {
+        convert.emplace();
+        if (const auto code = lmk::ReadConvertOptions(options, *convert)) return *code;
+    }
+
+    lmk::PosixProcesses processes;
+    lmk::PosixFiles files;
+    if (convert) {
+        // The carried coder goes into the command line's private folder, so that runs side by
+        // side never share it; a named coder is run instead.
+        lmk::WorkingFiles working({}, convert->coder);
+        return lmk::RunCommandLine(*convert, processes, files, working);
+    }
+    // The window's beside the program, shared with the other copies started from there.
+    lmk::WorkingFiles working(lmk::JoinPath(lmk::ProgramFolder(), lmk::kCoderFileName));
+    return RunWindow(arguments, processes, files, working);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
+        lmk::ResetInheritedSignals();
+        // Installed before anything is made and removed after everything is cleaned up, so that
+        // a stop at start-up or shut-down never kills the program outright.
+        const lmk::StopSignals stopSignals;
         return Run(argc, argv);
     } catch (...) {
         // Only what no handler could catch arrives here; it must not end in std::terminate.

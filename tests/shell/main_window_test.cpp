@@ -29,6 +29,7 @@
 #include "conversion_job.h"
 #include "lmk1.h"
 #include "shell_test_support.h"
+#include "stop_signal_watch.h"
 #include "stop_signals.h"
 #include "test_files.h"
 
@@ -538,8 +539,9 @@ TEST_F(MainWindowTest, ExitDuringAConversionEndsTheCoderAndClosesTheWindow) {
 
 // SIGTERM, SIGINT and SIGHUP do what Exit does, as main() wires them.
 TEST_F(MainWindowTest, StopSignalsWhenIdleCloseTheWindow) {
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::received, form.get(), &TMainForm::ExitAsClicked);
+    const StopSignals stopSignals;
+    StopSignalWatch watch;
+    QObject::connect(&watch, &StopSignalWatch::received, form.get(), &TMainForm::ExitAsClicked);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         ShowAndActivate();
@@ -551,8 +553,9 @@ TEST_F(MainWindowTest, StopSignalsWhenIdleCloseTheWindow) {
 
 TEST_F(MainWindowTest, AStopSignalDuringAConversionEndsTheCoderThenCloses) {
     ShowAndActivate();
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::received, form.get(), &TMainForm::ExitAsClicked);
+    const StopSignals stopSignals;
+    StopSignalWatch watch;
+    QObject::connect(&watch, &StopSignalWatch::received, form.get(), &TMainForm::ExitAsClicked);
     UseFakeCoder(60);
     const std::string output = scratch / "lmk-long.avi";
     Trigger terminate([&] { return Exists(output + ".started"); }, [] { ::raise(SIGTERM); });

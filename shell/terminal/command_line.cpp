@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <csignal>
 #include <iostream>
 #include <thread>
 
@@ -13,6 +12,7 @@
 #include "frame.h"
 #include "parallel_convert.h"
 #include "posix_platform.h"
+#include "stop_signals.h"
 #include "terminal_log.h"
 #include "working_files.h"
 
@@ -22,27 +22,12 @@ namespace {
 constexpr int kUsageError = 64;
 constexpr int kStoppedBySignal = 130;
 
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-void OnStopSignal(int) {
-    g_stopSignal = 1;
-}
-
-// No SA_RESTART: the signal cuts the job's 200 ms wait short, so the stop is seen at once.
-void CatchStopSignals() {
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 constexpr int kJobFailed = 1;
 constexpr int kSomeFailed = 2;
 
 // Returns an error text, or empty when the arguments are fine.
 std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptions& options,
-                         bool& help) {
+                         bool& help, bool& version) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
@@ -52,6 +37,8 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptio
             optionsEnded = true;
         } else if (argument == "--help" || argument == "-h") {
             help = true;
+        } else if (argument == "--version") {
+            version = true;
         } else if (argument == "--convert") {
         } else if (argument == "--jobs") {
             if (i + 1 >= arguments.size()) return argument + " needs a value";
@@ -91,26 +78,23 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
 
     JobValues values;
     values.WorkFolder = working.MakeFolder();
-    values.CoderPath = options.coder;
-    if (values.CoderPath.empty()) {
-        // No coder of our own and none on PATH: the failure says which program is missing.
-        values.CoderPath = working.CoderPath();
-        if constexpr (kBundledCoder) working.ExportCoder(kPayloadName, values.CoderPath);
-    }
+    // A coder that cannot run fails here, named, before any file is tried.
+    values.CoderPath = working.CoderPath();
+    if (working.CoderCarried()) working.ExportCoder(kPayloadName, values.CoderPath);
 
     std::vector<std::string> paths;
     paths.reserve(options.files.size());
     // Absolute paths: a relative "rtp:cam.avi" must never reach the coder as a stream address.
     for (const auto& file : options.files) paths.push_back(AbsolutePath(file));
 
-    CatchStopSignals();
+    // main() installed the stop signals before anything was made.
     JobOutcome outcome;
     if (const int jobs = ConversionsAtOnce(options); jobs > 1) {
         outcome = ConvertInParallel({paths, values.CoderPath, options.width, options.height, jobs},
-                                    processes, files, g_stopSignal);
+                                    processes, files, StopSignalRaised());
     } else {
         TerminalLog log;
-        CommandLineHost host(options.width, options.height, g_stopSignal);
+        CommandLineHost host(options.width, options.height, StopSignalRaised());
         ConversionJob job(log, host, processes, files, values);
         outcome = job.Run(paths);
     }
@@ -123,7 +107,9 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
 bool IsCommandLineRun(const std::vector<std::string>& arguments) {
     for (const auto& argument : arguments) {
         if (argument == "--") return false;
-        if (argument == "--convert" || argument == "--help" || argument == "-h") return true;
+        if (argument == "--convert" || argument == "--help" || argument == "-h" ||
+            argument == "--version")
+            return true;
     }
     return false;
 }
@@ -132,6 +118,7 @@ std::string UsageText() {
     return "Usage: lmk-video [FILE...]\n"
            "       lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH] [--jobs N]\n"
            "                 [--] FILE...\n"
+           "       lmk-video --help | --version\n"
            "\n"
            "Re-encodes video files for portable devices. Each FILE is converted into\n"
            "\"lmk-\" + its name beside it, its frame fitted into the target size (320 x 240\n"
@@ -147,9 +134,11 @@ std::string UsageText() {
            "  --jobs N       convert up to N files at once (0: one per processor); each\n"
            "                 file's line is printed when it is done\n"
            "  --help         show this text\n"
+           "  --version      show the program's version\n"
            "\n"
-           "Ctrl+C stops: the running conversions are ended and their partial files\n"
-           "deleted; files not yet started are left alone.\n"
+           "Ctrl+C stops, as do SIGTERM and SIGHUP (a closed terminal): the running\n"
+           "conversions are ended and their partial files deleted; files not yet started\n"
+           "are left alone.\n"
            "Exit status: 0 all converted, 1 the job failed, 2 some conversions failed,\n"
            "130 stopped, 64 a usage error.\n";
 }
@@ -157,13 +146,18 @@ std::string UsageText() {
 std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
                                       ConvertOptions& options) {
     bool help = false;
-    const std::string error = ParseOptions(arguments, options, help);
+    bool version = false;
+    const std::string error = ParseOptions(arguments, options, help, version);
     if (!error.empty()) {
         std::cerr << "lmk-video: " << error << "\n\n" << UsageText();
         return kUsageError;
     }
     if (help) {
         std::cout << UsageText();
+        return 0;
+    }
+    if (version) {
+        std::cout << "lmk-video " LMK_VERSION "\n";
         return 0;
     }
     if (options.files.empty()) {

@@ -13,6 +13,7 @@
 
 #include "posix_platform.h"
 #include "terminal_log.h"
+#include "working_files.h"
 
 namespace lmk {
 namespace {
@@ -34,11 +35,6 @@ public:
 
 private:
     std::vector<std::string> m_lines;
-};
-
-struct OwnFolder {
-    std::string path = MakePrivateFolder();
-    ~OwnFolder() { RemovePrivateFolder(path); }
 };
 
 // The files, handed out to the jobs in their order, and what became of each.
@@ -141,10 +137,10 @@ private:
 void RunJob(Batch& batch, const ParallelRun& run, Processes& processes, Files& files,
             const volatile std::sig_atomic_t& stopSignal) {
     try {
-        const OwnFolder folder;
+        WorkingFiles folder;
         JobValues values;
         values.CoderPath = run.coderPath;
-        values.WorkFolder = folder.path;
+        values.WorkFolder = folder.MakeFolder();
         FileLines log;
         CommandLineHost host(run.width, run.height, stopSignal);
         ConversionJob job(log, host, processes, files, values);

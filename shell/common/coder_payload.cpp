@@ -55,9 +55,17 @@ void ExportPayload(const std::string& name, const std::string& path) {
         ::fchmod(file.Get(), kExecutableMode);
     }
 
-    if (size > 0) {
+    // A short write is tried on, so that a full disk gives its reason.
+    while (size > 0) {
         const ssize_t written = ::write(file.Get(), bytes, static_cast<size_t>(size));
-        if (written != size) throw EWriteError("Stream write error");
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            const int error = written < 0 ? errno : ENOSPC;
+            throw EWriteError("Stream write error in file \"" + path + "\". " +
+                              SystemErrorText(error));
+        }
+        bytes += written;
+        size -= written;
     }
 }
 

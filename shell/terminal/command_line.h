@@ -19,7 +19,7 @@ struct ConvertOptions {
     std::optional<int> jobs;  // conversions at once; 0: one per processor; none: one job
 };
 
-// True when the arguments ask for the command line front end (--convert or --help).
+// True when the arguments ask for the terminal front end (--convert, --help or --version).
 bool IsCommandLineRun(const std::vector<std::string>& arguments);
 
 // Reads the command line front end's arguments into `options`. When there is nothing to
@@ -29,8 +29,8 @@ std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
 
 // One job over the options' files without a window, on the platform main() hands it; the
 // private folder and the carried coder are made in `working`. Returns the exit code: 0 all
-// converted, 1 a failure ended the job, 2 some conversions failed, 130 stopped by Ctrl+C or
-// SIGTERM.
+// converted, 1 a failure ended the job, 2 some conversions failed, 130 stopped by a stop signal
+// (StopSignals, installed by main()).
 int RunCommandLine(const ConvertOptions& options, Processes& processes, Files& files,
                    WorkingFiles& working);
 

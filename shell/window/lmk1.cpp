@@ -117,7 +117,7 @@ void TMainForm::FormCreate() {
     ModuleValues.StopRequested = false;
     ModuleValues.CoderPath.clear();
     ModuleValues.CoderPath = m_working.CoderPath();
-    if constexpr (kBundledCoder) ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
+    if (m_working.CoderCarried()) ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
     ModuleValues.WorkFolder = m_working.MakeFolder();
     setAcceptDrops(true);
 }

@@ -21,7 +21,8 @@ std::string PayloadResourcePath(const std::string& name);
 
 // Writes the payload `name` to `path`, executable, replacing what is there, in one write.
 // Raises EFCreateError "Cannot create file ..." when the file cannot be created, EWriteError
-// "Stream write error" when fewer bytes are written than the payload holds.
+// "Stream write error in file ..." with the system's reason when the payload cannot be written
+// whole.
 void ExportPayload(const std::string& name, const std::string& path);
 
 // The system's ffmpeg found on PATH; raises a failure saying so when there is none.
