@@ -27,12 +27,23 @@ FileChooser& Chooser() {
 
 }  // namespace
 
+std::string LocalFile(const QUrl& url) {
+    // Another machine's file, or a "file:" with a relative path ("file:http://host/x.avi")
+    // that the coder would take as an address.
+    if (!url.isLocalFile() || (!url.host().isEmpty() && url.host() != QLatin1String("localhost")))
+        return {};
+    // The name's own bytes, undecoded: a name that is not UTF-8 would lose them through text.
+    const QByteArray path =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (!path.startsWith('/')) return {};
+    return path.toStdString();
+}
+
 std::vector<std::string> LocalFiles(const QList<QUrl>& urls) {
     std::vector<std::string> paths;
     for (const QUrl& url : urls) {
-        if (!url.isLocalFile()) continue;
-        const QByteArray path = QFile::encodeName(url.toLocalFile());
-        if (!path.isEmpty()) paths.push_back(path.toStdString());
+        std::string path = LocalFile(url);
+        if (!path.empty()) paths.push_back(std::move(path));
     }
     return paths;
 }
@@ -58,12 +69,24 @@ void SetFileChooser(FileChooser chooser) {
     Chooser() = std::move(chooser);
 }
 
-QList<QUrl> ChooseFiles(QWidget* owner) {
-    if (Chooser()) return Chooser()(owner, VideoFileFilter());
+void ChooseFiles(QWidget* owner, std::function<void(const QList<QUrl>&)> chosen) {
+    if (Chooser()) {
+        chosen(Chooser()(owner, VideoFileFilter()));
+        return;
+    }
+    // Opened, not run: a dialog's own loop would hold a job that runs in the window's handler
+    // until the dialog closed.
+    auto* dialog = new QFileDialog(owner, QStringLiteral("Выберите файлы для конвертации"),
+                                   QString(), VideoFileFilter());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
     // The coder is given paths: the dialog offers local files only.
-    return QFileDialog::getOpenFileUrls(owner, QStringLiteral("Выберите файлы для конвертации"),
-                                        QUrl(), VideoFileFilter(), nullptr, {},
-                                        {QStringLiteral("file")});
+    dialog->setSupportedSchemes({QStringLiteral("file")});
+    QObject::connect(dialog, &QFileDialog::urlsSelected, owner,
+                     [chosen = std::move(chosen)](const QList<QUrl>& urls) {
+                         Guard([&] { chosen(urls); });
+                     });
+    dialog->open();
 }
 
 FileKeys::FileKeys(TMainForm* form) : QObject(form), m_form(form) {
@@ -104,8 +127,10 @@ bool FileKeys::TakeKey(QKeyEvent* key) {
 }
 
 void FileKeys::OpenFiles() {
-    const std::vector<std::string> chosen = LocalFiles(ChooseFiles(m_form));
-    if (!chosen.empty() && m_form->DropsRegistered()) m_form->PostDrop(chosen);
+    ChooseFiles(m_form, [form = m_form](const QList<QUrl>& urls) {
+        const std::vector<std::string> chosen = LocalFiles(urls);
+        if (!chosen.empty() && form->DropsRegistered()) form->PostDrop(chosen);
+    });
 }
 
 }  // namespace lmk

@@ -17,6 +17,10 @@ namespace lmk {
 
 class TMainForm;
 
+// The file a URL names on this machine, its name's bytes as they are; empty for anything else
+// (another host, a relative path, another scheme).
+std::string LocalFile(const QUrl& url);
+
 // The local files among the URLs, in their order; anything else is left out.
 std::vector<std::string> LocalFiles(const QList<QUrl>& urls);
 std::vector<std::string> LocalFiles(const QMimeData* mime);
@@ -29,8 +33,9 @@ QString VideoFileFilter();
 using FileChooser = std::function<QList<QUrl>(QWidget* owner, const QString& filter)>;
 void SetFileChooser(FileChooser chooser);
 
-// The desktop's file dialog, several files at once; none when it was cancelled.
-QList<QUrl> ChooseFiles(QWidget* owner);
+// Opens the desktop's file dialog, several files at once, and returns at once; `chosen` gets
+// the files once the user has chosen them, and is not called when the dialog is cancelled.
+void ChooseFiles(QWidget* owner, std::function<void(const QList<QUrl>&)> chosen);
 
 // Files added to the window without dragging, following the drop's rules: Ctrl+O chooses them
 // in the file dialog, Ctrl+V pastes files copied in a file manager, wherever the focus is.

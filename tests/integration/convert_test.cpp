@@ -180,6 +180,7 @@ struct NameCase {
     const char* label;
     std::string name;
     std::string shown;  // in the status line: control characters become "?"
+    bool childSignalIgnored = false;  // started as some service managers do, SIGCHLD ignored
 };
 
 void PrintTo(const NameCase& c, std::ostream* out) {
@@ -192,7 +193,11 @@ TEST_P(NameTable, ConvertsBesideTheInput) {
     const NameCase& c = GetParam();
     const std::string input = Place(ClipKind::Avi640x480, c.name);
 
-    const RunResult result = Convert({input});
+    std::vector<std::string> arguments = ConvertArguments({input}, {});
+    arguments.insert(arguments.begin(), {"-c", "trap '' CHLD; exec \"$0\" \"$@\"", ProgramPath()});
+    const RunResult result = c.childSignalIgnored
+                                 ? RunProgram("/bin/bash", arguments, Settings())
+                                 : Convert({input});
 
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
     EXPECT_EQ(result.out, StatusLine(c.shown) + "\n" + kDone + "\n");
@@ -218,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"Newline", "two\nlines.avi", "two?lines.avi"},
                     NameCase{"WriteFailureMark", "Error writing trailer.avi",
                              "Error writing trailer.avi"},
-                    NameCase{"PathOver256", kLongName, kLongName}),
+                    NameCase{"PathOver256", kLongName, kLongName},
+                    NameCase{"StartedWithChildSignalIgnored", "clip.avi", "clip.avi", true}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Relative names are made absolute against the current folder before they reach the coder;
@@ -337,6 +343,7 @@ struct ArgumentsCase {
     int exitCode;
     std::string out;  // what standard output starts with
     std::string err;  // what standard error starts with
+    std::vector<std::string> environment = {};
 };
 
 void PrintTo(const ArgumentsCase& c, std::ostream* out) {
@@ -349,6 +356,8 @@ TEST_P(ArgumentsTable, AnsweredWithoutAPrivateFolder) {
     const ArgumentsCase& c = GetParam();
     test::RunSettings settings = Settings();
     settings.environmentExtra = {"XDG_RUNTIME_DIR=", "TMPDIR=/nonexistent"};
+    settings.environmentExtra.insert(settings.environmentExtra.end(), c.environment.begin(),
+                                     c.environment.end());
 
     const RunResult result = RunProgram(ProgramPath(), c.arguments, settings);
 
@@ -380,7 +389,21 @@ INSTANTIATE_TEST_SUITE_P(
                       {"--convert", "--jobs", "-1", "clip.avi"},
                       64,
                       "",
-                      "lmk-video: --jobs takes a whole number"}),
+                      "lmk-video: --jobs takes a whole number"},
+        ArgumentsCase{"Version", {"--version"}, 0, "lmk-video " LMK_VERSION "\n", ""},
+        ArgumentsCase{"NoDisplayForTheWindow",
+                      {"clip.avi"},
+                      1,
+                      "",
+                      "lmk-video: no display could be opened",
+                      {"DISPLAY=:97", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "XDG_SESSION_TYPE="}},
+        // After "--" Qt's own options are files too: Qt must not open an offscreen window.
+        ArgumentsCase{"QtOptionsAfterDashesAreFiles",
+                      {"--", "-platform", "offscreen", "x.avi"},
+                      1,
+                      "",
+                      "lmk-video: no display could be opened",
+                      {"DISPLAY=:97", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "XDG_SESSION_TYPE="}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // --- Failures that end the job: the error box's text on standard error, exit 1 ------------
@@ -439,7 +462,7 @@ TEST_F(CoderRun, CoderThatCannotStartEndsTheJob) {
         RunProgram(ProgramPath(), {"--convert", "--coder", "/nonexistent", input}, Settings());
 
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "System Error.  Code: 2.\r\nNo such file or directory.\n");
+    EXPECT_EQ(result.err, "The coder \"/nonexistent\" cannot be run. No such file or directory.\n");
     EXPECT_THAT(result.out, Not(HasSubstr(kDone)));
     EXPECT_THAT(FolderNames(WorkFolder()), ElementsAre("clip.avi"));
 }

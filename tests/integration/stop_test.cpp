@@ -1,4 +1,4 @@
-// Ctrl+C and SIGTERM during a long conversion: the coder is ended, its partial output deleted,
+// Ctrl+C, SIGTERM and SIGHUP during a long conversion: the coder is ended, its partial output deleted,
 // the files after it left alone, and the program exits 130.
 #include <chrono>
 #include <ostream>
@@ -88,7 +88,8 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
 const auto kSignalCases = testing::Values(StopCase{"InterruptToProgram", SIGINT, false},
                                           StopCase{"InterruptToGroupLikeCtrlC", SIGINT, true},
                                           StopCase{"TerminateToProgram", SIGTERM, false},
-                                          StopCase{"TerminateToGroup", SIGTERM, true});
+                                          StopCase{"TerminateToGroup", SIGTERM, true},
+                                          StopCase{"HangUpLikeAClosedTerminal", SIGHUP, true});
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopTable, kSignalCases,
                          [](const auto& info) { return std::string(info.param.label); });

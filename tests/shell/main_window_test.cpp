@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,7 +27,9 @@
 
 #include "added_files.h"
 #include "application.h"
+#include "boxes.h"
 #include "conversion_job.h"
+#include "failures.h"
 #include "lmk1.h"
 #include "shell_test_support.h"
 #include "stop_signal_watch.h"
@@ -486,10 +489,13 @@ TEST_F(MainWindowTest, TheFileDialogOffersVideoFilesThenAllFiles) {
 
 TEST_F(MainWindowTest, OnlyLocalFilesCountInTheDropsOrder) {
     UseFakeCoder(0);
-    const std::string first = Clip("b.avi");
+    // A name that is not UTF-8 keeps its bytes.
+    const std::string first = Clip("b\xff.avi");
     const std::string second = Clip("a.avi");
     const QString remote = QStringLiteral("https://example.org/clip.avi");
-    const QStringList mixed = {FileUrls({first})[0], remote, FileUrls({second})[0]};
+    // A "file:" URL with a relative path would reach the coder as an address.
+    const QString relative = QStringLiteral("file:http://127.0.0.1:8765/x.avi");
+    const QStringList mixed = {FileUrls({first})[0], remote, relative, FileUrls({second})[0]};
 
     int jobs = 0;
     for (const auto& w : kWays) {
@@ -506,8 +512,8 @@ TEST_F(MainWindowTest, OnlyLocalFilesCountInTheDropsOrder) {
         QCoreApplication::processEvents();
         EXPECT_EQ(finished->count(), jobs);  // the remote-only addition ran nothing
         EXPECT_EQ(Journal(scratch.Path()),
-                  (std::vector<std::string>{"start lmk-b.avi", "end lmk-b.avi", "start lmk-a.avi",
-                                            "end lmk-a.avi"}));
+                  (std::vector<std::string>{"start lmk-b\xff.avi", "end lmk-b\xff.avi",
+                                            "start lmk-a.avi", "end lmk-a.avi"}));
         EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("a.avi"), kDoneLine}));
     }
 }
@@ -551,24 +557,65 @@ TEST_F(MainWindowTest, StopSignalsWhenIdleCloseTheWindow) {
     }
 }
 
+// A stop signal during a job ends its coder and closes the window, with any dialog open: the
+// dialog is closed first. The file dialog holds nothing up: the job goes on while it is open.
 TEST_F(MainWindowTest, AStopSignalDuringAConversionEndsTheCoderThenCloses) {
-    ShowAndActivate();
     const StopSignals stopSignals;
-    StopSignalWatch watch;
-    QObject::connect(&watch, &StopSignalWatch::received, form.get(), &TMainForm::ExitAsClicked);
-    UseFakeCoder(60);
-    const std::string output = scratch / "lmk-long.avi";
-    Trigger terminate([&] { return Exists(output + ".started"); }, [] { ::raise(SIGTERM); });
+    SetBoxRecorder({});
+    SetFileChooser({});
+    const struct {
+        const char* label;
+        std::function<void(TMainForm&)> open;  // none: no dialog
+        bool jobGoesOn;
+    } cases[] = {
+        {"no dialog", {}, false},
+        {"About box", [](TMainForm& window) { window.bAbout->click(); }, false},
+        {"error box", [](TMainForm&) { ReportFailure(Exception("a failure")); }, false},
+        {"file dialog",
+         [](TMainForm& window) { QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier); },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        form.reset();
+        form = MakeWindow(platform);
+        finished = std::make_unique<QSignalSpy>(form.get(), &TMainForm::jobFinished);
+        StopSignalWatch watch;
+        QObject::connect(&watch, &StopSignalWatch::received, form.get(),
+                         &TMainForm::ExitAsClicked);
+        ShowAndActivate();
+        UseFakeCoder(kUntilReleased);
+        std::filesystem::remove(scratch / "release");
+        WriteFile(scratch / "journal", "");
+        const std::string output = scratch / "lmk-first.avi";
+        const auto dialogOpen = [] { return QApplication::activeModalWidget() != nullptr; };
+        Trigger open([&] { return c.open && Exists(output + ".started"); },
+                     [&] { c.open(*form); });
+        Trigger release([&] { return c.jobGoesOn && dialogOpen(); },
+                        [&] { ReleaseFakeCoder(scratch.Path()); });
+        Trigger terminate(
+            [&] {
+                return (!c.open || dialogOpen()) &&
+                       (c.jobGoesOn ? finished->count() > 0 : Exists(output + ".started"));
+            },
+            [] { ::raise(SIGTERM); });
 
-    ASSERT_TRUE(DropFiles(form.get(), {Clip("long.avi")}).dropAccepted);
-    ASSERT_TRUE(WaitForJobs());
-    QCoreApplication::processEvents();
+        ASSERT_TRUE(DropFiles(form.get(), {Clip("first.avi"), Clip("second.avi")}).dropAccepted);
+        ASSERT_TRUE(WaitForJobs());
+        EXPECT_TRUE(PumpUntil([&] { return !form->isVisible(); }));
 
-    EXPECT_TRUE(terminate.Fired());
-    EXPECT_TRUE(ModuleValues.StopRequested);
-    EXPECT_FALSE(Exists(output));
-    EXPECT_EQ(Journal(scratch.Path()), (std::vector<std::string>{"start lmk-long.avi"}));
-    EXPECT_FALSE(form->isVisible());
+        EXPECT_TRUE(terminate.Fired());
+        EXPECT_FALSE(dialogOpen());
+        if (c.jobGoesOn) {
+            EXPECT_EQ(Journal(scratch.Path()),
+                      (std::vector<std::string>{"start lmk-first.avi", "end lmk-first.avi",
+                                                "start lmk-second.avi", "end lmk-second.avi"}));
+        } else {
+            EXPECT_TRUE(ModuleValues.StopRequested);
+            EXPECT_FALSE(Exists(output));
+            EXPECT_EQ(Journal(scratch.Path()), (std::vector<std::string>{"start lmk-first.avi"}));
+        }
+    }
 }
 
 TEST_F(MainWindowTest, ExitAfterAJobClosesTheWindow) {

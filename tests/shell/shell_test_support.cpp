@@ -63,7 +63,9 @@ void CopyUrls(const QStringList& urls) {
 QStringList FileUrls(const std::vector<std::string>& paths) {
     QStringList urls;
     for (const std::string& path : paths) {
-        urls.push_back(QUrl::fromLocalFile(QFile::decodeName(path.c_str())).toString());
+        // The name's bytes percent-encoded, as a file manager sends a name that is not UTF-8.
+        urls.push_back(QStringLiteral("file://") +
+                       QString::fromLatin1(QByteArray::fromStdString(path).toPercentEncoding("/")));
     }
     return urls;
 }
