@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "job_ports.h"
 
@@ -45,6 +46,10 @@ std::string ResolvedPath(const std::string& path);
 
 // `folder` + "/" + `name`, with exactly one "/" between.
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+// The files to try for the program `name`, in turn, as execvp tries them: the name itself when
+// it holds a "/", else the name in each folder of PATH (an empty entry is the current folder).
+std::vector<std::string> ProgramCandidates(const std::string& name);
 
 // The full path of `name` found on PATH, or empty.
 std::string FindOnPath(const std::string& name);

@@ -67,24 +67,6 @@ int AboveStandardStreams(int fd) {
     return moved;
 }
 
-// The files to try for `program`, in turn, as execvp tries them: the name itself when it holds
-// a "/", else the name in each folder of PATH (an empty entry is the current folder).
-std::vector<std::string> ProgramCandidates(const std::string& program) {
-    if (program.empty()) return {};
-    if (program.find('/') != std::string::npos) return {program};
-    const char* variable = std::getenv("PATH");
-    const std::string list = variable ? variable : "/bin:/usr/bin";
-    std::vector<std::string> candidates;
-    std::size_t start = 0;
-    for (;;) {
-        const auto colon = list.find(':', start);
-        const std::string folder = list.substr(start, colon - start);
-        candidates.push_back(folder.empty() ? program : JoinPath(folder, program));
-        if (colon == std::string::npos) return candidates;
-        start = colon + 1;
-    }
-}
-
 // Everything the child needs before its exec, made beforehand: the child shares our memory
 // until then, and may not allocate or take a lock (another thread of ours may hold one).
 struct ChildStart {

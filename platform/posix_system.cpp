@@ -138,23 +138,27 @@ std::string ResolvedPath(const std::string& path) {
     return result;
 }
 
-std::string FindOnPath(const std::string& name) {
+std::vector<std::string> ProgramCandidates(const std::string& name) {
     if (name.empty()) return {};
-    if (name.find('/') != std::string::npos)
-        return IsExecutableFile(name) ? AbsolutePath(name) : std::string();
-
+    if (name.find('/') != std::string::npos) return {name};
     const char* variable = std::getenv("PATH");
     const std::string list = variable ? variable : "/bin:/usr/bin";
+    std::vector<std::string> candidates;
     std::size_t start = 0;
     for (;;) {
         const auto colon = list.find(':', start);
         const std::string folder = list.substr(start, colon - start);
         // An empty entry stands for the current folder, as the shell reads it.
-        const std::string candidate = folder.empty() ? name : JoinPath(folder, name);
-        if (IsExecutableFile(candidate)) return AbsolutePath(candidate);
-        if (colon == std::string::npos) return {};
+        candidates.push_back(folder.empty() ? name : JoinPath(folder, name));
+        if (colon == std::string::npos) return candidates;
         start = colon + 1;
     }
+}
+
+std::string FindOnPath(const std::string& name) {
+    for (const std::string& candidate : ProgramCandidates(name))
+        if (IsExecutableFile(candidate)) return AbsolutePath(candidate);
+    return {};
 }
 
 }  // namespace lmk

@@ -82,10 +82,9 @@ void ChooseFiles(QWidget* owner, std::function<void(const QList<QUrl>&)> chosen)
     dialog->setFileMode(QFileDialog::ExistingFiles);
     // The coder is given paths: the dialog offers local files only.
     dialog->setSupportedSchemes({QStringLiteral("file")});
-    QObject::connect(dialog, &QFileDialog::urlsSelected, owner,
-                     [chosen = std::move(chosen)](const QList<QUrl>& urls) {
-                         Guard([&] { chosen(urls); });
-                     });
+    QObject::connect(
+        dialog, &QFileDialog::urlsSelected, owner,
+        [chosen = std::move(chosen)](const QList<QUrl>& urls) { Guard([&] { chosen(urls); }); });
     dialog->open();
 }
 

@@ -45,7 +45,8 @@ std::vector<std::string> Platforms(const std::vector<std::string>& arguments) {
 }
 
 bool XServerAnswers(const std::string& display) {
-    xcb_connection_t* connection = xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr);
+    xcb_connection_t* connection =
+        xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr);
     const bool answered = xcb_connection_has_error(connection) == 0;
     xcb_disconnect(connection);
     return answered;
@@ -64,8 +65,8 @@ bool CompositorAnswers() {
     if (socketPath.size() >= sizeof address.sun_path) return false;
     socketPath.copy(address.sun_path, socketPath.size());
     const FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    return socket.Valid() &&
-           ::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    return socket.Valid() && ::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address),
+                                       sizeof address) == 0;
 }
 
 }  // namespace

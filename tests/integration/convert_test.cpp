@@ -179,7 +179,7 @@ TEST_F(CoderRun, SeveralFilesInOneRunInTheirOrder) {
 struct NameCase {
     const char* label;
     std::string name;
-    std::string shown;  // in the status line: control characters become "?"
+    std::string shown;                // in the status line: control characters become "?"
     bool childSignalIgnored = false;  // started as some service managers do, SIGCHLD ignored
 };
 
@@ -195,9 +195,8 @@ TEST_P(NameTable, ConvertsBesideTheInput) {
 
     std::vector<std::string> arguments = ConvertArguments({input}, {});
     arguments.insert(arguments.begin(), {"-c", "trap '' CHLD; exec \"$0\" \"$@\"", ProgramPath()});
-    const RunResult result = c.childSignalIgnored
-                                 ? RunProgram("/bin/bash", arguments, Settings())
-                                 : Convert({input});
+    const RunResult result =
+        c.childSignalIgnored ? RunProgram("/bin/bash", arguments, Settings()) : Convert({input});
 
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
     EXPECT_EQ(result.out, StatusLine(c.shown) + "\n" + kDone + "\n");
@@ -398,12 +397,13 @@ INSTANTIATE_TEST_SUITE_P(
                       "lmk-video: no display could be opened",
                       {"DISPLAY=:97", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "XDG_SESSION_TYPE="}},
         // After "--" Qt's own options are files too: Qt must not open an offscreen window.
-        ArgumentsCase{"QtOptionsAfterDashesAreFiles",
-                      {"--", "-platform", "offscreen", "x.avi"},
-                      1,
-                      "",
-                      "lmk-video: no display could be opened",
-                      {"DISPLAY=:97", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "XDG_SESSION_TYPE="}}),
+        ArgumentsCase{
+            "QtOptionsAfterDashesAreFiles",
+            {"--", "-platform", "offscreen", "x.avi"},
+            1,
+            "",
+            "lmk-video: no display could be opened",
+            {"DISPLAY=:97", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "XDG_SESSION_TYPE="}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // --- Failures that end the job: the error box's text on standard error, exit 1 ------------

@@ -1,5 +1,5 @@
-// Ctrl+C, SIGTERM and SIGHUP during a long conversion: the coder is ended, its partial output deleted,
-// the files after it left alone, and the program exits 130.
+// Ctrl+C, SIGTERM and SIGHUP during a long conversion: the coder is ended, its partial output
+// deleted, the files after it left alone, and the program exits 130.
 #include <chrono>
 #include <ostream>
 #include <string>

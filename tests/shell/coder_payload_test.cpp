@@ -103,8 +103,8 @@ TEST(CoderPayload, FailuresCarryTheCataloguesMessages) {
         ExportPayload(kPayloadName, "/dev/full");
         ADD_FAILURE() << "no failure";
     } catch (const EWriteError& failure) {
-        EXPECT_EQ(failure.Message(), "Stream write error in file \"/dev/full\". " +
-                                         SystemErrorText(ENOSPC));
+        EXPECT_EQ(failure.Message(),
+                  "Stream write error in file \"/dev/full\". " + SystemErrorText(ENOSPC));
     }
 }
 

@@ -550,6 +550,10 @@ TEST_F(MainWindowTest, StopSignalsWhenIdleCloseTheWindow) {
     QObject::connect(&watch, &StopSignalWatch::received, form.get(), &TMainForm::ExitAsClicked);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
+        // Restarted, so that no blocking call elsewhere sees EINTR.
+        struct sigaction installed {};
+        ASSERT_EQ(::sigaction(signal, nullptr, &installed), 0);
+        EXPECT_NE(installed.sa_flags & SA_RESTART, 0);
         ShowAndActivate();
         ASSERT_EQ(::raise(signal), 0);
         EXPECT_TRUE(PumpUntil([&] { return !form->isVisible(); }));
@@ -572,8 +576,7 @@ TEST_F(MainWindowTest, AStopSignalDuringAConversionEndsTheCoderThenCloses) {
         {"About box", [](TMainForm& window) { window.bAbout->click(); }, false},
         {"error box", [](TMainForm&) { ReportFailure(Exception("a failure")); }, false},
         {"file dialog",
-         [](TMainForm& window) { QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier); },
-         true},
+         [](TMainForm& window) { QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier); }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -581,16 +584,14 @@ TEST_F(MainWindowTest, AStopSignalDuringAConversionEndsTheCoderThenCloses) {
         form = MakeWindow(platform);
         finished = std::make_unique<QSignalSpy>(form.get(), &TMainForm::jobFinished);
         StopSignalWatch watch;
-        QObject::connect(&watch, &StopSignalWatch::received, form.get(),
-                         &TMainForm::ExitAsClicked);
+        QObject::connect(&watch, &StopSignalWatch::received, form.get(), &TMainForm::ExitAsClicked);
         ShowAndActivate();
         UseFakeCoder(kUntilReleased);
         std::filesystem::remove(scratch / "release");
         WriteFile(scratch / "journal", "");
         const std::string output = scratch / "lmk-first.avi";
         const auto dialogOpen = [] { return QApplication::activeModalWidget() != nullptr; };
-        Trigger open([&] { return c.open && Exists(output + ".started"); },
-                     [&] { c.open(*form); });
+        Trigger open([&] { return c.open && Exists(output + ".started"); }, [&] { c.open(*form); });
         Trigger release([&] { return c.jobGoesOn && dialogOpen(); },
                         [&] { ReleaseFakeCoder(scratch.Path()); });
         Trigger terminate(
