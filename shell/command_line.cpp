@@ -1,10 +1,15 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <iostream>
 #include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "coder_payload.h"
 #include "conversion_job.h"
@@ -22,14 +27,25 @@ namespace {
 constexpr int kUsageError = 64;
 constexpr int kStoppedBySignal = 130;
 
-volatile std::sig_atomic_t g_stopSignal = 0;
+// Raised by the handler and read by every job's thread.
+std::atomic<bool> g_stopSignal{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+// Its read end becomes readable with the first stop, waking the jobs that wait for a file.
+int g_stopPipe[2] = {-1, -1};
 
 void OnStopSignal(int) {
-    g_stopSignal = 1;
+    g_stopSignal.store(true);
+    const int saved = errno;
+    const char stop = 1;
+    // Full or closed: a stop is already waiting to be seen.
+    [[maybe_unused]] const auto written = write(g_stopPipe[1], &stop, 1);
+    errno = saved;
 }
 
 // No SA_RESTART: the signal cuts the job's 200 ms wait short, so the stop is seen at once.
 void CatchStopSignals() {
+    if (g_stopPipe[0] < 0 && pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw OSErrorFromCode(errno, SystemErrorText(errno));
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -107,7 +123,7 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
     JobOutcome outcome;
     if (const int jobs = ConversionsAtOnce(options); jobs > 1) {
         outcome = ConvertInParallel({paths, values.CoderPath, options.width, options.height, jobs},
-                                    processes, files, g_stopSignal);
+                                    processes, files, g_stopSignal, g_stopPipe[0]);
     } else {
         TerminalLog log;
         CommandLineHost host(options.width, options.height, g_stopSignal);
