@@ -17,7 +17,6 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is raised by a handler");
 std::atomic<bool> g_stopFlag{false};
-volatile std::sig_atomic_t g_stopRaised = 0;
 volatile std::sig_atomic_t g_writeEnd = -1;
 // The pipe lives as long as the program: a handler may still be running as the next is put in.
 FileDescriptor g_readEnd;
@@ -26,7 +25,6 @@ FileDescriptor g_writeEndOwner;
 void OnSignal(int signal) {
     const int saved = errno;
     g_stopFlag.store(true, std::memory_order_relaxed);
-    g_stopRaised = 1;
     const unsigned char number = static_cast<unsigned char>(signal);
     // A full pipe already holds a wake-up: losing this one loses nothing.
     if (g_writeEnd >= 0) {
@@ -75,10 +73,6 @@ void ResetInheritedSignals() {
 
 const std::atomic<bool>& StopSignalFlag() {
     return g_stopFlag;
-}
-
-const volatile std::sig_atomic_t& StopSignalRaised() {
-    return g_stopRaised;
 }
 
 int StopSignalDescriptor() {

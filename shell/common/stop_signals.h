@@ -30,8 +30,6 @@ void ResetInheritedSignals();
 
 // True once a stop signal arrived; lock-free, so a handler may raise it and any thread read it.
 const std::atomic<bool>& StopSignalFlag();
-// The same stop for readers of a sig_atomic_t.
-const volatile std::sig_atomic_t& StopSignalRaised();
 
 // Readable once a stop signal has arrived; -1 before StopSignals was first installed.
 int StopSignalDescriptor();

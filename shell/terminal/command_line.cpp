@@ -5,6 +5,8 @@
 #include <iostream>
 #include <thread>
 
+#include <unistd.h>
+
 #include "coder_payload.h"
 #include "conversion_job.h"
 #include "failure_text.h"
@@ -91,10 +93,10 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
     JobOutcome outcome;
     if (const int jobs = ConversionsAtOnce(options); jobs > 1) {
         outcome = ConvertInParallel({paths, values.CoderPath, options.width, options.height, jobs},
-                                    processes, files, StopSignalRaised());
+                                    processes, files, StopSignalFlag(), StopSignalDescriptor());
     } else {
         TerminalLog log;
-        CommandLineHost host(options.width, options.height, StopSignalRaised());
+        CommandLineHost host(options.width, options.height, StopSignalFlag());
         ConversionJob job(log, host, processes, files, values);
         outcome = job.Run(paths);
     }

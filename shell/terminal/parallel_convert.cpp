@@ -1,16 +1,24 @@
 #include "parallel_convert.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "failures.h"
+#include "file_descriptor.h"
 #include "posix_platform.h"
 #include "terminal_log.h"
 #include "working_files.h"
@@ -37,33 +45,78 @@ private:
     std::vector<std::string> m_lines;
 };
 
+// Calls `wake` once the stop descriptor becomes readable, from a thread of its own, until it goes.
+class StopWatch {
+public:
+    StopWatch(int stopReadable, std::function<void()> wake) {
+        if (stopReadable < 0) return;
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) throw OSErrorFromCode(errno, SystemErrorText(errno));
+        m_quitRead.Reset(ends[0]);
+        m_quitWrite.Reset(ends[1]);
+        m_thread = std::jthread([this, stopReadable, wake = std::move(wake)] {
+            pollfd watched[2] = {{stopReadable, POLLIN, 0}, {m_quitRead.Get(), POLLIN, 0}};
+            while (poll(watched, 2, -1) < 0 && errno == EINTR) {
+            }
+            if (watched[0].revents != 0) wake();
+        });
+    }
+    ~StopWatch() {
+        if (!m_thread.joinable()) return;
+        const char quit = 0;
+        while (write(m_quitWrite.Get(), &quit, 1) < 0 && errno == EINTR) {
+        }
+        m_thread.join();
+    }
+    StopWatch(const StopWatch&) = delete;
+    StopWatch& operator=(const StopWatch&) = delete;
+    bool Watching() const { return m_thread.joinable(); }
+
+private:
+    FileDescriptor m_quitRead;
+    FileDescriptor m_quitWrite;
+    std::jthread m_thread;
+};
+
 // The files, handed out to the jobs in their order, and what became of each.
 class Batch {
 public:
-    Batch(const ParallelRun& run, const volatile std::sig_atomic_t& stopSignal)
-        : m_stopSignal(stopSignal), m_failureLines(run.paths.size()) {
+    Batch(const ParallelRun& run, const std::atomic<bool>& stop, int stopReadable)
+        : m_stop(stop), m_failureLines(run.paths.size()) {
         for (std::size_t i = 0; i < run.paths.size(); ++i) {
             m_waiting.push_back(i);
-            m_outputs.push_back(OutputNamesOf(run.paths[i]));
+            m_uses.push_back(UseOf(run.paths[i]));
         }
+        m_stopWatch.emplace(stopReadable, [this] {
+            { const std::lock_guard lock(m_mutex); }
+            m_changed.notify_all();
+        });
     }
 
-    // The first waiting file whose outputs no running job writes, once there is one; nothing
-    // once all are handed out or no more may start.
+    // The first waiting file that clashes with no running file and no earlier waiting one, once
+    // there is one; nothing once all are handed out or no more may start. A stop seen here is
+    // the run's, even when no running job is left to see it.
     std::optional<std::size_t> Take() {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            if (m_ending || m_stopSignal || m_waiting.empty()) return std::nullopt;
-            const auto free = std::find_if(m_waiting.begin(), m_waiting.end(),
-                                           [&](std::size_t i) { return !Clashes(i); });
-            if (free != m_waiting.end()) {
-                const std::size_t index = *free;
-                m_waiting.erase(free);
-                m_writing.insert(m_outputs[index].begin(), m_outputs[index].end());
+            if (m_stop.load()) {
+                m_outcome.stopped = true;
+                m_ending = true;
+            }
+            if (m_ending || m_waiting.empty()) return std::nullopt;
+            for (auto file = m_waiting.begin(); file != m_waiting.end(); ++file) {
+                if (Clashes(*file, file)) continue;
+                const std::size_t index = *file;
+                m_waiting.erase(file);
+                m_running.push_back(index);
                 return index;
             }
-            // A stop signal wakes no one: look again at each tick.
-            m_freed.wait_for(lock, kTick);
+            // Woken by a file's end, a failure or a stop; without a stop descriptor a stop is
+            // seen at the next tick.
+            if (m_stopWatch->Watching())
+                m_changed.wait(lock);
+            else
+                m_changed.wait_for(lock, kTick);
         }
     }
 
@@ -90,9 +143,9 @@ public:
     void Release(std::size_t index) {
         {
             const std::lock_guard lock(m_mutex);
-            for (const auto& output : m_outputs[index]) m_writing.erase(m_writing.find(output));
+            m_running.erase(std::find(m_running.begin(), m_running.end(), index));
         }
-        m_freed.notify_all();
+        m_changed.notify_all();
     }
 
     // The first failure that ended a job; no more files start.
@@ -102,11 +155,15 @@ public:
             if (!m_failure) m_failure = failure;
             m_ending = true;
         }
-        m_freed.notify_all();
+        m_changed.notify_all();
     }
 
+    // Once every job has returned.
     JobOutcome End() {
+        m_stopWatch.reset();
         if (m_failure) std::rethrow_exception(m_failure);
+        // A stop after the last file was taken ends the run as stopped too.
+        if (m_stop.load()) m_outcome.stopped = true;
         std::cout << kDoneLine << '\n';
         for (const auto& lines : m_failureLines)
             for (const auto& line : lines) std::cout << line << '\n';
@@ -115,34 +172,37 @@ public:
     }
 
 private:
-    bool Clashes(std::size_t index) const {
-        return std::any_of(m_outputs[index].begin(), m_outputs[index].end(),
-                           [&](const std::string& output) { return m_writing.count(output) > 0; });
+    // An earlier waiting file that clashes goes first, so that the two run in the order given.
+    bool Clashes(std::size_t index, std::deque<std::size_t>::const_iterator at) const {
+        const auto clashes = [&](std::size_t other) { return Clash(m_uses[index], m_uses[other]); };
+        return std::any_of(m_running.begin(), m_running.end(), clashes) ||
+               std::any_of(m_waiting.cbegin(), at, clashes);
     }
 
-    const volatile std::sig_atomic_t& m_stopSignal;
+    const std::atomic<bool>& m_stop;
     std::mutex m_mutex;
-    std::condition_variable m_freed;
+    std::condition_variable m_changed;
     std::deque<std::size_t> m_waiting;
-    std::vector<std::vector<std::string>> m_outputs;
-    std::multiset<std::string> m_writing;  // the same file may be named twice
+    std::vector<std::size_t> m_running;
+    std::vector<FileUse> m_uses;
     std::vector<std::vector<std::string>> m_failureLines;
     JobOutcome m_outcome;
     bool m_ending = false;
     std::exception_ptr m_failure;
+    std::optional<StopWatch> m_stopWatch;  // last made, first gone: it calls into the rest
 };
 
 // One sequential job, file after file. The thread waits for every coder it starts: a coder is
 // ended with the thread that started it.
 void RunJob(Batch& batch, const ParallelRun& run, Processes& processes, Files& files,
-            const volatile std::sig_atomic_t& stopSignal) {
+            const std::atomic<bool>& stop) {
     try {
         WorkingFiles folder;
         JobValues values;
         values.CoderPath = run.coderPath;
         values.WorkFolder = folder.MakeFolder();
         FileLines log;
-        CommandLineHost host(run.width, run.height, stopSignal);
+        CommandLineHost host(run.width, run.height, stop);
         ConversionJob job(log, host, processes, files, values);
         while (const auto index = batch.Take()) {
             JobOutcome outcome;
@@ -162,14 +222,45 @@ void RunJob(Batch& batch, const ParallelRun& run, Processes& processes, Files& f
 }  // namespace
 
 std::vector<std::string> OutputNamesOf(const std::string& path) {
-    const std::string output =
-        JoinPath(ResolvedPath(FolderPart(path)), "lmk-" + FileNamePart(path));
+    const std::string output = FolderPart(path) + "lmk-" + FileNamePart(path);
     return {output, output + ".mp4", output + ".mp3"};
 }
 
+bool FileIdentity::operator==(const FileIdentity& other) const {
+    return (file && other.file && *file == *other.file) || place == other.place;
+}
+
+FileIdentity IdentityOf(const std::string& path) {
+    FileIdentity identity;
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0) identity.file = {status.st_dev, status.st_ino};
+    const std::string folder = FolderPart(path);
+    if (stat(folder.empty() ? "." : folder.c_str(), &status) == 0)
+        identity.place = {status.st_dev, status.st_ino, FileNamePart(path)};
+    else
+        identity.place = {0, 0, JoinPath(ResolvedPath(folder), FileNamePart(path))};
+    return identity;
+}
+
+FileUse UseOf(const std::string& path) {
+    FileUse use{IdentityOf(path), {}};
+    for (const auto& output : OutputNamesOf(path)) use.outputs.push_back(IdentityOf(output));
+    return use;
+}
+
+bool Clash(const FileUse& one, const FileUse& other) {
+    const auto writes = [](const FileUse& use, const FileIdentity& file) {
+        return std::find(use.outputs.begin(), use.outputs.end(), file) != use.outputs.end();
+    };
+    if (one.input == other.input || writes(one, other.input) || writes(other, one.input))
+        return true;
+    return std::any_of(one.outputs.begin(), one.outputs.end(),
+                       [&](const FileIdentity& output) { return writes(other, output); });
+}
+
 JobOutcome ConvertInParallel(const ParallelRun& run, Processes& processes, Files& files,
-                             const volatile std::sig_atomic_t& stopSignal) {
-    Batch batch(run, stopSignal);
+                             const std::atomic<bool>& stop, int stopReadable) {
+    Batch batch(run, stop, stopReadable);
     {
         const std::size_t count =
             std::clamp<std::size_t>(static_cast<std::size_t>(std::max(run.jobs, 1)), 1,
@@ -177,7 +268,7 @@ JobOutcome ConvertInParallel(const ParallelRun& run, Processes& processes, Files
         std::vector<std::jthread> jobs;
         for (std::size_t i = 0; i < count; ++i)
             jobs.emplace_back(RunJob, std::ref(batch), std::cref(run), std::ref(processes),
-                              std::ref(files), std::cref(stopSignal));
+                              std::ref(files), std::cref(stop));
     }
     return batch.End();
 }

@@ -1,7 +1,9 @@
 #include "terminal_log.h"
 
 #include <algorithm>
+#include <charconv>
 #include <clocale>
+#include <cstdlib>
 #include <cwchar>
 #include <iostream>
 #include <utility>
@@ -24,10 +26,22 @@ void OnResize(int) {
     g_resized = 1;
 }
 
+// A terminal that tells no width (0 columns: `script`, a serial console) is taken as $COLUMNS
+// wide, else as the VT100's 80 columns: its line is still redrawn in place with the mark and
+// the share done, and a line cut to 80 columns wraps on no wider terminal. A line printed at
+// each tick instead would scroll five lines a second past the user.
+constexpr int kAssumedColumns = 80;
+
 int TerminalColumns() {
     winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
-    return size.ws_col;
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (const char* columns = std::getenv("COLUMNS")) {
+        int value = 0;
+        const std::string_view text(columns);
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error == std::errc() && end == text.data() + text.size() && value > 0) return value;
+    }
+    return kAssumedColumns;
 }
 
 // The code point starting at `at`, and its length in bytes; a byte that starts no valid
@@ -114,7 +128,7 @@ TerminalLog::~TerminalLog() {
 
 int TerminalLog::AddLogLine(const std::string& line) {
     EndOpenLine();
-    if (m_redrawn && m_columns > 0) {
+    if (m_redrawn) {
         m_lineOpen = true;
         m_addedLine = line;
         Draw(line);
@@ -131,7 +145,7 @@ void TerminalLog::ReplaceLogLine(int, const std::string& line) {
 void TerminalLog::Draw(const std::string& line) {
     if (g_resized) {
         g_resized = 0;
-        if (const int columns = TerminalColumns(); columns > 0) m_columns = columns;
+        m_columns = TerminalColumns();
     }
     // The last column stays free: a line that fills it may wrap on some terminals.
     std::cout << '\r' << ShortenToCells(line, m_columns - 1) << "\x1b[K";

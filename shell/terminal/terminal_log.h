@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <string>
 #include <string_view>
@@ -10,22 +11,21 @@
 
 namespace lmk {
 
-// The command line's host: the target texts it was given, and a stop once the command line's
-// signal handler has raised `stopSignal`.
+// The command line's host: the target texts it was given, and a stop once a signal handler has
+// raised `stop` (read by every job's thread, hence atomic).
 class CommandLineHost : public JobHost {
 public:
-    CommandLineHost(std::string width, std::string height,
-                    const volatile std::sig_atomic_t& stopSignal)
-        : m_width(std::move(width)), m_height(std::move(height)), m_stopSignal(stopSignal) {}
+    CommandLineHost(std::string width, std::string height, const std::atomic<bool>& stop)
+        : m_width(std::move(width)), m_height(std::move(height)), m_stop(stop) {}
 
     std::string WidthText() override { return m_width; }
     std::string HeightText() override { return m_height; }
-    bool StopRequested() override { return m_stopSignal != 0; }
+    bool StopRequested() override { return m_stop.load(); }
 
 private:
     std::string m_width;
     std::string m_height;
-    const volatile std::sig_atomic_t& m_stopSignal;
+    const std::atomic<bool>& m_stop;
 };
 
 // The longest start of the UTF-8 `line` that takes at most `cells` character cells on a
@@ -39,7 +39,8 @@ std::string ShortenToCells(std::string_view line, int cells);
 // The command line's log. On a terminal whose width is known the open line is redrawn in place
 // as its mark turns, cut to the width so that it never wraps (a wrapped line would leave a copy
 // at each redraw), and shown whole once it is done; the width is read again after SIGWINCH.
-// Elsewhere (a pipe, a file, a terminal of unknown width) each line is printed once.
+// A terminal of unknown width is taken as $COLUMNS or 80 wide. Elsewhere (a pipe, a file)
+// each line is printed once.
 class TerminalLog : public JobLog {
 public:
     TerminalLog();
@@ -56,7 +57,7 @@ private:
     void EndOpenLine();
 
     bool m_redrawn;     // a terminal: lines are drawn in place
-    int m_columns = 0;  // the terminal's width, 0 when unknown
+    int m_columns = 0;  // the terminal's width, or the width assumed
     struct sigaction m_previousResize = {};
     bool m_lineOpen = false;
     std::string m_addedLine;  // the open line as added, without a mark

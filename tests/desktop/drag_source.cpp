@@ -1,7 +1,7 @@
 // A stand-in for a file manager in the desktop tests: a window that, when the mouse is pressed on
 // it, starts a real drag of the files named on its command line, as URLs and as text. The drag's
 // outcome is printed on standard output ("drag ended: copy", "link", "move" or "none"), and the
-// program ends soon after.
+// program ends once the target is done with the drag.
 #include <cstdio>
 
 #include <QApplication>
@@ -15,6 +15,9 @@
 #include <QWidget>
 
 namespace {
+
+// A target that never says it is finished.
+constexpr int kFinishLimitMilliseconds = 10000;
 
 const char* ActionName(Qt::DropAction action) {
     switch (action) {
@@ -63,9 +66,15 @@ protected:
             drag->exec(Qt::CopyAction | Qt::LinkAction | Qt::MoveAction, Qt::CopyAction);
         std::printf("drag ended: %s\n", ActionName(outcome));
         std::fflush(stdout);
-        // One drag is all a test needs. The target fetches the data after exec() has returned,
-        // so the window stays a good while longer.
-        QTimer::singleShot(10000, qApp, &QApplication::quit);
+        // One drag is all a test needs. A target that took the drop fetches the data after
+        // exec() has returned; Qt lets the drag go once the target says it is finished with it.
+        // A drop no one took has nothing left to serve.
+        if (outcome == Qt::IgnoreAction) {
+            QTimer::singleShot(0, qApp, &QApplication::quit);
+        } else {
+            connect(drag, &QObject::destroyed, qApp, &QApplication::quit, Qt::QueuedConnection);
+            QTimer::singleShot(kFinishLimitMilliseconds, qApp, &QApplication::quit);
+        }
     }
 
 private:

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "failures.h"
+#include "fake_platform.h"
 
 namespace lmk {
 namespace {
@@ -41,121 +42,14 @@ public:
     }
     bool StopRequested() override { return stop; }
     void JobStarted() override { events.push_back("started"); }
-    void JobEnded(bool stopped) override {
-        events.push_back(stopped ? "ended stopped" : "ended");
-    }
+    void JobEnded(bool stopped) override { events.push_back(stopped ? "ended stopped" : "ended"); }
     std::string WidthText() override { return width; }
     std::string HeightText() override { return height; }
 };
 
-class FakeFiles : public Files {
-public:
-    std::map<std::string, std::string> files;
-    Strings deleted;
-    std::map<std::string, std::string> undeletable;  // path, the system's reason
-
-    bool IsFile(const std::string& path) override { return files.count(path) > 0; }
-    std::string Delete(const std::string& path) override {
-        if (undeletable.count(path)) return undeletable[path];
-        deleted.push_back(path);
-        files.erase(path);
-        return {};
-    }
-    std::string ReadAll(const std::string& path) override {
-        const auto found = files.find(path);
-        if (found == files.end()) throw CannotOpenFile(path, "No such file or directory");
-        return found->second;
-    }
-    std::string ReadFrom(const std::string& path, std::uint64_t offset) override {
-        const auto found = files.find(path);
-        if (found == files.end() || offset >= found->second.size()) return {};
-        return found->second.substr(offset);
-    }
-};
-
-// What one started process does: how many 200 ms waits it outlasts, what it prints (one chunk
-// per wait), and how it ends.
-struct Plan {
-    int ticks = 0;
-    Strings printed;
-    ExitStatus status{true, 0};
-    bool failToStart = false;
-    bool waitRefused = false;  // the system refuses the wait once the waits are outlasted
-};
-
-struct Started {
-    std::string program;
-    Strings arguments;
-    std::string outputFile;
-    bool outputExistedAtStart = false;
-    bool ended = false;
-};
-
-class FakeProcesses : public Processes {
-public:
-    explicit FakeProcesses(FakeFiles& files) : m_files(files) {}
-
-    std::vector<Started> started;
-    // Gives the plan for a start, by its arguments.
-    std::function<Plan(const Strings&)> plan;
-
-    std::unique_ptr<Process> Start(const std::string& program, const Strings& arguments,
-                                   const std::string& outputFile) override {
-        Plan p = plan(arguments);
-        if (p.failToStart) throw OSErrorFromCode(2, "No such file or directory");
-        const bool conversion = arguments.size() > 2;
-        started.push_back({program, arguments, outputFile,
-                           conversion && m_files.IsFile(arguments.back()), false});
-        m_files.files[outputFile] = "";
-        // Like the coder with no one to answer its question, it never overwrites a file.
-        if (conversion && !m_files.IsFile(arguments.back()))
-            m_files.files[arguments.back()] = "partial";
-        return std::make_unique<FakeProcess>(*this, started.size() - 1, std::move(p), outputFile);
-    }
-
-private:
-    class FakeProcess : public Process {
-    public:
-        FakeProcess(FakeProcesses& owner, std::size_t index, Plan plan, std::string outputFile)
-            : m_owner(owner),
-              m_index(index),
-              m_plan(std::move(plan)),
-              m_output(std::move(outputFile)) {
-            Print();
-        }
-        WaitResult Wait(int milliseconds) override {
-            if (m_done || milliseconds < 0 || m_plan.ticks == 0) {
-                if (m_plan.waitRefused) throw OSErrorFromCode(22, "Invalid argument");
-                m_done = true;
-                return WaitResult::Ended;
-            }
-            --m_plan.ticks;
-            Print();
-            return WaitResult::TimedOut;
-        }
-        void End() override {
-            m_done = true;
-            m_owner.started[m_index].ended = true;
-            m_plan.status = {false, 9};
-        }
-        ExitStatus Status() const override { return m_plan.status; }
-
-    private:
-        void Print() {
-            if (m_printedChunks < m_plan.printed.size()) {
-                m_owner.m_files.files[m_output] += m_plan.printed[m_printedChunks++];
-            }
-        }
-        FakeProcesses& m_owner;
-        std::size_t m_index;
-        Plan m_plan;
-        std::string m_output;
-        std::size_t m_printedChunks = 0;
-        bool m_done = false;
-    };
-
-    FakeFiles& m_files;
-};
+using test::FakeFiles;
+using test::FakeProcesses;
+using test::Plan;
 
 std::string VideoReport(const std::string& size, const std::string& duration = "00:00:10.00") {
     return "Input #0, avi, from 'x':\n  Duration: " + duration +

@@ -1,5 +1,8 @@
 #include "clips.h"
 
+#include <atomic>
+#include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "integration_support.h"
@@ -98,19 +101,56 @@ std::string ClipShelf::Extension(ClipKind kind) {
     }
 }
 
+std::string ClipShelf::SharedFolder() {
+    return LMK_SHARED_CLIPS;
+}
+
+std::string ClipShelf::FileName(ClipKind kind) {
+    return "clip" + std::to_string(static_cast<int>(kind)) + Extension(kind);
+}
+
 const std::string& ClipShelf::Get(ClipKind kind) {
     if (const auto made = s_made.find(kind); made != s_made.end()) return made->second;
+    const std::string shared = SharedFolder() + "/" + FileName(kind);
+    if (test::Exists(shared)) return s_made.emplace(kind, shared).first->second;
     if (!s_folder) Open();
-    const std::string path =
-        *s_folder / ("clip" + std::to_string(static_cast<int>(kind)) + Extension(kind));
+    const std::string path = *s_folder / FileName(kind);
+    const bool turned = kind == ClipKind::Mp4Turned90 || kind == ClipKind::Mp4Turned180 ||
+                        kind == ClipKind::Mp4Turned270;
+    Make(kind, path, turned ? Get(ClipKind::Mp4H264_720x480) : std::string());
+    return s_made.emplace(kind, path).first->second;
+}
+
+bool ClipShelf::MakeAll(const std::string& folder) {
+    // Made beside the folder and moved in whole, so that no test reads a half-made shelf.
+    const std::string making = folder + ".making";
+    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(making);
+    std::filesystem::create_directories(making);
+    const auto pathOf = [&](ClipKind kind) { return making + "/" + FileName(kind); };
+    const std::string source = pathOf(ClipKind::Mp4H264_720x480);
+    Make(ClipKind::Mp4H264_720x480, source, {});
+    std::atomic<int> next = 0;
+    const auto maker = [&] {
+        for (int kind = next++; kind <= static_cast<int>(kLastClipKind); kind = next++)
+            if (static_cast<ClipKind>(kind) != ClipKind::Mp4H264_720x480)
+                Make(static_cast<ClipKind>(kind), pathOf(static_cast<ClipKind>(kind)), source);
+    };
+    {
+        std::jthread other(maker);
+        maker();
+    }
+    for (int kind = 0; kind <= static_cast<int>(kLastClipKind); ++kind)
+        if (!test::Exists(pathOf(static_cast<ClipKind>(kind)))) return false;
+    std::filesystem::rename(making, folder);
+    return true;
+}
+
+void ClipShelf::Make(ClipKind kind, const std::string& path, const std::string& source720x480) {
     const auto turned = [&](const char* angle) {
         // A stream copy keeps the picture as stored and only marks it turned.
-        return Arguments{"-i",
-                         Get(ClipKind::Mp4H264_720x480),
-                         "-c",
-                         "copy",
-                         "-metadata:s:v:0",
-                         std::string("rotate=") + angle,
+        return Arguments{"-i",   source720x480,     "-c",
+                         "copy", "-metadata:s:v:0", std::string("rotate=") + angle,
                          path};
     };
     switch (kind) {
@@ -241,7 +281,6 @@ const std::string& ClipShelf::Get(ClipKind kind) {
             RunCoder(Joined({Picture("320x240", 60, 25), kH264, {"-f", "matroska", path}}));
             break;
     }
-    return s_made[kind] = path;
 }
 
 }  // namespace lmk::integration

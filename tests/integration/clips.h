@@ -8,8 +8,10 @@
 
 namespace lmk::integration {
 
-// Small clips made by the coder from its lavfi sources. Each is made the first time a test of
-// the process asks for it, and kept until the suite ends.
+// Small clips made by the coder from its lavfi sources: once per CTest run, into the build's
+// shared clip folder, by the setup test the suites require (make_test_clips). A test run on its
+// own, with no shared clip there, makes the clips it asks for into a folder of its own, kept
+// until its suite ends. Shared clips are read by every test at once: copy one before changing it.
 enum class ClipKind {
     Avi640x480,       // MPEG-4 video, PCM sound
     Mp4H264_720x480,  // H.264 video, AAC sound
@@ -47,6 +49,7 @@ enum class ClipKind {
     AacTone,
     FlacTone,
 };
+inline constexpr ClipKind kLastClipKind = ClipKind::FlacTone;
 
 class ClipShelf {
 public:
@@ -56,8 +59,14 @@ public:
     static const std::string& Get(ClipKind kind);
     // The clip's file name extension, dot included.
     static std::string Extension(ClipKind kind);
+    // Makes every kind into `folder`, two at a time; false when one could not be made.
+    static bool MakeAll(const std::string& folder);
+    static std::string SharedFolder();
 
 private:
+    static std::string FileName(ClipKind kind);
+    static void Make(ClipKind kind, const std::string& path, const std::string& source720x480);
+
     static std::unique_ptr<test::ScratchFolder> s_folder;
     static std::map<ClipKind, std::string> s_made;
 };

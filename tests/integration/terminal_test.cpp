@@ -165,8 +165,11 @@ TEST_F(CoderRun, TheStatusLineIsCutToTheTerminalsWidthAndFollowsAResize) {
         << run.Output();
 }
 
-// A file that is done keeps its line without the mark it last showed.
-TEST_F(CoderRun, AFileDoneOnTheTerminalShowsNoMark) {
+// A file that is done keeps its line without the mark it last showed. A terminal that tells no
+// width (0 columns) still shows the mark turning.
+class TerminalWidths : public CoderRun, public testing::WithParamInterface<unsigned short> {};
+
+TEST_P(TerminalWidths, AFileDoneOnTheTerminalShowsNoMark) {
     const std::string release = Work("release");
     // A coder standing in: the first file's conversion holds until the test releases it.
     const std::string coder = test::WriteScript(Work("coder"),
@@ -180,7 +183,8 @@ TEST_F(CoderRun, AFileDoneOnTheTerminalShowsNoMark) {
                                                     "echo converted > \"$last\"\n");
     test::WriteFile(Work("a.avi"), "a");
     test::WriteFile(Work("b.avi"), "b");
-    TerminalRun run({"--convert", "--coder", coder, Work("a.avi"), Work("b.avi")}, Settings(), 80);
+    TerminalRun run({"--convert", "--coder", coder, Work("a.avi"), Work("b.avi")}, Settings(),
+                    GetParam());
     ASSERT_TRUE(run.Started());
 
     ASSERT_TRUE(WaitUntil([&] { return !Redraws(run.Output()).empty(); }, 60s))
@@ -191,6 +195,12 @@ TEST_F(CoderRun, AFileDoneOnTheTerminalShowsNoMark) {
     EXPECT_NE(run.Output().find(StatusLine("a.avi") + "\n"), std::string::npos) << run.Output();
     EXPECT_NE(run.Output().find(StatusLine("b.avi") + "\n"), std::string::npos) << run.Output();
 }
+
+INSTANTIATE_TEST_SUITE_P(CoderRun, TerminalWidths, testing::Values(80, 0),
+                         [](const testing::TestParamInfo<unsigned short>& info) {
+                             return info.param ? std::to_string(info.param) + "Columns"
+                                               : std::string("NoWidthTold");
+                         });
 
 }  // namespace
 }  // namespace lmk::integration

@@ -1,16 +1,31 @@
 // The command line front end on a platform handed to it, as main() hands it the real one.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "failure_text.h"
 #include "failures.h"
+#include "fake_platform.h"
+#include "file_descriptor.h"
+#include "parallel_convert.h"
 #include "posix_platform.h"
 #include "terminal_log.h"
 #include "test_environment.h"
@@ -21,8 +36,12 @@ namespace lmk {
 namespace {
 
 using test::EnvironmentOverride;
+using test::FakeFiles;
+using test::FakeProcesses;
 using test::FolderNames;
+using test::Plan;
 using test::ScratchFolder;
+using test::Strings;
 using test::WriteFile;
 
 class RaisingProcesses : public Processes {
@@ -89,6 +108,352 @@ TEST(CommandLine, AnyFailureEndsTheRunWithItsWholeTextAndCodeOne) {
         EXPECT_EQ(FolderNames(scratch.Path()), std::vector<std::string>{"clip.avi"});
     }
 }
+
+// Something one job's thread waits for and another's brings about. The bound is on "happens at
+// all": a fault that never brings it about fails the row instead of hanging it.
+class Event {
+public:
+    void Set() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_set = true;
+        }
+        m_changed.notify_all();
+    }
+    void Wait() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_set; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_set = false;
+};
+
+// Standard output, caught line by line from every thread; each line is told to `onLine`.
+class LineCatcher : public std::streambuf {
+public:
+    explicit LineCatcher(std::function<void(const std::string&)> onLine)
+        : m_onLine(std::move(onLine)), m_saved(std::cout.rdbuf(this)) {}
+    ~LineCatcher() override { std::cout.rdbuf(m_saved); }
+    Strings Lines() {
+        const std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+
+protected:
+    int overflow(int c) override {
+        if (c == traits_type::eof()) return 0;
+        const char one = traits_type::to_char_type(c);
+        xsputn(&one, 1);
+        return c;
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        Strings ended;
+        {
+            const std::lock_guard lock(m_mutex);
+            for (std::streamsize i = 0; i < count; ++i) {
+                if (text[i] != '\n') {
+                    m_open += text[i];
+                    continue;
+                }
+                m_lines.push_back(m_open);
+                ended.push_back(m_open);
+                m_open.clear();
+            }
+        }
+        for (const auto& line : ended) m_onLine(line);
+        return count;
+    }
+
+private:
+    std::function<void(const std::string&)> m_onLine;
+    std::streambuf* m_saved;
+    std::mutex m_mutex;
+    std::string m_open;
+    Strings m_lines;
+};
+
+const std::string kStatus = "Обрабатывается файл ";
+std::string Status(const std::string& name) {
+    return kStatus + name + "... ";
+}
+
+// Where a row's stop arrives: the probe or conversion of a file (at its first wait), a file's
+// status line being printed, or before the run starts.
+enum class StopAt { Never, BeforeAnyTake, Probe, Conversion, Line };
+
+// A process of a file held at its first wait until another file's conversion has started or
+// its line has been printed.
+struct Hold {
+    bool probe;
+    std::string file;
+    StopAt until;  // Conversion or Line
+    std::string of;
+};
+
+// The parallel command line with two jobs on fake processes and files; the inputs are real files
+// in a scratch folder, so that two paths to one file are one file.
+struct ParallelCase {
+    const char* name;
+    Strings files;  // "link/NAME" through a link to the folder; "NAME=OTHER" a hard link
+    StopAt stopAt;
+    std::string stopFile;  // for a line: the stop comes with the line printed as this one
+    std::vector<Hold> holds;
+    Strings failing;  // files whose conversions end with exit code 1
+    std::string probeFailsToStart;
+    bool stopped;
+    Strings lines;  // those before "Готово!" in any order unless `inOrder`
+    bool inOrder = false;
+    std::optional<Strings> conversions = std::nullopt;  // the inputs converted, in any order
+    std::string raised = {};
+};
+
+void PrintTo(const ParallelCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ParallelJobs : public testing::TestWithParam<ParallelCase> {};
+
+TEST_P(ParallelJobs, StopsClashesAndLines) {
+    const ParallelCase& c = GetParam();
+    ScratchFolder scratch;
+    ScratchFolder runtimeFolder;
+    EnvironmentOverride runtime("XDG_RUNTIME_DIR", runtimeFolder.Path());
+    std::filesystem::create_directory_symlink(scratch.Path(), scratch / "link");
+    FakeFiles files;
+    ParallelRun run{{}, "/opt/lmk/coder.exe", "320", "240", 2};
+    for (const auto& file : c.files) {
+        const auto equals = file.find('=');
+        const std::string name = file.substr(0, equals);
+        if (equals != std::string::npos)
+            std::filesystem::create_hard_link(scratch / file.substr(equals + 1), scratch / name);
+        else if (!test::Exists(scratch / name))
+            WriteFile(scratch / name, "video");
+        run.paths.push_back(scratch / name);
+        files.files[scratch / name] = "video";
+    }
+
+    std::atomic<bool> stop = false;
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+    const FileDescriptor stopRead(pipeEnds[0]), stopWrite(pipeEnds[1]);
+    const auto raiseStop = [&] {
+        stop = true;
+        EXPECT_EQ(write(stopWrite.Get(), "s", 1), 1);
+    };
+    if (c.stopAt == StopAt::BeforeAnyTake) raiseStop();
+
+    // Events by "conversion NAME" and "line NAME", made before any thread needs them.
+    std::map<std::string, Event> events;
+    for (const auto& hold : c.holds)
+        events[(hold.until == StopAt::Line ? "line " : "conversion ") + hold.of];
+    const auto nameOf = [&](const std::string& path) {
+        return path.substr(scratch.Path().size() + 1);
+    };
+    std::mutex recorded;
+    Strings converted;
+    int linesSeen = 0;
+    FakeProcesses processes(files);
+    processes.plan = [&](const Strings& arguments) {
+        const bool probe = arguments.size() == 2;
+        const std::string name = nameOf(arguments[1]);
+        Plan p;
+        if (probe) {
+            p.printed = {
+                "  Duration: 00:00:10.00, start: 0.000000\n"
+                "  Stream #0:0: Video: mpeg4, yuv420p, 640x480 [SAR 1:1 DAR 4:3]\n"};
+            p.failToStart = name == c.probeFailsToStart;
+        } else {
+            {
+                const std::lock_guard lock(recorded);
+                converted.push_back(name);
+            }
+            if (const auto event = events.find("conversion " + name); event != events.end())
+                event->second.Set();
+            if (std::count(c.failing.begin(), c.failing.end(), name)) p.status = {true, 1};
+        }
+        const bool stopsHere =
+            (c.stopAt == StopAt::Probe && probe) || (c.stopAt == StopAt::Conversion && !probe);
+        if (stopsHere && name == c.stopFile) {
+            p.ticks = 3;
+            p.onWait = raiseStop;
+        }
+        for (const auto& hold : c.holds) {
+            if (hold.probe != probe || hold.file != name) continue;
+            Event& until =
+                events.at((hold.until == StopAt::Line ? "line " : "conversion ") + hold.of);
+            p.onWait = [&until] { until.Wait(); };
+        }
+        return p;
+    };
+
+    std::string raised;
+    JobOutcome outcome;
+    Strings lines;
+    {
+        LineCatcher catcher([&](const std::string& line) {
+            if (line.rfind(kStatus, 0) != 0) return;
+            const std::string name = line.substr(kStatus.size(), line.size() - kStatus.size() - 4);
+            if (const auto event = events.find("line " + name); event != events.end())
+                event->second.Set();
+            const std::lock_guard lock(recorded);
+            if (c.stopAt == StopAt::Line && std::to_string(++linesSeen) == c.stopFile) raiseStop();
+        });
+        try {
+            outcome = ConvertInParallel(run, processes, files, stop, stopRead.Get());
+        } catch (...) {
+            raised = CurrentFailureMessage();
+        }
+        lines = catcher.Lines();
+    }
+
+    EXPECT_EQ(raised, c.raised);
+    EXPECT_EQ(outcome.stopped, c.stopped);
+    if (!c.inOrder) {
+        const auto done = std::find(lines.begin(), lines.end(), "Готово!");
+        std::sort(lines.begin(), done);
+    }
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(processes.overlaps, Strings{}) << "files converted at once that must not be";
+    if (c.conversions) {
+        std::sort(converted.begin(), converted.end());
+        EXPECT_EQ(converted, *c.conversions);
+    }
+    EXPECT_EQ(FolderNames(runtimeFolder.Path()), Strings{}) << "a job left its private folder";
+}
+
+const std::string kFailed = "Не удалось сконвертировать файл ";
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, ParallelJobs,
+    testing::Values(ParallelCase{"EveryFileThenDone",
+                                 {"a.avi", "b.avi"},
+                                 StopAt::Never,
+                                 "",
+                                 {},
+                                 {},
+                                 "",
+                                 false,
+                                 {Status("a.avi"), Status("b.avi"), "Готово!"},
+                                 false,
+                                 Strings{"a.avi", "b.avi"}},
+                    ParallelCase{"StopBeforeAnyTakeEndsStopped",
+                                 {"a.avi", "b.avi"},
+                                 StopAt::BeforeAnyTake,
+                                 "",
+                                 {},
+                                 {},
+                                 "",
+                                 true,
+                                 {"Готово!"},
+                                 false,
+                                 Strings{}},
+                    ParallelCase{"StopDuringAProbe",
+                                 {"a.avi"},
+                                 StopAt::Probe,
+                                 "a.avi",
+                                 {},
+                                 {},
+                                 "",
+                                 true,
+                                 {Status("a.avi"), "Готово!"},
+                                 false,
+                                 Strings{}},
+                    ParallelCase{"StopDuringAConversionWhileItsTwinWaits",
+                                 {"x.avi", "link/x.avi"},
+                                 StopAt::Conversion,
+                                 "x.avi",
+                                 {},
+                                 {},
+                                 "",
+                                 true,
+                                 {Status("x.avi"), "Готово!"},
+                                 false,
+                                 Strings{"x.avi"}},
+                    ParallelCase{"StopBetweenFilesWhileTheOtherJobWaitsOnAClash",
+                                 {"x.avi", "link/x.avi"},
+                                 StopAt::Line,
+                                 "1",
+                                 {},
+                                 {},
+                                 "",
+                                 true,
+                                 {Status("x.avi"), "Готово!"},
+                                 false,
+                                 Strings{"x.avi"}},
+                    ParallelCase{"StopAfterTheLastFile",
+                                 {"a.avi", "b.avi"},
+                                 StopAt::Line,
+                                 "2",
+                                 {},
+                                 {},
+                                 "",
+                                 true,
+                                 {Status("a.avi"), Status("b.avi"), "Готово!"},
+                                 false,
+                                 Strings{"a.avi", "b.avi"}},
+                    ParallelCase{"SameFileTwiceOneAfterTheOther",
+                                 {"x.avi", "x.avi"},
+                                 StopAt::Never,
+                                 "",
+                                 {},
+                                 {},
+                                 "",
+                                 false,
+                                 {Status("x.avi"), Status("x.avi"), "Готово!"},
+                                 false,
+                                 Strings{"x.avi", "x.avi"}},
+                    ParallelCase{"AnInputThatIsAnotherFilesOutputWaits",
+                                 {"a.avi", "lmk-a.avi", "c.avi"},
+                                 StopAt::Never,
+                                 "",
+                                 {{true, "lmk-a.avi", StopAt::Conversion, "a.avi"},
+                                  {false, "a.avi", StopAt::Conversion, "c.avi"}},
+                                 {},
+                                 "",
+                                 false,
+                                 {Status("a.avi"), Status("c.avi"), Status("lmk-a.avi"), "Готово!"},
+                                 false,
+                                 Strings{"a.avi", "c.avi", "lmk-a.avi"}},
+                    ParallelCase{"TwoPathsToOneFileOneAfterTheOther",
+                                 {"x.avi", "y.avi=x.avi", "c.avi"},
+                                 StopAt::Never,
+                                 "",
+                                 {{true, "y.avi", StopAt::Conversion, "x.avi"},
+                                  {false, "x.avi", StopAt::Conversion, "c.avi"}},
+                                 {},
+                                 "",
+                                 false,
+                                 {Status("c.avi"), Status("x.avi"), Status("y.avi"), "Готово!"},
+                                 false,
+                                 Strings{"c.avi", "x.avi", "y.avi"}},
+                    ParallelCase{"AFailureThatEndsAJobIsRaisedWithoutDone",
+                                 {"a.avi"},
+                                 StopAt::Never,
+                                 "",
+                                 {},
+                                 {},
+                                 "a.avi",
+                                 false,
+                                 {},
+                                 false,
+                                 Strings{},
+                                 "System Error.  Code: 2.\r\nNo such file or directory"},
+                    ParallelCase{
+                        "LinesAsFilesEndThenFailuresInTheFilesOrder",
+                        {"a.avi", "b.avi"},
+                        StopAt::Never,
+                        "",
+                        {{false, "a.avi", StopAt::Line, "b.avi"}},
+                        {"a.avi", "b.avi"},
+                        "",
+                        false,
+                        {Status("b.avi"), Status("a.avi"), "Готово!",
+                         kFailed + "a.avi: код завершения 1", kFailed + "b.avi: код завершения 1"},
+                        true}),
+    [](const testing::TestParamInfo<ParallelCase>& info) { return info.param.name; });
 
 TEST(TerminalLog, LinesAreCutByCharacterCellsNotBytes) {
     const struct {

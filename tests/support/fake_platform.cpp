@@ -1,0 +1,146 @@
+#include "fake_platform.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include <sys/stat.h>
+
+#include "failures.h"
+
+namespace lmk::test {
+namespace {
+
+// One name for every path to an existing file; others by their path with links resolved.
+std::string FileKey(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0)
+        return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    std::error_code error;
+    const auto resolved = std::filesystem::weakly_canonical(path, error);
+    return error ? path : resolved.string();
+}
+
+}  // namespace
+
+bool FakeFiles::IsFile(const std::string& path) {
+    const std::lock_guard lock(m_mutex);
+    return files.count(path) > 0;
+}
+
+std::string FakeFiles::Delete(const std::string& path) {
+    const std::lock_guard lock(m_mutex);
+    if (undeletable.count(path)) return undeletable[path];
+    deleted.push_back(path);
+    files.erase(path);
+    return {};
+}
+
+std::string FakeFiles::ReadAll(const std::string& path) {
+    const std::lock_guard lock(m_mutex);
+    const auto found = files.find(path);
+    if (found == files.end()) throw CannotOpenFile(path, "No such file or directory");
+    return found->second;
+}
+
+std::string FakeFiles::ReadFrom(const std::string& path, std::uint64_t offset) {
+    const std::lock_guard lock(m_mutex);
+    const auto found = files.find(path);
+    if (found == files.end() || offset >= found->second.size()) return {};
+    return found->second.substr(offset);
+}
+
+void FakeFiles::Put(const std::string& path, const std::string& content) {
+    const std::lock_guard lock(m_mutex);
+    files[path] = content;
+}
+
+void FakeFiles::Append(const std::string& path, const std::string& content) {
+    const std::lock_guard lock(m_mutex);
+    files[path] += content;
+}
+
+class FakeProcesses::FakeProcess : public Process {
+public:
+    FakeProcess(FakeProcesses& owner, std::size_t index, Plan plan, std::string outputFile)
+        : m_owner(owner), m_index(index), m_plan(std::move(plan)), m_output(std::move(outputFile)) {
+        Print();
+    }
+    ~FakeProcess() override {
+        if (!m_done) m_owner.Ended(m_index, false);
+    }
+    WaitResult Wait(int milliseconds) override {
+        if (m_plan.onWait) m_plan.onWait();
+        if (m_done || milliseconds < 0 || m_plan.ticks == 0) {
+            if (m_plan.waitRefused) throw OSErrorFromCode(22, "Invalid argument");
+            Done(false);
+            return WaitResult::Ended;
+        }
+        --m_plan.ticks;
+        Print();
+        return WaitResult::TimedOut;
+    }
+    void End() override {
+        m_owner.Ended(m_index, true);
+        m_done = true;
+        m_plan.status = {false, 9};
+    }
+    ExitStatus Status() const override { return m_plan.status; }
+
+private:
+    void Print() {
+        if (m_printedChunks < m_plan.printed.size())
+            m_owner.m_files.Append(m_output, m_plan.printed[m_printedChunks++]);
+    }
+    void Done(bool killed) {
+        if (!m_done) m_owner.Ended(m_index, killed);
+        m_done = true;
+    }
+
+    FakeProcesses& m_owner;
+    std::size_t m_index;
+    Plan m_plan;
+    std::string m_output;
+    std::size_t m_printedChunks = 0;
+    bool m_done = false;
+};
+
+std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const Strings& arguments,
+                                              const std::string& outputFile) {
+    Plan p = plan(arguments);
+    if (p.failToStart) throw OSErrorFromCode(2, "No such file or directory");
+    const bool conversion = arguments.size() > 2;
+    const std::string input = arguments.size() > 1 ? arguments[1] : std::string();
+    const std::string output = conversion ? arguments.back() : std::string();
+    Use use{0, FileKey(input), conversion ? FileKey(output) : std::string(),
+            conversion ? input + " > " + output : "-i " + input};
+    std::size_t index = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const Use& other : m_running) {
+            const bool clash = use.input == other.input ||
+                               (!use.output.empty() &&
+                                (use.output == other.input || use.output == other.output)) ||
+                               (!other.output.empty() && other.output == use.input);
+            if (clash) overlaps.push_back(use.shown + " while " + other.shown);
+        }
+        index = started.size();
+        use.index = index;
+        m_running.push_back(use);
+        started.push_back(
+            {program, arguments, outputFile, conversion && m_files.IsFile(output), false});
+    }
+    m_files.Put(outputFile, "");
+    // Like the coder with no one to answer its question, it never overwrites a file.
+    if (conversion && !m_files.IsFile(output)) m_files.Put(output, "partial");
+    return std::make_unique<FakeProcess>(*this, index, std::move(p), outputFile);
+}
+
+void FakeProcesses::Ended(std::size_t index, bool killed) {
+    const std::lock_guard lock(m_mutex);
+    m_running.erase(std::remove_if(m_running.begin(), m_running.end(),
+                                   [&](const Use& use) { return use.index == index; }),
+                    m_running.end());
+    if (killed) started[index].ended = true;
+}
+
+}  // namespace lmk::test

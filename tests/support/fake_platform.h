@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "job_ports.h"
+
+// Fakes of the engine's processes and files ports that record what a job did with them. They
+// may be used from several threads at once, as the parallel command line's jobs use them.
+namespace lmk::test {
+
+using Strings = std::vector<std::string>;
+
+class FakeFiles : public Files {
+public:
+    // Read and written by the test only while no job runs.
+    std::map<std::string, std::string> files;
+    Strings deleted;
+    std::map<std::string, std::string> undeletable;  // path, the system's reason
+
+    bool IsFile(const std::string& path) override;
+    std::string Delete(const std::string& path) override;
+    std::string ReadAll(const std::string& path) override;
+    std::string ReadFrom(const std::string& path, std::uint64_t offset) override;
+
+    void Put(const std::string& path, const std::string& content);
+    void Append(const std::string& path, const std::string& content);
+
+private:
+    std::mutex m_mutex;
+};
+
+// What one started process does: how many 200 ms waits it outlasts, what it prints (one chunk
+// per wait), and how it ends.
+struct Plan {
+    int ticks = 0;
+    Strings printed;
+    ExitStatus status{true, 0};
+    bool failToStart = false;
+    bool waitRefused = false;      // the system refuses the wait once the waits are outlasted
+    std::function<void()> onWait;  // called at the start of each wait, in the job's thread
+};
+
+struct Started {
+    std::string program;
+    Strings arguments;
+    std::string outputFile;
+    bool outputExistedAtStart = false;
+    bool ended = false;
+};
+
+// A probe is "-i PATH"; a conversion "-i PATH ... OUTPUT", which it creates as the coder does.
+class FakeProcesses : public Processes {
+public:
+    explicit FakeProcesses(FakeFiles& files) : m_files(files) {}
+
+    // Read by the test only while no job runs.
+    std::vector<Started> started;
+    // Each process that started while another used one of its files (as the other's output, or
+    // its output as the other's input, or the same input): "STARTED while RUNNING", each as
+    // "-i PATH" or "PATH > OUTPUT". Paths to one existing file count as one.
+    Strings overlaps;
+    // Gives the plan for a start, by its arguments; called in the job's thread.
+    std::function<Plan(const Strings&)> plan;
+
+    std::unique_ptr<Process> Start(const std::string& program, const Strings& arguments,
+                                   const std::string& outputFile) override;
+
+private:
+    class FakeProcess;
+    struct Use {
+        std::size_t index;
+        std::string input;
+        std::string output;  // empty for a probe
+        std::string shown;
+    };
+    void Ended(std::size_t index, bool killed);
+
+    FakeFiles& m_files;
+    std::mutex m_mutex;
+    std::vector<Use> m_running;
+};
+
+}  // namespace lmk::test
