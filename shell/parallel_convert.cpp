@@ -166,9 +166,10 @@ void RunJob(Batch& batch, const ParallelRun& run, Processes& processes, Files& f
 }  // namespace
 
 std::vector<std::string> OutputNamesOf(const std::string& path) {
-    const std::string output =
-        JoinPath(ResolvedPath(FolderPart(path)), "lmk-" + FileNamePart(path));
-    return {output, output + ".mp4", output + ".mp3"};
+    const std::string folder = ResolvedPath(FolderPart(path));
+    std::vector<std::string> outputs = OutputNames(FileNamePart(path));
+    for (auto& output : outputs) output = JoinPath(folder, output);
+    return outputs;
 }
 
 JobOutcome ConvertInParallel(const ParallelRun& run, Processes& processes, Files& files,

@@ -148,17 +148,17 @@ TEST_F(FilesTest, ReadFromGivesTheBytesAfterTheOffset) {
     } cases[] = {
         {0, "0123456789"}, {4, "456789"}, {9, "9"}, {10, ""}, {11, ""}, {UINT64_MAX, ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(m_files.ReadFrom(path, c.offset), c.expected) << c.offset;
+    for (const auto& c : cases) EXPECT_EQ(m_files.ReadFrom(path, c.offset, SIZE_MAX), c.expected) << c.offset;
 
     // The end is read afresh each time: what was added since shows up.
     WriteFile(path, "0123456789abc");
-    EXPECT_EQ(m_files.ReadFrom(path, 10), "abc");
+    EXPECT_EQ(m_files.ReadFrom(path, 10, SIZE_MAX), "abc");
 }
 
 TEST_F(FilesTest, ReadFromGivesNothingOnFailure) {
-    EXPECT_EQ(m_files.ReadFrom(m_folder / "missing", 0), "");
-    EXPECT_EQ(m_files.ReadFrom(m_folder / "folder", 0), "");
-    EXPECT_EQ(m_files.ReadFrom(m_folder / "empty", 0), "");
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "missing", 0, SIZE_MAX), "");
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "folder", 0, SIZE_MAX), "");
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "empty", 0, SIZE_MAX), "");
 }
 
 }  // namespace
