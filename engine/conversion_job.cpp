@@ -283,6 +283,9 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
         arguments.insert(arguments.end(),
                          {"-s", std::to_string(size.width) + "x" + std::to_string(size.height)});
     }
+    std::vector<std::string> plainPixels;
+    if (facts.hasVideo && facts.pixelFormat != kPlainPixels)
+        plainPixels = {"-pix_fmt", std::string(kPlainPixels)};
     arguments.insert(arguments.end(), {"-acodec", "libmp3lame"});
 
     // The output keeps the input's container, which may not take the result (MP3 in WebM, a
@@ -292,8 +295,9 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     Attempt attempt{Attempt::Refused, {}};
     if (direct.empty()) {
         std::vector<std::string> first = arguments;
-        if (facts.hasVideo && facts.pixelFormat != kPlainPixels && TakesPlainPixels(name))
-            first.insert(first.end(), {"-pix_fmt", std::string(kPlainPixels)});
+        // Players decode 8-bit 4:2:0 only; encoders that take other formats alone keep theirs.
+        if (TakesPlainPixels(name))
+            first.insert(first.end() - 2, plainPixels.begin(), plainPixels.end());
         attempt = Convert(path, first, folder + OutputName(name), expected);
     }
     if (attempt.kind == Attempt::Refused && (facts.hasVideo || facts.hasSound)) {
