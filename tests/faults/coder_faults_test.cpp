@@ -100,9 +100,10 @@ void PrintTo(const UnreadableCase& c, std::ostream* out) {
     *out << c.label;
 }
 
+// No media file inside: a folder's media files would be converted.
 void MakeFolder(const std::string& path) {
     std::filesystem::create_directory(path);
-    test::WriteFile(path + "/inside.avi", "a file inside the folder");
+    test::WriteFile(path + "/inside.txt", "a file inside the folder");
 }
 
 void MakeText(const std::string& path) {
