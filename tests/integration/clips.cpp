@@ -1,5 +1,7 @@
 #include "clips.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <vector>
 
 #include "integration_support.h"
@@ -16,8 +18,8 @@ Arguments Picture(const std::string& size, int seconds = 1, int rate = 10) {
                 ":duration=" + std::to_string(seconds)};
 }
 
-Arguments Sound() {
-    return {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"};
+Arguments Sound(int seconds = 1) {
+    return {"-f", "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(seconds)};
 }
 
 Arguments Joined(std::initializer_list<Arguments> parts) {
@@ -93,16 +95,39 @@ std::string ClipShelf::Extension(ClipKind kind) {
             return ".aac";
         case ClipKind::FlacTone:
             return ".flac";
+        case ClipKind::MkvVp9WithCover:
+        case ClipKind::MkvVariableRate:
+            return ".mkv";
+        case ClipKind::Ac3Tone:
+            return ".ac3";
+        case ClipKind::PngPicture:
+            return ".png";
+        case ClipKind::DashManifest:
+            return ".mpd";
         default:
             return ".mp4";
     }
 }
 
+std::vector<std::string> ClipShelf::Companions(ClipKind kind) {
+    if (kind != ClipKind::DashManifest) return {};
+    const std::filesystem::path manifest = Get(kind);
+    std::vector<std::string> companions;
+    for (const auto& entry : std::filesystem::directory_iterator(manifest.parent_path()))
+        if (entry.path() != manifest) companions.push_back(entry.path());
+    std::sort(companions.begin(), companions.end());
+    return companions;
+}
+
 const std::string& ClipShelf::Get(ClipKind kind) {
     if (const auto made = s_made.find(kind); made != s_made.end()) return made->second;
     if (!s_folder) Open();
-    const std::string path =
-        *s_folder / ("clip" + std::to_string(static_cast<int>(kind)) + Extension(kind));
+    const std::string number = std::to_string(static_cast<int>(kind));
+    // A manifest and its segments keep a folder of their own.
+    if (kind == ClipKind::DashManifest) std::filesystem::create_directory(*s_folder / number);
+    const std::string path = kind == ClipKind::DashManifest
+                                 ? *s_folder / (number + "/video.mpd")
+                                 : *s_folder / ("clip" + number + Extension(kind));
     const auto turned = [&](const char* angle) {
         // A stream copy keeps the picture as stored and only marks it turned.
         return Arguments{"-i",
@@ -234,6 +259,60 @@ const std::string& ClipShelf::Get(ClipKind kind) {
             break;
         case ClipKind::FlacTone:
             RunCoder(Joined({Sound(), {"-c:a", "flac", path}}));
+            break;
+        case ClipKind::MkvVp9WithCover: {
+            const std::string cover = *s_folder / "cover.jpg";
+            RunCoder(Joined({Picture("600x600"), {"-frames:v", "1", cover}}));
+            RunCoder(Joined({Picture("1280x720"),
+                             Sound(),
+                             {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8",
+                              "-pix_fmt", "yuv420p", "-c:a", "libopus", "-shortest", "-attach",
+                              cover, "-metadata:s:t", "mimetype=image/jpeg", "-metadata:s:t",
+                              "filename=cover.jpg", path}}));
+            break;
+        }
+        case ClipKind::Mp4High10:
+            RunCoder(Joined({Picture("640x360"),
+                             Sound(),
+                             {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p10le"},
+                             kAac,
+                             {path}}));
+            break;
+        case ClipKind::Ac3Tone:
+            RunCoder(Joined({Sound(), {"-c:a", "ac3", path}}));
+            break;
+        case ClipKind::MkvVariableRate:
+            // Ten frames a second, then twenty.
+            RunCoder(Joined({Picture("640x480", 2),
+                             Sound(2),
+                             {"-vf", "setpts='if(lt(N,10),N*0.1,1+(N-10)*0.05)/TB'", "-fps_mode",
+                              "vfr"},
+                             kH264,
+                             kAac,
+                             {path}}));
+            break;
+        case ClipKind::Mp4CutAtKeyframe: {
+            const std::string whole = *s_folder / "three-seconds.mp4";
+            RunCoder(Joined({Picture("720x480", 3), Sound(3), kH264, {"-g", "10"}, kAac, {whole}}));
+            RunCoder({"-ss", "1", "-i", whole, "-c", "copy", path});
+            break;
+        }
+        case ClipKind::Mp4FourSeconds:
+            RunCoder(Joined({Picture("640x480", 4),
+                             Sound(4),
+                             kH264,
+                             kAac,
+                             {"-movflags", "+faststart", path}}));
+            break;
+        case ClipKind::PngPicture:
+            RunCoder(Joined({Picture("640x480"), {"-frames:v", "1", path}}));
+            break;
+        case ClipKind::DashManifest:
+            RunCoder(Joined({Picture("640x480", 2),
+                             Sound(2),
+                             kH264,
+                             kAac,
+                             {"-seg_duration", "0.5", "-f", "dash", path}}));
             break;
         case ClipKind::LongWebm:
             // Quick to make (H.264 in Matroska), slow to convert: the ".webm" output name
