@@ -59,11 +59,24 @@ bool IsProgress(std::string_view line) {
     return line.starts_with("frame=") || line.starts_with("size=") || line.starts_with("video:");
 }
 
+// What an encoder says of itself as it opens (x264 before the output's description).
+bool IsEncoderNote(std::string_view line) {
+    static constexpr std::array<std::string_view, 4> kNotes = {"using SAR=", "using cpu capabilities",
+                                                               "profile ", "264 - core "};
+    if (!PrefixLength(line)) return false;
+    const std::string_view text = WithoutPrefix(line);
+    for (const auto note : kNotes)
+        if (text.starts_with(note)) return true;
+    return false;
+}
+
 // What the coder says on its way out whatever went wrong, and warnings that come after the
 // cause; none of it names the cause.
 bool IsClosingWords(std::string_view line, const std::vector<std::string>& paths) {
-    static constexpr std::array<std::string_view, 8> kOpenings = {
+    static constexpr std::array<std::string_view, 10> kOpenings = {
         "At least one output file must be specified",
+        "Error marking filters as finished",
+        "Error while processing the decoded data",
         "Conversion failed!",
         "Error opening output file",
         "Error opening input file",
@@ -103,10 +116,8 @@ std::string CoderWriteError(std::string_view output) {
 
 std::string CoderFailureReason(std::string_view output, const std::vector<std::string>& paths) {
     Lines lines = PrintedLines(output, true);
-    // An encoder's statistics follow the last progress summary ("video:...").
-    const auto summary = std::find_if(lines.rbegin(), lines.rend(), [](std::string_view line) {
-        return line.starts_with("video:");
-    });
+    // An encoder's statistics follow the last progress line.
+    const auto summary = std::find_if(lines.rbegin(), lines.rend(), IsProgress);
     if (summary != lines.rend()) {
         const auto after = summary.base();
         lines.erase(std::remove_if(after, lines.end(),
@@ -114,7 +125,9 @@ std::string CoderFailureReason(std::string_view output, const std::vector<std::s
                     lines.end());
     }
     std::size_t i = lines.size();
-    while (i > 0 && (IsProgress(lines[i - 1]) || IsClosingWords(lines[i - 1], paths))) --i;
+    while (i > 0 && (IsProgress(lines[i - 1]) || IsClosingWords(lines[i - 1], paths) ||
+                     IsEncoderNote(lines[i - 1])))
+        --i;
     if (i == 0) return lines.empty() ? std::string() : std::string(lines.back());
     std::string_view cause = lines[i - 1];
     // A line of its own after a library's message goes on with that message ("Valid sizes
@@ -147,6 +160,17 @@ std::string ShownCoderLine(std::string_view line, const std::vector<std::string>
 }  // namespace lmk
 
 namespace lmk {
+
+std::string CoderDecodingError(std::string_view output) {
+    const Lines lines = PrintedLines(output);
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->starts_with("Error while decoding stream")) return std::string(*line);
+    return {};
+}
+
+bool SaysInputUndecodable(std::string_view output) {
+    return output.find("Cannot determine format of input stream") != std::string_view::npos;
+}
 
 bool SaysOutputUnwritable(std::string_view line, const std::string& output) {
     const std::string_view text = WithoutPrefix(line);

@@ -40,6 +40,8 @@ constexpr std::string_view kPlainPixels = "yuv420p";
 // The output's description comes early, its last progress and any failure at the end.
 constexpr std::size_t kPrintedHeadLimit = 1024 * 1024;
 constexpr std::size_t kPrintedTailLimit = 64 * 1024;
+// The coder's exit code when more of the input failed to decode than it allows.
+constexpr int kTooManyDecodingErrors = 69;
 
 const std::string kNotAFileReason = "это не обычный файл, а канал, устройство или сокет";
 const std::string kNoMediaReason = "в папке нет видео- и звуковых файлов";
@@ -405,6 +407,11 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
     // A write failure (a full disk) would meet the next container too.
     if (!writeError.empty()) return {Attempt::Failed, ShownReason(writeError, path, paths)};
+    // Too many decoding errors: the input, not the container, is at fault.
+    if (status.code == kTooManyDecodingErrors || SaysInputUndecodable(tail)) {
+        if (const std::string decoding = CoderDecodingError(tail); !decoding.empty())
+            return {Attempt::Failed, decoding};
+    }
     const std::string cause = CoderFailureReason(tail, paths);
     if (cause.empty()) return {Attempt::Refused, "код завершения " + std::to_string(status.code)};
     // An output that cannot be written at all (no right to the folder, a name too long) would

@@ -784,7 +784,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "      encoder         : Lavc59.37.100 libmp3lame\n"
                     "frame=1 time=00:00:01.00\nvideo:1kB audio:0kB\n[libx264 @ 0x1] kb/s:1.54\n"
                     "Conversion failed!\n",
-                    {true, 69},
+                    {true, 1},
                     "Error while decoding stream #0:0: Invalid data found when processing input",
                     false,
                     3},
