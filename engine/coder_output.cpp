@@ -61,8 +61,8 @@ bool IsProgress(std::string_view line) {
 
 // What an encoder says of itself as it opens (x264 before the output's description).
 bool IsEncoderNote(std::string_view line) {
-    static constexpr std::array<std::string_view, 4> kNotes = {"using SAR=", "using cpu capabilities",
-                                                               "profile ", "264 - core "};
+    static constexpr std::array<std::string_view, 4> kNotes = {
+        "using SAR=", "using cpu capabilities", "profile ", "264 - core "};
     if (!PrefixLength(line)) return false;
     const std::string_view text = WithoutPrefix(line);
     for (const auto note : kNotes)

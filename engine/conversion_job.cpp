@@ -66,9 +66,9 @@ std::string ExtensionOf(std::string_view name) {
 }
 
 bool IsImageExtension(std::string_view extension) {
-    return OneOf(extension, {"png", "jpg", "jpeg", "bmp", "tif", "tiff", "webp", "ppm", "pgm",
-                             "pbm", "pam", "tga", "dpx", "exr", "jp2", "j2k", "pcx", "sgi", "ras",
-                             "xbm", "xwd", "pix", "jls", "qoi"});
+    return OneOf(extension, {"png", "jpg", "jpeg", "bmp", "tif", "tiff", "webp", "ppm",
+                             "pgm", "pbm", "pam",  "tga", "dpx", "exr",  "jp2",  "j2k",
+                             "pcx", "sgi", "ras",  "xbm", "xwd", "pix",  "jls",  "qoi"});
 }
 
 // The image muxer reads "%d" in a name as a frame number.
@@ -96,8 +96,8 @@ std::string OutputName(const std::string& inputName, std::string_view added) {
     std::string whole = std::string(kOutputPrefix) + inputName + std::string(added);
     if (whole.size() <= kLongestName) return whole;
     const std::size_t dot = inputName.rfind('.');
-    const bool hasExtension = dot != std::string::npos && dot > 0 &&
-                              inputName.size() - dot <= kLongestExtension + 1;
+    const bool hasExtension =
+        dot != std::string::npos && dot > 0 && inputName.size() - dot <= kLongestExtension + 1;
     const std::string_view name = inputName;
     const std::string_view stem = hasExtension ? name.substr(0, dot) : name;
     const std::string_view extension = hasExtension ? name.substr(dot) : std::string_view();
@@ -142,18 +142,17 @@ bool TakesPlainPixels(const std::string& outputName) {
     // Their default encoders (H.264, MPEG-4, MPEG-1/2, FLV, VP9, Theora, WMV, RealVideo) all
     // take yuv420p; picture formats and others may not.
     return OneOf(ExtensionOf(outputName),
-                 {"mp4", "m4v", "mov", "qt", "mkv", "avi", "divx", "flv", "f4v", "3gp", "3g2",
-                  "ts", "m2t", "m2ts", "mts", "mpg", "mpeg", "mpe", "vob", "wmv", "asf", "webm",
-                  "ogv", "ogg", "ogm", "rm", "rmvb", "mxf", "nut"});
+                 {"mp4", "m4v",  "mov", "qt",   "mkv", "avi", "divx", "flv", "f4v", "3gp",
+                  "3g2", "ts",   "m2t", "m2ts", "mts", "mpg", "mpeg", "mpe", "vob", "wmv",
+                  "asf", "webm", "ogv", "ogg",  "ogm", "rm",  "rmvb", "mxf", "nut"});
 }
 
 bool IsMediaName(const std::string& name) {
     return OneOf(ExtensionOf(name),
-                 {"3g2", "3gp",  "asf", "avi",  "divx", "dv",  "f4v", "flv", "m2t", "m2ts",
-                  "m2v", "m4v",  "mkv", "mov",  "mp4",  "mpe", "mpeg", "mpg", "mts", "mxf",
-                  "ogm", "ogv",  "qt",  "rm",   "rmvb", "ts",  "vob", "webm", "wmv",
-                  "mp3", "wav",  "m4a", "aac",  "flac", "ogg", "oga", "opus", "wma", "ac3",
-                  "amr", "mka",  "aif", "aiff"});
+                 {"3g2",  "3gp", "asf",  "avi",  "divx", "dv",   "f4v", "flv", "m2t", "m2ts", "m2v",
+                  "m4v",  "mkv", "mov",  "mp4",  "mpe",  "mpeg", "mpg", "mts", "mxf", "ogm",  "ogv",
+                  "qt",   "rm",  "rmvb", "ts",   "vob",  "webm", "wmv", "mp3", "wav", "m4a",  "aac",
+                  "flac", "ogg", "oga",  "opus", "wma",  "ac3",  "amr", "mka", "aif", "aiff"});
 }
 
 std::string StatusLine(const std::string& fileName) {
@@ -312,7 +311,7 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
         }
         attempt = Convert(path, arguments,
                           folder + OutputName(name, facts.hasVideo ? kVideoFallbackExtension
-                                                                    : kSoundFallbackExtension),
+                                                                   : kSoundFallbackExtension),
                           expected);
     }
 
@@ -351,9 +350,9 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     // A folder, or a link to one, at the output's name: no container would fare better.
     if (const FileKind standing = m_files.StatusOf(output).kind;
         standing == FileKind::Folder || standing == FileKind::Special) {
-        return {Attempt::Failed, ShownName(FileNamePart(output)) + ": " +
-                                     (standing == FileKind::Folder ? kFolderStandsReason
-                                                                   : kNotAFileReason)};
+        return {Attempt::Failed,
+                ShownName(FileNamePart(output)) + ": " +
+                    (standing == FileKind::Folder ? kFolderStandsReason : kNotAFileReason)};
     }
     // An earlier output is replaced only for an input that is a file: a folder or a missing
     // input fails anyway, and the user's file of that name must survive it.

@@ -13,8 +13,8 @@ namespace lmk {
 
 // What the conversion was asked to give.
 struct OutputExpectation {
-    std::optional<Frame> frame;       // the size asked for, when one was
-    std::optional<double> duration;   // the input's, in seconds, when its report gives it for sure
+    std::optional<Frame> frame;      // the size asked for, when one was
+    std::optional<double> duration;  // the input's, in seconds, when its report gives it for sure
 };
 
 struct OutputVerdict {

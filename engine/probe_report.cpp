@@ -307,8 +307,8 @@ ProbeFacts ProbeFactsFromReport(std::string_view report) {
     facts.durationEstimated = lines.find(kEstimatedMark) != std::string_view::npos;
     facts.hasStreams = streams.hasStreams;
     if (streams.hasVideo)
-        facts.pixelFormat = PixelFormatOn(lines.substr(
-            streams.firstVideoFrom, streams.firstVideoEnd - streams.firstVideoFrom));
+        facts.pixelFormat = PixelFormatOn(
+            lines.substr(streams.firstVideoFrom, streams.firstVideoEnd - streams.firstVideoFrom));
     facts.hasVideo = streams.hasVideo;
     facts.hasSound = streams.hasSound;
     facts.soundRate = streams.soundRate;

@@ -31,8 +31,9 @@ struct FrameMatch {
 std::optional<FrameMatch> FindSourceFrame(std::string_view commaText);
 
 // The size on the first video stream line of a report ("Stream #" and then ": Video: " on one
-// line) that is no cover picture ("(attached pic)"): the first " WxH" after ": Video: " that a space, a comma or the line's end follows.
-// For the many stream lines whose size a comma follows, where the fixed search finds nothing.
+// line) that is no cover picture ("(attached pic)"): the first " WxH" after ": Video: " that a
+// space, a comma or the line's end follows. For the many stream lines whose size a comma follows,
+// where the fixed search finds nothing.
 std::optional<FrameMatch> FindStreamLineFrame(std::string_view report);
 
 // True when the text after a match, up to the next "Stream #", marks the picture as turned by

@@ -75,8 +75,7 @@ std::string PosixFiles::ReadAll(const std::string& path) {
     return data;
 }
 
-std::string PosixFiles::ReadFrom(const std::string& path, std::uint64_t offset,
-                                 std::size_t limit) {
+std::string PosixFiles::ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) {
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return {};
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     std::string data;

@@ -42,9 +42,7 @@ public:
     }
     bool StopRequested() override { return stop; }
     void JobStarted() override { events.push_back("started"); }
-    void JobEnded(bool stopped) override {
-        events.push_back(stopped ? "ended stopped" : "ended");
-    }
+    void JobEnded(bool stopped) override { events.push_back(stopped ? "ended stopped" : "ended"); }
     std::string WidthText() override { return width; }
     std::string HeightText() override { return height; }
 };
@@ -90,7 +88,8 @@ public:
     Strings FolderNames(const std::string& path) override {
         Strings names;
         for (const auto& [file, bytes] : files)
-            if (file.starts_with(path + "/") && file.find('/', path.size() + 1) == std::string::npos)
+            if (file.starts_with(path + "/") &&
+                file.find('/', path.size() + 1) == std::string::npos)
                 names.push_back(file.substr(path.size() + 1));
         std::reverse(names.begin(), names.end());  // in no particular order
         return names;
@@ -699,7 +698,7 @@ struct OutcomeCase {
     std::string printed = {};  // by the conversion
     ExitStatus status{true, 0};
     std::string failure = {};  // the failure line's reason; empty: converted
-    bool kept = false;    // the output stays
+    bool kept = false;         // the output stays
     std::size_t starts = 2;
     std::string report = VideoReport("640x480");
     bool writes = true;
@@ -716,7 +715,7 @@ TEST_P(Outcomes, FollowWhatTheCoderDid) {
     processes.plan = [&](const Strings& arguments) {
         Plan p;
         const auto report = reports.find(arguments.back());
-        p.printed = {!IsProbe(arguments)     ? c.printed
+        p.printed = {!IsProbe(arguments)       ? c.printed
                      : report != reports.end() ? report->second
                                                : VideoReport("640x480")};
         if (!IsProbe(arguments)) p.status = c.status;
@@ -760,10 +759,11 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{.name = "CoderEndsWellWithoutWriting",
                     .failure = "кодер не записал файл lmk-in.avi",
                     .writes = false},
-        OutcomeCase{"OutputAtTheSourcesSizeDeleted",
-                    "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, 640x480, 25 fps\n",
-                    {true, 0},
-                    "кадр файла lmk-in.avi 640x480 вместо 320x240"},
+        OutcomeCase{
+            "OutputAtTheSourcesSizeDeleted",
+            "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, 640x480, 25 fps\n",
+            {true, 0},
+            "кадр файла lmk-in.avi 640x480 вместо 320x240"},
         OutcomeCase{"CutOffInputKeptAndReported",
                     kOutputLines + "frame= 102 time=00:00:04.10 bitrate=1\n",
                     {true, 0},

@@ -94,9 +94,9 @@ struct UnreadableCase {
     const char* shownName;  // as the status and failure lines show it
     const char* output;     // where the output would have gone, inside work/
     void (*make)(const std::string& path);
-    CoderFault fault = {};      // arranged around the real coder, when any
-    bool kept = false;          // the output is all the input holds: kept, and reported
-    const char* reason = "";    // what the failure line says, when known
+    CoderFault fault = {};    // arranged around the real coder, when any
+    bool kept = false;        // the output is all the input holds: kept, and reported
+    const char* reason = "";  // what the failure line says, when known
 };
 
 void PrintTo(const UnreadableCase& c, std::ostream* out) {
@@ -165,9 +165,9 @@ TEST_P(UnreadableInputs, FailureLineNoOutputNextFileConverted) {
     const auto namesBefore = FolderNames(WorkFolder());
 
     const bool arranged = !c.fault.afterProbe.empty() || !c.fault.beforeConversion.empty();
-    const RunResult result = ConvertWith(
-        arranged ? WrapperCoder("arranged-coder", c.fault) : integration::CoderPath(),
-        {inputPath, next});
+    const RunResult result =
+        ConvertWith(arranged ? WrapperCoder("arranged-coder", c.fault) : integration::CoderPath(),
+                    {inputPath, next});
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
@@ -196,13 +196,25 @@ INSTANTIATE_TEST_SUITE_P(
         UnreadableCase{"EmptyFile", "empty.mp4", "empty.mp4", "lmk-empty.mp4", MakeEmpty},
         UnreadableCase{"TruncatedMp4", "cut.mp4", "cut.mp4", "lmk-cut.mp4", MakeTruncated},
         UnreadableCase{"CoderEndsWellWithoutWriting", "quiet.avi", "quiet.avi", "lmk-quiet.avi",
-                       MakeClip, CoderFault{"", "case \"$output\" in */lmk-quiet.avi) exit 0;; esac"},
-                       false, "кодер не записал файл lmk-quiet.avi"},
-        UnreadableCase{"EncryptedMp4ReasonIsTheDecodingError", "sealed.mp4", "sealed.mp4",
-                       "lmk-sealed.mp4", MakeEncrypted, {}, false,
+                       MakeClip,
+                       CoderFault{"", "case \"$output\" in */lmk-quiet.avi) exit 0;; esac"}, false,
+                       "кодер не записал файл lmk-quiet.avi"},
+        UnreadableCase{"EncryptedMp4ReasonIsTheDecodingError",
+                       "sealed.mp4",
+                       "sealed.mp4",
+                       "lmk-sealed.mp4",
+                       MakeEncrypted,
+                       {},
+                       false,
                        "Error while decoding stream #0:"},
-        UnreadableCase{"CutOffMp4KeptAndReported", "half.mp4", "half.mp4", "lmk-half.mp4",
-                       MakeCutOff, {}, true, " из 0:04"}),
+        UnreadableCase{"CutOffMp4KeptAndReported",
+                       "half.mp4",
+                       "half.mp4",
+                       "lmk-half.mp4",
+                       MakeCutOff,
+                       {},
+                       true,
+                       " из 0:04"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // A folder named with a trailing "/" has an empty file name, so its output path is "lmk-"

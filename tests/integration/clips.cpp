@@ -263,12 +263,12 @@ const std::string& ClipShelf::Get(ClipKind kind) {
         case ClipKind::MkvVp9WithCover: {
             const std::string cover = *s_folder / "cover.jpg";
             RunCoder(Joined({Picture("600x600"), {"-frames:v", "1", cover}}));
-            RunCoder(Joined({Picture("1280x720"),
-                             Sound(),
-                             {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8",
-                              "-pix_fmt", "yuv420p", "-c:a", "libopus", "-shortest", "-attach",
-                              cover, "-metadata:s:t", "mimetype=image/jpeg", "-metadata:s:t",
-                              "filename=cover.jpg", path}}));
+            RunCoder(Joined(
+                {Picture("1280x720"),
+                 Sound(),
+                 {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-pix_fmt",
+                  "yuv420p", "-c:a", "libopus", "-shortest", "-attach", cover, "-metadata:s:t",
+                  "mimetype=image/jpeg", "-metadata:s:t", "filename=cover.jpg", path}}));
             break;
         }
         case ClipKind::Mp4High10:
@@ -283,13 +283,13 @@ const std::string& ClipShelf::Get(ClipKind kind) {
             break;
         case ClipKind::MkvVariableRate:
             // Ten frames a second, then twenty.
-            RunCoder(Joined({Picture("640x480", 2),
-                             Sound(2),
-                             {"-vf", "setpts='if(lt(N,10),N*0.1,1+(N-10)*0.05)/TB'", "-fps_mode",
-                              "vfr"},
-                             kH264,
-                             kAac,
-                             {path}}));
+            RunCoder(
+                Joined({Picture("640x480", 2),
+                        Sound(2),
+                        {"-vf", "setpts='if(lt(N,10),N*0.1,1+(N-10)*0.05)/TB'", "-fps_mode", "vfr"},
+                        kH264,
+                        kAac,
+                        {path}}));
             break;
         case ClipKind::Mp4CutAtKeyframe: {
             const std::string whole = *s_folder / "three-seconds.mp4";
@@ -298,11 +298,8 @@ const std::string& ClipShelf::Get(ClipKind kind) {
             break;
         }
         case ClipKind::Mp4FourSeconds:
-            RunCoder(Joined({Picture("640x480", 4),
-                             Sound(4),
-                             kH264,
-                             kAac,
-                             {"-movflags", "+faststart", path}}));
+            RunCoder(Joined(
+                {Picture("640x480", 4), Sound(4), kH264, kAac, {"-movflags", "+faststart", path}}));
             break;
         case ClipKind::PngPicture:
             RunCoder(Joined({Picture("640x480"), {"-frames:v", "1", path}}));

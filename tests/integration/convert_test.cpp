@@ -63,8 +63,8 @@ struct FrameCase {
     int height;
     const char* added = "";  // after the output's name when its container could not take it
     bool sound = true;
-    std::string name = {};    // the input's, when not "clip" + the clip's extension
-    std::string output = {};  // when not "lmk-" + name + added
+    std::string name = {};                 // the input's, when not "clip" + the clip's extension
+    std::string output = {};               // when not "lmk-" + name + added
     std::vector<std::string> beside = {};  // the user's files beside the input, to stay as they are
 };
 
