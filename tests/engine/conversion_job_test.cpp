@@ -869,6 +869,7 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"RawSoundOfAnotherCodecAsMp3", "/d/x.ac3", "/d/lmk-x.ac3.mp3", "x.ac3",
                  "  Stream #0:0: Audio: ac3, 48000 Hz, 5.1(side), fltp, 384 kb/s\n"},
         PathCase{"DashManifestAsOneMp4", "/d/video.mpd", "/d/lmk-video.mpd.mp4", "video.mpd"},
+        PathCase{"HlsPlaylistAsOneMp4", "/d/Video.M3U8", "/d/lmk-Video.M3U8.mp4", "Video.M3U8"},
         PathCase{"ImagePatternReadAndWrittenAsNamed", "/d/pic%d.png", "/d/lmk-pic%d.png.mp4",
                  "pic%d.png", VideoReport("640x480"),
                  Strings{"-f", "image2", "-pattern_type", "none"}},
