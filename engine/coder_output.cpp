@@ -14,13 +14,26 @@ std::string_view Trimmed(std::string_view line) {
     return line;
 }
 
+// The coder's description of the files and streams: indented lines (metadata, streams) under
+// "Input #", "Output #" and "Stream mapping:". None of it names a cause.
+bool IsDescription(std::string_view rawLine) {
+    static constexpr std::array<std::string_view, 4> kHeads = {"Input #", "Output #",
+                                                               "Stream mapping:", "Press [q]"};
+    if (!rawLine.empty() && (rawLine.front() == ' ' || rawLine.front() == '\t')) return true;
+    for (const auto head : kHeads)
+        if (rawLine.starts_with(head)) return true;
+    return false;
+}
+
 // Every non-empty line, trimmed; CR alone ends a line too, as progress lines do.
-Lines PrintedLines(std::string_view output) {
+Lines PrintedLines(std::string_view output, bool withoutDescription = false) {
     Lines lines;
     std::size_t start = 0;
     while (start <= output.size()) {
         const std::size_t end = std::min(output.find_first_of("\r\n", start), output.size());
-        if (const std::string_view line = Trimmed(output.substr(start, end - start)); !line.empty())
+        const std::string_view raw = output.substr(start, end - start);
+        if (const std::string_view line = Trimmed(raw);
+            !line.empty() && !(withoutDescription && IsDescription(raw)))
             lines.push_back(line);
         start = end + 1;
     }
@@ -46,10 +59,24 @@ bool IsProgress(std::string_view line) {
     return line.starts_with("frame=") || line.starts_with("size=") || line.starts_with("video:");
 }
 
+// What an encoder says of itself as it opens (x264 before the output's description).
+bool IsEncoderNote(std::string_view line) {
+    static constexpr std::array<std::string_view, 4> kNotes = {
+        "using SAR=", "using cpu capabilities", "profile ", "264 - core "};
+    if (!PrefixLength(line)) return false;
+    const std::string_view text = WithoutPrefix(line);
+    for (const auto note : kNotes)
+        if (text.starts_with(note)) return true;
+    return false;
+}
+
 // What the coder says on its way out whatever went wrong, and warnings that come after the
 // cause; none of it names the cause.
 bool IsClosingWords(std::string_view line, const std::vector<std::string>& paths) {
-    static constexpr std::array<std::string_view, 7> kOpenings = {
+    static constexpr std::array<std::string_view, 10> kOpenings = {
+        "At least one output file must be specified",
+        "Error marking filters as finished",
+        "Error while processing the decoded data",
         "Conversion failed!",
         "Error opening output file",
         "Error opening input file",
@@ -88,15 +115,26 @@ std::string CoderWriteError(std::string_view output) {
 }
 
 std::string CoderFailureReason(std::string_view output, const std::vector<std::string>& paths) {
-    const Lines lines = PrintedLines(output);
+    Lines lines = PrintedLines(output, true);
+    // An encoder's statistics follow the last progress line.
+    const auto summary = std::find_if(lines.rbegin(), lines.rend(), IsProgress);
+    if (summary != lines.rend()) {
+        const auto after = summary.base();
+        lines.erase(std::remove_if(after, lines.end(),
+                                   [](std::string_view line) { return PrefixLength(line) > 0; }),
+                    lines.end());
+    }
     std::size_t i = lines.size();
-    while (i > 0 && (IsProgress(lines[i - 1]) || IsClosingWords(lines[i - 1], paths))) --i;
+    while (i > 0 && (IsProgress(lines[i - 1]) || IsClosingWords(lines[i - 1], paths) ||
+                     IsEncoderNote(lines[i - 1])))
+        --i;
     if (i == 0) return lines.empty() ? std::string() : std::string(lines.back());
     std::string_view cause = lines[i - 1];
     // A line of its own after a library's message goes on with that message ("Valid sizes
     // are ..."); the library's line names the cause. A "path: reason" line is the coder's own.
-    if (!PrefixLength(cause) && !NamesOneOf(cause, paths) && i > 1 && PrefixLength(lines[i - 2]) &&
-        !IsClosingWords(lines[i - 2], paths))
+    // The coder's own "Error ..." lines say the cause themselves.
+    if (!PrefixLength(cause) && !NamesOneOf(cause, paths) && !cause.starts_with("Error ") &&
+        i > 1 && PrefixLength(lines[i - 2]) && !IsClosingWords(lines[i - 2], paths))
         cause = lines[i - 2];
     return std::string(cause);
 }
@@ -117,6 +155,36 @@ std::string ShownCoderLine(std::string_view line, const std::vector<std::string>
         }
     }
     return shown;
+}
+
+}  // namespace lmk
+
+namespace lmk {
+
+std::string CoderDecodingError(std::string_view output) {
+    const Lines lines = PrintedLines(output);
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->starts_with("Error while decoding stream")) return std::string(*line);
+    return {};
+}
+
+bool SaysInputUndecodable(std::string_view output) {
+    return output.find("Cannot determine format of input stream") != std::string_view::npos;
+}
+
+bool SaysOutputUnwritable(std::string_view line, const std::string& output) {
+    const std::string_view text = WithoutPrefix(line);
+    if (!text.starts_with(output) || !text.substr(output.size()).starts_with(": ")) return false;
+    // "Invalid argument" is how the coder ends a refusal of the container or codec.
+    return text.substr(output.size() + 2) != "Invalid argument";
+}
+
+std::string ShownReason(std::string_view line, const std::string& input,
+                        const std::vector<std::string>& paths) {
+    std::string_view text = WithoutPrefix(line);
+    if (!input.empty() && text.starts_with(input) && text.substr(input.size()).starts_with(": "))
+        text.remove_prefix(input.size() + 2);
+    return ShownCoderLine(text, paths);
 }
 
 }  // namespace lmk

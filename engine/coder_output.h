@@ -21,4 +21,18 @@ std::string CoderFailureReason(std::string_view output, const std::vector<std::s
 // of `paths` shortened to its file name (the log line names the file already).
 std::string ShownCoderLine(std::string_view line, const std::vector<std::string>& paths);
 
+// The coder's last "Error while decoding stream ..." line, or empty.
+std::string CoderDecodingError(std::string_view output);
+
+// True when the coder says it could decode nothing of an input stream.
+bool SaysInputUndecodable(std::string_view output);
+
+// True when the coder's line says that `output` cannot be written at all ("PATH: Permission
+// denied", "File name too long"): no other container would fare better.
+bool SaysOutputUnwritable(std::string_view line, const std::string& output);
+
+// ShownCoderLine without a leading "INPUT: ": the failure line names the file already.
+std::string ShownReason(std::string_view line, const std::string& input,
+                        const std::vector<std::string>& paths);
+
 }  // namespace lmk

@@ -6,6 +6,7 @@
 #include "coder_output.h"
 #include "failures.h"
 #include "frame.h"
+#include "output_check.h"
 #include "probe_report.h"
 
 namespace lmk {
@@ -34,7 +35,125 @@ constexpr std::string_view kSoundFallbackExtension = ".mp3";
 constexpr unsigned kLeastMp4SoundRate = 16000;
 constexpr unsigned kMp4SoundRate = 22050;
 
+constexpr std::string_view kOutputPrefix = "lmk-";
+constexpr std::string_view kPlainPixels = "yuv420p";
+// The output's description comes early, its last progress and any failure at the end.
+constexpr std::size_t kPrintedHeadLimit = 1024 * 1024;
+constexpr std::size_t kPrintedTailLimit = 64 * 1024;
+// The coder's exit code when more of the input failed to decode than it allows.
+constexpr int kTooManyDecodingErrors = 69;
+
+const std::string kNotAFileReason = "это не обычный файл, а канал, устройство или сокет";
+const std::string kNoMediaReason = "в папке нет видео- и звуковых файлов";
+const std::string kEmptyReportReason = "кодер ничего не сообщил о файле";
+const std::string kFolderStandsReason = "Is a directory";
+constexpr std::size_t kLongestName = 255;  // bytes, as the Linux file systems allow
+constexpr std::size_t kLongestExtension = 16;
+constexpr std::string_view kShorteningMark = "…";
+
+bool OneOf(std::string_view word, std::initializer_list<std::string_view> words) {
+    return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+// The part of a name after its last dot, in lower case; empty without one.
+std::string ExtensionOf(std::string_view name) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    std::string extension(name.substr(dot + 1));
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
+bool IsImageExtension(std::string_view extension) {
+    return OneOf(extension, {"png", "jpg", "jpeg", "bmp", "tif", "tiff", "webp", "ppm",
+                             "pgm", "pbm", "pam",  "tga", "dpx", "exr",  "jp2",  "j2k",
+                             "pcx", "sgi", "ras",  "xbm", "xwd", "pix",  "jls",  "qoi"});
+}
+
+// The image muxer reads "%d" in a name as a frame number.
+bool IsImagePattern(std::string_view name) {
+    return name.find('%') != std::string_view::npos && IsImageExtension(ExtensionOf(name));
+}
+
+// A well spread hash of the whole name keeps two shortened names apart.
+std::string NameHash(std::string_view name) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (int shift = 20; shift >= 0; shift -= 4) text += kDigits[(hash >> shift) & 0xF];
+    return text;
+}
+
+bool IsContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
 }  // namespace
+
+std::string OutputName(const std::string& inputName, std::string_view added) {
+    std::string whole = std::string(kOutputPrefix) + inputName + std::string(added);
+    if (whole.size() <= kLongestName) return whole;
+    const std::size_t dot = inputName.rfind('.');
+    const bool hasExtension =
+        dot != std::string::npos && dot > 0 && inputName.size() - dot <= kLongestExtension + 1;
+    const std::string_view name = inputName;
+    const std::string_view stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string_view extension = hasExtension ? name.substr(dot) : std::string_view();
+    const std::string mark =
+        std::string(kShorteningMark) + NameHash(inputName) + std::string(kShorteningMark);
+    const std::size_t room =
+        kLongestName - kOutputPrefix.size() - extension.size() - added.size() - mark.size();
+    // Cut on whole characters: a half of a letter would make the name invalid UTF-8.
+    std::size_t headEnd = room / 2;
+    while (headEnd > 0 && IsContinuationByte(stem[headEnd])) --headEnd;
+    std::size_t tailStart = stem.size() - (room - room / 2);
+    while (tailStart < stem.size() && IsContinuationByte(stem[tailStart])) ++tailStart;
+    return std::string(kOutputPrefix) + std::string(stem.substr(0, headEnd)) + mark +
+           std::string(stem.substr(tailStart)) + std::string(extension) + std::string(added);
+}
+
+std::vector<std::string> OutputNames(const std::string& inputName) {
+    return {OutputName(inputName), OutputName(inputName, kVideoFallbackExtension),
+            OutputName(inputName, kSoundFallbackExtension)};
+}
+
+std::string_view DirectFormOf(const std::string& inputName, bool hasVideo) {
+    const std::string extension = ExtensionOf(inputName);
+    // Raw streams of another sound codec would hold MP3 data under a name that says otherwise.
+    const bool rawSound =
+        OneOf(extension, {"ac3", "eac3", "ec3", "dts", "dtshd", "gsm", "amr", "mp2", "m2a", "mpa",
+                          "thd", "mlp", "truehd", "sbc", "aptx", "adx", "g722", "tco", "rco"});
+    // These write their segments, playlists or frames beside the output under names of their own.
+    const bool severalFiles =
+        OneOf(extension, {"mpd", "m3u8", "m3u", "ism", "isml", "f4m", "ffconcat"}) ||
+        IsImagePattern(inputName);
+    if (!rawSound && !severalFiles) return {};
+    return hasVideo ? kVideoFallbackExtension : kSoundFallbackExtension;
+}
+
+std::vector<std::string> InputOptionsFor(const std::string& inputName) {
+    if (IsImagePattern(inputName)) return {"-f", "image2", "-pattern_type", "none"};
+    return {};
+}
+
+bool TakesPlainPixels(const std::string& outputName) {
+    // Their default encoders (H.264, MPEG-4, MPEG-1/2, FLV, VP9, Theora, WMV, RealVideo) all
+    // take yuv420p; picture formats and others may not.
+    return OneOf(ExtensionOf(outputName),
+                 {"mp4", "m4v",  "mov", "qt",   "mkv", "avi", "divx", "flv", "f4v", "3gp",
+                  "3g2", "ts",   "m2t", "m2ts", "mts", "mpg", "mpeg", "mpe", "vob", "wmv",
+                  "asf", "webm", "ogv", "ogg",  "ogm", "rm",  "rmvb", "mxf", "nut"});
+}
+
+bool IsMediaName(const std::string& name) {
+    return OneOf(ExtensionOf(name),
+                 {"3g2",  "3gp", "asf",  "avi",  "divx", "dv",   "f4v", "flv", "m2t", "m2ts", "m2v",
+                  "m4v",  "mkv", "mov",  "mp4",  "mpe",  "mpeg", "mpg", "mts", "mxf", "ogm",  "ogv",
+                  "qt",   "rm",  "rmvb", "ts",   "vob",  "webm", "wmv", "mp3", "wav", "m4a",  "aac",
+                  "flac", "ogg", "oga",  "opus", "wma",  "ac3",  "amr", "mka", "aif", "aiff"});
+}
 
 std::string StatusLine(const std::string& fileName) {
     return "Обрабатывается файл " + ShownName(fileName) + "... ";
@@ -120,39 +239,80 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     m_position.reset();
     m_spinner = 0;
 
+    const auto fail = [&](const std::string& reason) {
+        outcome.failedFiles.push_back(name);
+        failureLines.push_back("Не удалось сконвертировать файл " + ShownName(name) + ": " +
+                               reason);
+    };
+    const FileStatus input = m_files.StatusOf(path);
+    // A FIFO would hold the coder forever, a device feed it without end.
+    if (input.kind == FileKind::Special) return fail(kNotAFileReason);
+    if (input.kind == FileKind::Folder) {
+        const std::vector<std::string> inside = MediaFilesIn(path);
+        if (inside.empty()) return fail(kNoMediaReason);
+        m_queue.insert(m_queue.begin(), inside.begin(), inside.end());
+        return;
+    }
+
+    const std::vector<std::string> inputOptions = InputOptionsFor(name);
     {
-        auto probe = m_processes.Start(m_values.CoderPath, {"-i", path}, ReportPath());
+        std::vector<std::string> probeArguments = inputOptions;
+        probeArguments.insert(probeArguments.end(), {"-i", path});
+        auto probe = m_processes.Start(m_values.CoderPath, probeArguments, ReportPath());
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
     }
 
-    const ProbeFacts facts = ReadSourceFrame(m_files, ReportPath());
+    const std::string report = m_files.ReadAll(ReportPath());
+    const ProbeFacts facts = ProbeFactsFromReport(report);
     const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
+    // Without a stream line the source's size is unknown: never convert at the source's size.
+    if (!facts.hasStreams) {
+        const std::string cause = CoderFailureReason(report, {path});
+        return fail(cause.empty() ? kEmptyReportReason : ShownReason(cause, path, {path}));
+    }
     m_duration = facts.durationSeconds;
 
-    std::vector<std::string> arguments = {"-i", path};
+    std::vector<std::string> arguments = inputOptions;
+    arguments.insert(arguments.end(), {"-i", path});
+    OutputExpectation expected;
+    if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
     if (facts.source) {
         Frame size = *facts.source;
         FitFrame(size, target);
         size = EvenSides(size);
+        expected.frame = size;
         arguments.insert(arguments.end(),
                          {"-s", std::to_string(size.width) + "x" + std::to_string(size.height)});
     }
+    std::vector<std::string> plainPixels;
+    if (facts.hasVideo && facts.pixelFormat != kPlainPixels)
+        plainPixels = {"-pix_fmt", std::string(kPlainPixels)};
     arguments.insert(arguments.end(), {"-acodec", "libmp3lame"});
 
-    const std::string output = FolderPart(path) + "lmk-" + name;
-    Attempt attempt = Convert(path, arguments, output);
     // The output keeps the input's container, which may not take the result (MP3 in WebM, a
-    // size H.263 lacks): then once more in one that does.
+    // size H.263 lacks): then once more in one that does. Some containers are never used.
+    const std::string_view direct = DirectFormOf(name, facts.hasVideo);
+    const std::string folder = FolderPart(path);
+    Attempt attempt{Attempt::Refused, {}};
+    if (direct.empty()) {
+        std::vector<std::string> first = arguments;
+        // Players decode 8-bit 4:2:0 only; encoders that take other formats alone keep theirs.
+        if (TakesPlainPixels(name))
+            first.insert(first.end() - 2, plainPixels.begin(), plainPixels.end());
+        attempt = Convert(path, first, folder + OutputName(name), expected);
+    }
     if (attempt.kind == Attempt::Refused && (facts.hasVideo || facts.hasSound)) {
         if (facts.hasVideo) {
-            arguments.insert(arguments.end(), {"-vcodec", "libx264", "-pix_fmt", "yuv420p"});
+            arguments.insert(arguments.end(),
+                             {"-vcodec", "libx264", "-pix_fmt", std::string(kPlainPixels)});
             // MP4 takes MP3 at 16 kHz and above; phones record speech at 8 kHz.
             if (facts.soundRate && *facts.soundRate < kLeastMp4SoundRate)
                 arguments.insert(arguments.end(), {"-ar", std::to_string(kMp4SoundRate)});
         }
         attempt = Convert(path, arguments,
-                          output + std::string(facts.hasVideo ? kVideoFallbackExtension
-                                                              : kSoundFallbackExtension));
+                          folder + OutputName(name, facts.hasVideo ? kVideoFallbackExtension
+                                                                   : kSoundFallbackExtension),
+                          expected);
     }
 
     switch (attempt.kind) {
@@ -161,19 +321,39 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
             break;
         case Attempt::Stopped:
             break;
+        case Attempt::Short:
         case Attempt::Refused:
         case Attempt::Failed:
-            outcome.failedFiles.push_back(name);
-            failureLines.push_back("Не удалось сконвертировать файл " + ShownName(name) + ": " +
-                                   attempt.reason);
+            fail(attempt.reason);
             break;
     }
 }
 
+std::vector<std::string> ConversionJob::MediaFilesIn(const std::string& folder) {
+    const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
+    std::vector<std::string> names = m_files.FolderNames(folder);
+    // Hidden files are not the user's media, and earlier outputs are not to be converted again.
+    std::erase_if(names, [&](const std::string& name) {
+        return name.starts_with('.') || name.starts_with(kOutputPrefix) || !IsMediaName(name) ||
+               m_files.StatusOf(prefix + name).kind != FileKind::Regular;
+    });
+    std::sort(names.begin(), names.end());
+    for (auto& name : names) name = prefix + name;
+    return names;
+}
+
 ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
                                               std::vector<std::string> arguments,
-                                              const std::string& output) {
+                                              const std::string& output,
+                                              const OutputExpectation& expected) {
     m_values.OutputPath = output;
+    // A folder, or a link to one, at the output's name: no container would fare better.
+    if (const FileKind standing = m_files.StatusOf(output).kind;
+        standing == FileKind::Folder || standing == FileKind::Special) {
+        return {Attempt::Failed,
+                ShownName(FileNamePart(output)) + ": " +
+                    (standing == FileKind::Folder ? kFolderStandsReason : kNotAFileReason)};
+    }
     // An earlier output is replaced only for an input that is a file: a folder or a missing
     // input fails anyway, and the user's file of that name must survive it.
     if (m_files.IsFile(path) && m_files.IsFile(output)) {
@@ -206,19 +386,43 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
-    const std::string printed = m_files.ReadFrom(CoderOutputPath(), 0);
-    const std::string writeError = CoderWriteError(printed);
-    if (status.Success() && writeError.empty()) return {Attempt::Converted, {}};
+    // A coder may print gigabytes: only the ends of what it printed are read.
+    const std::string tail = PrintedTail();
+    const std::string writeError = CoderWriteError(tail);
+    const std::vector<std::string> paths = {path, output};
+    if (status.Success() && writeError.empty()) {
+        const OutputVerdict verdict =
+            CheckOutput(m_files.StatusOf(output), ShownName(FileNamePart(output)),
+                        m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit), tail, expected);
+        if (verdict.kind == OutputVerdict::Whole) return {Attempt::Converted, {}};
+        // A short output is all that a damaged input holds.
+        if (verdict.kind == OutputVerdict::Short) return {Attempt::Short, verdict.reason};
+        if (outputIsOurs) m_files.Delete(output);
+        return {Attempt::Failed, verdict.reason};
+    }
 
     if (outputIsOurs) m_files.Delete(output);
     // A coder ended by a signal has last printed a progress line, which tells nothing.
     if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
-    const std::vector<std::string> paths = {path, output};
     // A write failure (a full disk) would meet the next container too.
-    if (!writeError.empty()) return {Attempt::Failed, ShownCoderLine(writeError, paths)};
-    const std::string cause = CoderFailureReason(printed, paths);
-    return {Attempt::Refused, cause.empty() ? "код завершения " + std::to_string(status.code)
-                                            : ShownCoderLine(cause, paths)};
+    if (!writeError.empty()) return {Attempt::Failed, ShownReason(writeError, path, paths)};
+    // Too many decoding errors: the input, not the container, is at fault.
+    if (status.code == kTooManyDecodingErrors || SaysInputUndecodable(tail)) {
+        if (const std::string decoding = CoderDecodingError(tail); !decoding.empty())
+            return {Attempt::Failed, decoding};
+    }
+    const std::string cause = CoderFailureReason(tail, paths);
+    if (cause.empty()) return {Attempt::Refused, "код завершения " + std::to_string(status.code)};
+    // An output that cannot be written at all (no right to the folder, a name too long) would
+    // fail in any container.
+    return {SaysOutputUnwritable(cause, output) ? Attempt::Failed : Attempt::Refused,
+            ShownReason(cause, path, paths)};
+}
+
+std::string ConversionJob::PrintedTail() {
+    const std::uint64_t size = m_files.StatusOf(CoderOutputPath()).size;
+    const std::uint64_t from = size > kPrintedTailLimit ? size - kPrintedTailLimit : 0;
+    return m_files.ReadFrom(CoderOutputPath(), from, kPrintedTailLimit);
 }
 
 ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversion) {
@@ -237,7 +441,14 @@ ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversi
 
 void ConversionJob::ReadProgress() {
     if (!m_duration) return;
-    const std::string fresh = m_files.ReadFrom(CoderOutputPath(), m_coderOutputOffset);
+    // What a chatty coder printed since the last tick is skipped but for its end.
+    const std::uint64_t size = m_files.StatusOf(CoderOutputPath()).size;
+    if (size > m_coderOutputOffset + kPrintedTailLimit) {
+        m_coderOutputOffset = size - kPrintedTailLimit;
+        m_coderOutputTail.clear();
+    }
+    const std::string fresh =
+        m_files.ReadFrom(CoderOutputPath(), m_coderOutputOffset, kPrintedTailLimit);
     if (fresh.empty()) return;
     m_coderOutputOffset += fresh.size();
     m_coderOutputTail += fresh;

@@ -4,9 +4,11 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "job_ports.h"
+#include "output_check.h"
 
 namespace lmk {
 
@@ -31,6 +33,29 @@ char SpinnerMark(std::uint32_t counter);
 // Everything up to and including the last "/".
 std::string FolderPart(const std::string& path);
 std::string FileNamePart(const std::string& path);
+
+// The output's file name for an input's: "lmk-" + name + `added`. A name that would pass the
+// file system's 255 bytes is shortened from the middle of its stem, on a whole character,
+// keeping the prefix and the extensions.
+std::string OutputName(const std::string& inputName, std::string_view added = {});
+// Every name the job may write for an input: as named, and its .mp4 and .mp3 forms.
+std::vector<std::string> OutputNames(const std::string& inputName);
+
+// The single-file form (".mp4" for video, ".mp3" for sound alone) an input gets at once when
+// its own container cannot truthfully hold the result: a raw stream of another sound codec,
+// or a container that writes several files (DASH, HLS, numbered images); empty otherwise.
+std::string_view DirectFormOf(const std::string& inputName, bool hasVideo);
+
+// The coder's options before "-i" that make it read the named file, and only it.
+std::vector<std::string> InputOptionsFor(const std::string& inputName);
+
+// Whether the default video encoder of the output name's container takes 8-bit 4:2:0, which
+// every portable player decodes.
+bool TakesPlainPixels(const std::string& outputName);
+
+// Media files by extension: the file dialog's video kinds and the sound kinds.
+bool IsMediaName(const std::string& name);
+
 inline constexpr int kTickMilliseconds = 200;
 inline constexpr const char* kDoneLine = "Готово!";
 
@@ -57,8 +82,9 @@ private:
     enum class RunEnd { Ended, Stopped };
     // How one conversion run of a file ended. Refused: the coder ended with a failure of its
     // own, which another container may not meet.
+    // Short: whole as far as the input went, kept and reported.
     struct Attempt {
-        enum Kind { Converted, Stopped, Refused, Failed } kind;
+        enum Kind { Converted, Short, Stopped, Refused, Failed } kind;
         std::string reason;
     };
 
@@ -68,7 +94,11 @@ private:
     void ConvertOne(const std::string& path, JobOutcome& outcome,
                     std::vector<std::string>& failureLines);
     Attempt Convert(const std::string& path, std::vector<std::string> arguments,
-                    const std::string& output);
+                    const std::string& output, const OutputExpectation& expected);
+    // The last part of what the coder printed, as much as the failure and check readers need.
+    std::string PrintedTail();
+    // A dropped folder's media files, in name order, as paths.
+    std::vector<std::string> MediaFilesIn(const std::string& folder);
 
     JobLog& m_log;
     JobHost& m_host;

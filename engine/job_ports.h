@@ -70,6 +70,14 @@ public:
                                            const std::string& outputFile) = 0;
 };
 
+// What stands at a path; links are followed.
+enum class FileKind { Missing, Regular, Folder, Special };  // Special: a FIFO, device or socket
+
+struct FileStatus {
+    FileKind kind = FileKind::Missing;
+    std::uint64_t size = 0;  // of a regular file
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -80,8 +88,13 @@ public:
     virtual std::string Delete(const std::string& path) = 0;
     // The whole file; raises EFOpenError naming the full path when it cannot be opened.
     virtual std::string ReadAll(const std::string& path) = 0;
-    // The bytes from `offset` to the current end; empty when there are none or on failure.
-    virtual std::string ReadFrom(const std::string& path, std::uint64_t offset) = 0;
+    // The bytes from `offset` to the current end, at most `limit` of them; empty when there are
+    // none or on failure.
+    virtual std::string ReadFrom(const std::string& path, std::uint64_t offset,
+                                 std::size_t limit) = 0;
+    virtual FileStatus StatusOf(const std::string& path) = 0;
+    // The names in a folder (without "." and ".."), in no particular order; empty on failure.
+    virtual std::vector<std::string> FolderNames(const std::string& path) = 0;
 };
 
 }  // namespace lmk

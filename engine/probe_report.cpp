@@ -16,6 +16,7 @@ constexpr std::string_view kAudioMark = ": Audio: ";
 constexpr std::string_view kCoverMark = "(attached pic)";
 constexpr std::string_view kRotationMark = "displaymatrix: rotation of ";
 constexpr std::string_view kDurationMark = "Duration: ";
+constexpr std::string_view kEstimatedMark = "Estimating duration from bitrate";
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -70,8 +71,10 @@ std::optional<FrameMatch> SizeOnLine(std::string_view text, std::size_t from, st
 // What the stream lines of a report hold: where the first video stream's description starts
 // and ends, and which kinds of stream there are.
 struct StreamLines {
+    // The first video stream that is no cover picture.
     std::size_t firstVideoFrom = std::string_view::npos;
     std::size_t firstVideoEnd = 0;
+    bool hasStreams = false;
     bool hasVideo = false;
     bool hasSound = false;
     std::optional<unsigned> soundRate;
@@ -95,13 +98,14 @@ StreamLines ScanStreamLines(std::string_view text) {
     while ((at = text.find(kStreamMark, at)) != std::string_view::npos) {
         const std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
         const std::string_view line = text.substr(at, end - at);
+        found.hasStreams = true;
         if (const std::size_t video = line.find(kVideoMark); video != std::string_view::npos) {
-            if (found.firstVideoFrom == std::string_view::npos) {
+            // A cover picture is no video to convert, nor its size the video's.
+            if (line.find(kCoverMark, video) == std::string_view::npos && !found.hasVideo) {
                 found.firstVideoFrom = at + video + kVideoMark.size();
                 found.firstVideoEnd = end;
+                found.hasVideo = true;
             }
-            // A cover picture of a song is no video to convert.
-            if (line.find(kCoverMark, video) == std::string_view::npos) found.hasVideo = true;
         } else if (const std::size_t audio = line.find(kAudioMark);
                    audio != std::string_view::npos) {
             if (!found.hasSound) found.soundRate = SoundRate(line.substr(audio));
@@ -246,6 +250,35 @@ std::optional<double> ReportDuration(std::string_view report) {
 
 namespace {
 
+// True when the stream whose description holds `at` (up to the next "Stream #") is a cover.
+bool OnCoverLine(std::string_view text, std::size_t at) {
+    const std::size_t start = text.rfind(kStreamMark, at);
+    const std::size_t end = std::min(text.find(kStreamMark, at), text.size());
+    if (start == std::string_view::npos) return false;
+    const std::size_t cover = text.find(kCoverMark, start);
+    return cover != std::string_view::npos && cover < end;
+}
+
+// The pixel format after the codec on a video stream's description: "yuv420p10le" of
+// "h264 (High 10), yuv420p10le(tv, progressive), 1920x1080".
+std::string PixelFormatOn(std::string_view description) {
+    int depth = 0;
+    std::size_t i = 0;
+    for (; i < description.size(); ++i) {
+        if (description[i] == '(') ++depth;
+        if (description[i] == ')') --depth;
+        if (description[i] == ',' && depth == 0) break;
+    }
+    std::size_t start = i + 1;
+    while (start < description.size() && description[start] == ' ') ++start;
+    std::size_t end = start;
+    while (end < description.size() && description[end] != '(' && description[end] != ',' &&
+           description[end] != ' ')
+        ++end;
+    return start < description.size() ? std::string(description.substr(start, end - start))
+                                      : std::string();
+}
+
 Frame FrameOf(const FrameMatch& match, std::string_view text) {
     Frame source;
     source.width = static_cast<std::uint32_t>(ParseWholeNumber(match.width));
@@ -261,14 +294,21 @@ ProbeFacts ProbeFactsFromReport(std::string_view report) {
     const std::string_view lines = UpToNul(report);
     const StreamLines streams = ScanStreamLines(lines);
     ProbeFacts facts;
-    // The fixed search first: wherever it matches, its groups stand.
-    if (const auto match = FindSourceFrame(text)) {
+    // The fixed search first: its groups stand unless they lie on a cover picture's line, which
+    // it may reach from the line of a video whose size a comma follows.
+    const auto match = FindSourceFrame(text);
+    if (match && !OnCoverLine(text, match->end)) {
         facts.source = FrameOf(*match, text);
     } else if (streams.firstVideoFrom != std::string_view::npos) {
         if (const auto size = SizeOnLine(lines, streams.firstVideoFrom, streams.firstVideoEnd))
             facts.source = FrameOf(*size, lines);
     }
     facts.durationSeconds = ReportDuration(text);
+    facts.durationEstimated = lines.find(kEstimatedMark) != std::string_view::npos;
+    facts.hasStreams = streams.hasStreams;
+    if (streams.hasVideo)
+        facts.pixelFormat = PixelFormatOn(
+            lines.substr(streams.firstVideoFrom, streams.firstVideoEnd - streams.firstVideoFrom));
     facts.hasVideo = streams.hasVideo;
     facts.hasSound = streams.hasSound;
     facts.soundRate = streams.soundRate;

@@ -31,8 +31,9 @@ struct FrameMatch {
 std::optional<FrameMatch> FindSourceFrame(std::string_view commaText);
 
 // The size on the first video stream line of a report ("Stream #" and then ": Video: " on one
-// line): the first " WxH" after ": Video: " that a space, a comma or the line's end follows.
-// For the many stream lines whose size a comma follows, where the fixed search finds nothing.
+// line) that is no cover picture ("(attached pic)"): the first " WxH" after ": Video: " that a
+// space, a comma or the line's end follows. For the many stream lines whose size a comma follows,
+// where the fixed search finds nothing.
 std::optional<FrameMatch> FindStreamLineFrame(std::string_view report);
 
 // True when the text after a match, up to the next "Stream #", marks the picture as turned by
@@ -47,8 +48,11 @@ std::optional<double> ReportDuration(std::string_view report);
 
 struct ProbeFacts {
     std::optional<Frame> source;            // sides swapped for a turned picture
-    std::optional<double> durationSeconds;  // for the progress figure
+    std::optional<double> durationSeconds;  // for the progress figure and the check
+    bool durationEstimated = false;         // from the bitrate: the check cannot rely on it
+    bool hasStreams = false;                // any stream line at all
     bool hasVideo = false;                  // a video stream other than a cover picture
+    std::string pixelFormat;                // of that video stream, as the report names it
     bool hasSound = false;
     std::optional<unsigned> soundRate;  // of the first sound stream, in Hz
 };

@@ -22,7 +22,9 @@ public:
     bool IsFile(const std::string& path) override;
     std::string Delete(const std::string& path) override;
     std::string ReadAll(const std::string& path) override;
-    std::string ReadFrom(const std::string& path, std::uint64_t offset) override;
+    std::string ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) override;
+    FileStatus StatusOf(const std::string& path) override;
+    std::vector<std::string> FolderNames(const std::string& path) override;
 };
 
 // strerror's text for an errno value, trimmed by TrimSystemErrorText.

@@ -222,8 +222,9 @@ void RunJob(Batch& batch, const ParallelRun& run, Processes& processes, Files& f
 }  // namespace
 
 std::vector<std::string> OutputNamesOf(const std::string& path) {
-    const std::string output = FolderPart(path) + "lmk-" + FileNamePart(path);
-    return {output, output + ".mp4", output + ".mp3"};
+    std::vector<std::string> outputs = OutputNames(FileNamePart(path));
+    for (auto& output : outputs) output = FolderPart(path) + output;
+    return outputs;
 }
 
 bool FileIdentity::operator==(const FileIdentity& other) const {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -57,8 +58,14 @@ std::string VideoReport(const std::string& size, const std::string& duration = "
            " [SAR 1:1 DAR 4:3], 25 fps\n";
 }
 
+std::string Repeated(const std::string& text, std::size_t count) {
+    std::string all;
+    for (std::size_t i = 0; i < count; ++i) all += text;
+    return all;
+}
+
 bool IsProbe(const Strings& arguments) {
-    return arguments.size() == 2;
+    return arguments.at(arguments.size() - 2) == "-i";
 }
 
 class ConversionJobTest : public testing::Test {
@@ -173,7 +180,21 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{"PortraitOdd", VideoReport("480x640"), "320", "241", {"-s", "180x240"}},
         SizeCase{"SmallKept", VideoReport("176x144"), "320", "240", {"-s", "176x144"}},
         SizeCase{"TargetAsHex", VideoReport("1280x720"), "$140", "0xF0", {"-s", "320x180"}},
-        SizeCase{"NoSizeKeepsSource", "Input #0\n  Stream #0:0: Audio: mp3\n", "320", "240", {}}),
+        SizeCase{"NoSizeKeepsSource", "Input #0\n  Stream #0:0: Audio: mp3\n", "320", "240", {}},
+        SizeCase{"CoverNeverTheVideosSize",
+                 "  Stream #0:0: Video: vp9 (Profile 0), yuv420p(tv), 1920x1080, SAR 1:1 DAR 16:9\n"
+                 "  Stream #0:1: Audio: opus, 48000 Hz, stereo\n"
+                 "  Stream #0:2: Video: mjpeg (Baseline), yuvj420p(pc), 600x600 [SAR 1:1 DAR 1:1], "
+                 "90k tbn (attached pic)\n",
+                 "320",
+                 "240",
+                 {"-s", "320x180"}},
+        SizeCase{"TenBitMadeEightBitFourTwoZero",
+                 "  Stream #0:0: Video: h264 (High 10), yuv420p10le(tv, progressive), 1920x1080 "
+                 "[SAR 1:1 DAR 16:9], 30 fps\n",
+                 "320",
+                 "240",
+                 {"-s", "320x180", "-pix_fmt", "yuv420p"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConversionJobTest, ANoSizeFileDoesNotInheritThePreviousFrame) {
@@ -312,8 +333,8 @@ TEST_F(ConversionJobTest, FailedConversionIsReportedAfterDoneAndTheJobGoesOn) {
     Run({"/a/bad.avi", "/a/good.avi"});
     EXPECT_EQ(window.log,
               (Strings{"Обрабатывается файл good.avi... ", "Готово!",
-                       "Не удалось сконвертировать файл bad.avi: bad.avi: Invalid data found "
-                       "when processing input"}));
+                       "Не удалось сконвертировать файл bad.avi: Invalid data found when "
+                       "processing input"}));
     EXPECT_FALSE(files.IsFile("/a/lmk-bad.avi"));
     EXPECT_TRUE(files.IsFile("/a/lmk-good.avi"));
     EXPECT_EQ(outcome.failedFiles, (Strings{"bad.avi"}));
@@ -453,8 +474,9 @@ TEST_F(ConversionJobTest, BothAttemptsRefusedGiveTheLastReasonAndLeaveNothing) {
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480")};
         } else {
-            p.printed = {"[ogg @ 0x1] Unsupported codec id in stream 1\n" + arguments.back() +
-                         ": No space left on device\n"};
+            p.printed = {"[ogg @ 0x1] Unsupported codec id in stream 1\n"};
+            if (arguments.back().ends_with(".mp4"))
+                p.printed[0] += arguments.back() + ": No space left on device\n";
             p.status = {true, 1};
         }
         return p;
@@ -540,17 +562,166 @@ TEST_F(ConversionJobTest, ProgressFollowsTheCodersTimeAgainstTheDuration) {
               (Strings{status + "/", status + "- 42%", status + "\\ 99%", status}));
 }
 
+// How a file's conversion ends, judged from what the coder printed and what it left.
+struct OutcomeCase {
+    const char* name = "";
+    std::string printed = {};  // by the conversion
+    ExitStatus status{true, 0};
+    std::string failure = {};  // the failure line's reason; empty: converted
+    bool kept = false;         // the output stays
+    std::size_t starts = 2;
+    std::string report = VideoReport("640x480");
+    bool writes = true;
+    std::function<void(FakeFiles&)> arrange = [](FakeFiles&) {};
+    std::size_t readLimit = 0;  // the largest single read of a file, when bounded
+    Strings probed = {};        // the inputs probed, in order, when several
+};
+
+class Outcomes : public ConversionJobTest, public testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(Outcomes, FollowWhatTheCoderDid) {
+    const OutcomeCase& c = GetParam();
+    reports["/v/in.avi"] = c.report;
+    processes.plan = [&](const Strings& arguments) {
+        Plan p;
+        const auto report = reports.find(arguments.back());
+        p.printed = {!IsProbe(arguments)       ? c.printed
+                     : report != reports.end() ? report->second
+                                               : VideoReport("640x480")};
+        if (!IsProbe(arguments)) p.status = c.status;
+        p.writes = c.writes;
+        return p;
+    };
+    files.files["/v/in.avi"] = "video";
+    c.arrange(files);
+    outcome = job.Run({"/v/in.avi"});
+    EXPECT_EQ(processes.started.size(), c.starts);
+    if (c.failure.empty()) {
+        EXPECT_EQ(window.log.back(), "Готово!");
+        EXPECT_EQ(outcome.converted, static_cast<int>(std::max<std::size_t>(c.probed.size(), 1)));
+    } else {
+        EXPECT_EQ(window.log.back(), "Не удалось сконвертировать файл in.avi: " + c.failure);
+        EXPECT_EQ(outcome.failedFiles, (Strings{"in.avi"}));
+    }
+    if (!c.failure.empty() && c.starts == 2) {
+        EXPECT_EQ(files.IsFile("/v/lmk-in.avi"), c.kept);
+    }
+    if (c.readLimit) {
+        EXPECT_LE(files.largestRead, c.readLimit);
+    }
+    if (!c.probed.empty()) {
+        Strings probed;
+        for (const auto& started : processes.started)
+            if (IsProbe(started.arguments)) probed.push_back(started.arguments.back());
+        EXPECT_EQ(probed, c.probed);
+    }
+}
+
+const std::string kOutputLines =
+    "Output #0, avi, to '/v/lmk-in.avi':\n  Stream #0:0: Video: mpeg4, yuv420p, 320x240 [SAR 1:1 "
+    "DAR 4:3], 25 fps\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Outcomes,
+    testing::Values(
+        OutcomeCase{"AsAsked", kOutputLines + "frame= 250 time=00:00:09.96 bitrate=1\n"},
+        OutcomeCase{"WithinASecond", kOutputLines + "frame= 230 time=00:00:09.05 bitrate=1\n"},
+        OutcomeCase{.name = "CoderEndsWellWithoutWriting",
+                    .failure = "кодер не записал файл lmk-in.avi",
+                    .writes = false},
+        OutcomeCase{
+            "OutputAtTheSourcesSizeDeleted",
+            "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, 640x480, 25 fps\n",
+            {true, 0},
+            "кадр файла lmk-in.avi 640x480 вместо 320x240"},
+        OutcomeCase{"CutOffInputKeptAndReported",
+                    kOutputLines + "frame= 102 time=00:00:04.10 bitrate=1\n",
+                    {true, 0},
+                    "сконвертировано 0:04 из 0:10",
+                    true},
+        OutcomeCase{.name = "EstimatedDurationNotChecked",
+                    .printed = kOutputLines + "frame= 102 time=00:00:04.10 bitrate=1\n",
+                    .report = "Input #0, mp3:\n  Estimating duration from bitrate, this may be "
+                              "inaccurate\n" +
+                              VideoReport("640x480")},
+        OutcomeCase{.name = "ReportWithoutStreamLinesFails",
+                    .failure = "кодер ничего не сообщил о файле",
+                    .starts = 1,
+                    .report = ""},
+        OutcomeCase{"MetadataLineNeverTheReason",
+                    "Error while decoding stream #0:0: Invalid data found when processing input\n"
+                    "Output #0, mp4, to 'x':\n  Stream #0:1: Audio: mp3\n    Metadata:\n"
+                    "      encoder         : Lavc59.37.100 libmp3lame\n"
+                    "frame=1 time=00:00:01.00\nvideo:1kB audio:0kB\n[libx264 @ 0x1] kb/s:1.54\n"
+                    "Conversion failed!\n",
+                    {true, 1},
+                    "Error while decoding stream #0:0: Invalid data found when processing input",
+                    false,
+                    3},
+        OutcomeCase{"UnwritableOutputGetsNoSecondAttempt",
+                    "/v/lmk-in.avi: Permission denied\n",
+                    {true, 1},
+                    "lmk-in.avi: Permission denied"},
+        OutcomeCase{.name = "FolderAtTheOutputsName",
+                    .failure = "lmk-in.avi: Is a directory",
+                    .starts = 1,
+                    .arrange = [](FakeFiles& f) { f.folders.insert("/v/lmk-in.avi"); }},
+        OutcomeCase{.name = "FifoRefusedBeforeAnyCoder",
+                    .failure = "это не обычный файл, а канал, устройство или сокет",
+                    .starts = 0,
+                    .arrange = [](FakeFiles& f) { f.special.insert("/v/in.avi"); }},
+        OutcomeCase{.name = "FolderWithoutMediaSaysSo",
+                    .failure = "в папке нет видео- и звуковых файлов",
+                    .starts = 0,
+                    .arrange =
+                        [](FakeFiles& f) {
+                            f.folders.insert("/v/in.avi");
+                            f.files["/v/in.avi/notes.txt"] = "text";
+                        }},
+        OutcomeCase{.name = "FolderConvertsItsMediaInNameOrder",
+                    .starts = 6,
+                    .arrange =
+                        [](FakeFiles& f) {
+                            f.folders.insert("/v/in.avi");
+                            for (const char* name : {"b.mp4", "A.mkv", ".hidden.avi", "lmk-a.mkv",
+                                                     "notes.txt", "tone.flac"})
+                                f.files[std::string("/v/in.avi/") + name] = "media";
+                            f.folders.insert("/v/in.avi/sub.avi");
+                        },
+                    .probed = {"/v/in.avi/A.mkv", "/v/in.avi/b.mp4", "/v/in.avi/tone.flac"}},
+        OutcomeCase{"HugeCoderOutputReadByItsEnds",
+                    Repeated("[h264 @ 0x1] mmco: unref short failure\n", 256 * 1024) +
+                        "/v/in.avi: Invalid data found when processing input\n",
+                    {true, 1},
+                    "Invalid data found when processing input",
+                    false,
+                    3,
+                    VideoReport("640x480"),
+                    true,
+                    [](FakeFiles&) {},
+                    1024 * 1024}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct PathCase {
     const char* name;
     std::string path;
     std::string output;
     std::string statusName;
+    std::string report = VideoReport("640x480");
+    Strings inputOptions = {};  // before "-i", for the probe and the conversion alike
 };
 
 class OutputNames : public ConversionJobTest, public testing::WithParamInterface<PathCase> {};
 
 TEST_P(OutputNames, StandBesideTheInput) {
+    reports[GetParam().path] = GetParam().report;
     Run({GetParam().path});
+    for (const auto& started : processes.started) {
+        const Strings& arguments = started.arguments;
+        const Strings& options = GetParam().inputOptions;
+        EXPECT_EQ(Strings(arguments.begin(), arguments.begin() + options.size()), options);
+        EXPECT_EQ(arguments.at(options.size() + 1), GetParam().path);
+    }
     EXPECT_EQ(values.OutputPath, GetParam().output);
     EXPECT_EQ(processes.started.at(1).arguments.back(), GetParam().output);
     EXPECT_EQ(window.log.front(), "Обрабатывается файл " + GetParam().statusName + "... ");
@@ -564,7 +735,17 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"BackslashIsPartOfName", "/d/a\\b.avi", "/d/lmk-a\\b.avi", "a\\b.avi"},
         PathCase{"PrefixTwice", "/d/lmk-x.avi", "/d/lmk-lmk-x.avi", "lmk-x.avi"},
         PathCase{"SpacesAndCyrillic", "/д в/фильм 1.avi", "/д в/lmk-фильм 1.avi", "фильм 1.avi"},
-        PathCase{"NewlineShownSafely", "/d/a\nb.avi", "/d/lmk-a\nb.avi", "a?b.avi"}),
+        PathCase{"NewlineShownSafely", "/d/a\nb.avi", "/d/lmk-a\nb.avi", "a?b.avi"},
+        PathCase{"RawSoundOfAnotherCodecAsMp3", "/d/x.ac3", "/d/lmk-x.ac3.mp3", "x.ac3",
+                 "  Stream #0:0: Audio: ac3, 48000 Hz, 5.1(side), fltp, 384 kb/s\n"},
+        PathCase{"DashManifestAsOneMp4", "/d/video.mpd", "/d/lmk-video.mpd.mp4", "video.mpd"},
+        PathCase{"HlsPlaylistAsOneMp4", "/d/Video.M3U8", "/d/lmk-Video.M3U8.mp4", "Video.M3U8"},
+        PathCase{"ImagePatternReadAndWrittenAsNamed", "/d/pic%d.png", "/d/lmk-pic%d.png.mp4",
+                 "pic%d.png", VideoReport("640x480"),
+                 Strings{"-f", "image2", "-pattern_type", "none"}},
+        PathCase{"LongCyrillicNameShortenedInTheMiddle", "/d/" + Repeated("ф", 124) + ".avi",
+                 "/d/lmk-" + Repeated("ф", 58) + "…f643f1…" + Repeated("ф", 59) + ".avi",
+                 Repeated("ф", 124) + ".avi"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

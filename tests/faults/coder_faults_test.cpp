@@ -94,15 +94,19 @@ struct UnreadableCase {
     const char* shownName;  // as the status and failure lines show it
     const char* output;     // where the output would have gone, inside work/
     void (*make)(const std::string& path);
+    CoderFault fault = {};    // arranged around the real coder, when any
+    bool kept = false;        // the output is all the input holds: kept, and reported
+    const char* reason = "";  // what the failure line says, when known
 };
 
 void PrintTo(const UnreadableCase& c, std::ostream* out) {
     *out << c.label;
 }
 
+// No media file inside: a folder's media files would be converted.
 void MakeFolder(const std::string& path) {
     std::filesystem::create_directory(path);
-    test::WriteFile(path + "/inside.avi", "a file inside the folder");
+    test::WriteFile(path + "/inside.txt", "a file inside the folder");
 }
 
 void MakeText(const std::string& path) {
@@ -117,6 +121,24 @@ void MakeEmpty(const std::string& path) {
 void MakeTruncated(const std::string& path) {
     test::WriteFile(path,
                     test::ReadFile(ClipShelf::Get(ClipKind::Mp4H264_720x480)).substr(0, 4096));
+}
+
+void MakeClip(const std::string& path) {
+    test::CopyFile(ClipShelf::Get(ClipKind::Avi640x480), path);
+}
+
+// The first half of an MP4 whose index comes first: the coder reads what there is and warns.
+void MakeCutOff(const std::string& path) {
+    const std::string whole = test::ReadFile(ClipShelf::Get(ClipKind::Mp4FourSeconds));
+    test::WriteFile(path, whole.substr(0, whole.size() / 2));
+}
+
+// Encrypted as some stores sell films: the coder reads its streams but cannot decode them.
+void MakeEncrypted(const std::string& path) {
+    integration::RunCoder({"-i", ClipShelf::Get(ClipKind::Mp4H264_720x480), "-c", "copy",
+                           "-encryption_scheme", "cenc-aes-ctr", "-encryption_key",
+                           "76a6c65c5ea762046bd749a2e632ccbb", "-encryption_kid",
+                           "a7e61c373e219033c21091fa607bf3b8", path});
 }
 
 // Everything under `path`: names with their bytes (folders as a mark).
@@ -142,7 +164,10 @@ TEST_P(UnreadableInputs, FailureLineNoOutputNextFileConverted) {
     const auto contentsBefore = Contents(inputPath);
     const auto namesBefore = FolderNames(WorkFolder());
 
-    const RunResult result = ConvertWith(integration::CoderPath(), {inputPath, next});
+    const bool arranged = !c.fault.afterProbe.empty() || !c.fault.beforeConversion.empty();
+    const RunResult result =
+        ConvertWith(arranged ? WrapperCoder("arranged-coder", c.fault) : integration::CoderPath(),
+                    {inputPath, next});
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
@@ -151,10 +176,12 @@ TEST_P(UnreadableInputs, FailureLineNoOutputNextFileConverted) {
     const auto failures = FailureLines(result.out);
     ASSERT_EQ(failures.size(), 1u) << result.out;
     EXPECT_THAT(failures[0], StartsWith(kFailedConversionPrefix + c.shownName + ": "));
-    EXPECT_FALSE(test::Exists(Work(c.output))) << "an output was left for " << c.name;
+    EXPECT_THAT(failures[0], HasSubstr(c.reason));
+    EXPECT_EQ(test::Exists(Work(c.output)), c.kept) << "the output of " << c.name;
     EXPECT_EQ(Contents(inputPath), contentsBefore) << "the input was changed";
     std::vector<std::string> namesAfter = namesBefore;
     namesAfter.push_back("lmk-next.avi");
+    if (c.kept) namesAfter.push_back(c.output);
     EXPECT_THAT(FolderNames(WorkFolder()), UnorderedElementsAreArray(namesAfter));
     ExpectConverted(Work("lmk-next.avi"));
 }
@@ -167,7 +194,27 @@ INSTANTIATE_TEST_SUITE_P(
         UnreadableCase{"FolderWithSlash", "folder.avi/", "", "folder.avi/lmk-", MakeFolder},
         UnreadableCase{"TextFile", "notes.avi", "notes.avi", "lmk-notes.avi", MakeText},
         UnreadableCase{"EmptyFile", "empty.mp4", "empty.mp4", "lmk-empty.mp4", MakeEmpty},
-        UnreadableCase{"TruncatedMp4", "cut.mp4", "cut.mp4", "lmk-cut.mp4", MakeTruncated}),
+        UnreadableCase{"TruncatedMp4", "cut.mp4", "cut.mp4", "lmk-cut.mp4", MakeTruncated},
+        UnreadableCase{"CoderEndsWellWithoutWriting", "quiet.avi", "quiet.avi", "lmk-quiet.avi",
+                       MakeClip,
+                       CoderFault{"", "case \"$output\" in */lmk-quiet.avi) exit 0;; esac"}, false,
+                       "кодер не записал файл lmk-quiet.avi"},
+        UnreadableCase{"EncryptedMp4ReasonIsTheDecodingError",
+                       "sealed.mp4",
+                       "sealed.mp4",
+                       "lmk-sealed.mp4",
+                       MakeEncrypted,
+                       {},
+                       false,
+                       "Error while decoding stream #0:"},
+        UnreadableCase{"CutOffMp4KeptAndReported",
+                       "half.mp4",
+                       "half.mp4",
+                       "lmk-half.mp4",
+                       MakeCutOff,
+                       {},
+                       true,
+                       " из 0:04"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // A folder named with a trailing "/" has an empty file name, so its output path is "lmk-"

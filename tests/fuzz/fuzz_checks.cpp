@@ -155,6 +155,7 @@ std::optional<Groups> ReferenceLineSize(std::string_view report) {
         if (stream == std::string::npos) continue;
         const std::size_t video = line.find(": Video: ", stream);
         if (video == std::string::npos) continue;
+        if (line.find("(attached pic)", video) != std::string::npos) continue;  // a cover
         const std::string rest = line.substr(video + 9);
         std::smatch found;
         if (!std::regex_search(rest, found, size)) return std::nullopt;
@@ -167,7 +168,18 @@ std::optional<Groups> ReferenceLineSize(std::string_view report) {
 // first video stream line's size (checked against std::regex on small reports); no size gives
 // no frame, a size gives its values (turned pictures swap them), and a group beyond 2147483647
 // is refused quoting it.
-std::string CheckProbeFacts(std::string_view report, const std::optional<FrameMatch>& match) {
+// True when the stream description holding `at` in the comma text is a cover picture's.
+bool OnCover(std::string_view text, std::size_t at) {
+    const std::size_t start = text.rfind("Stream #", at);
+    if (start == std::string_view::npos) return false;
+    const std::size_t end = std::min(text.find("Stream #", at), text.size());
+    const std::size_t cover = text.find("(attached pic)", start);
+    return cover != std::string_view::npos && cover < end;
+}
+
+std::string CheckProbeFacts(std::string_view report, std::optional<FrameMatch> match) {
+    // A size on a cover picture's line does not stand.
+    if (match && OnCover(CommaTextFromReport(report), match->end)) match.reset();
     const bool checkLine = !match && report.size() <= kRegexReportLimit;
     std::optional<Groups> groups;
     if (match) groups = Groups{std::string(match->width), std::string(match->height)};

@@ -1,5 +1,6 @@
 #include "clips.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -19,8 +20,8 @@ Arguments Picture(const std::string& size, int seconds = 1, int rate = 10) {
                 ":duration=" + std::to_string(seconds)};
 }
 
-Arguments Sound() {
-    return {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"};
+Arguments Sound(int seconds = 1) {
+    return {"-f", "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(seconds)};
 }
 
 Arguments Joined(std::initializer_list<Arguments> parts) {
@@ -96,6 +97,15 @@ std::string ClipShelf::Extension(ClipKind kind) {
             return ".aac";
         case ClipKind::FlacTone:
             return ".flac";
+        case ClipKind::MkvVp9WithCover:
+        case ClipKind::MkvVariableRate:
+            return ".mkv";
+        case ClipKind::Ac3Tone:
+            return ".ac3";
+        case ClipKind::PngPicture:
+            return ".png";
+        case ClipKind::DashManifest:
+            return ".mpd";
         default:
             return ".mp4";
     }
@@ -106,7 +116,20 @@ std::string ClipShelf::SharedFolder() {
 }
 
 std::string ClipShelf::FileName(ClipKind kind) {
-    return "clip" + std::to_string(static_cast<int>(kind)) + Extension(kind);
+    const std::string number = std::to_string(static_cast<int>(kind));
+    // A manifest and its segments keep a folder of their own.
+    if (kind == ClipKind::DashManifest) return number + "/video.mpd";
+    return "clip" + number + Extension(kind);
+}
+
+std::vector<std::string> ClipShelf::Companions(ClipKind kind) {
+    if (kind != ClipKind::DashManifest) return {};
+    const std::filesystem::path manifest = Get(kind);
+    std::vector<std::string> companions;
+    for (const auto& entry : std::filesystem::directory_iterator(manifest.parent_path()))
+        if (entry.path() != manifest) companions.push_back(entry.path());
+    std::sort(companions.begin(), companions.end());
+    return companions;
 }
 
 const std::string& ClipShelf::Get(ClipKind kind) {
@@ -147,6 +170,7 @@ bool ClipShelf::MakeAll(const std::string& folder) {
 }
 
 void ClipShelf::Make(ClipKind kind, const std::string& path, const std::string& source720x480) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     const auto turned = [&](const char* angle) {
         // A stream copy keeps the picture as stored and only marks it turned.
         return Arguments{"-i",   source720x480,     "-c",
@@ -274,6 +298,57 @@ void ClipShelf::Make(ClipKind kind, const std::string& path, const std::string& 
             break;
         case ClipKind::FlacTone:
             RunCoder(Joined({Sound(), {"-c:a", "flac", path}}));
+            break;
+        case ClipKind::MkvVp9WithCover: {
+            const std::string cover = *s_folder / "cover.jpg";
+            RunCoder(Joined({Picture("600x600"), {"-frames:v", "1", cover}}));
+            RunCoder(Joined(
+                {Picture("1280x720"),
+                 Sound(),
+                 {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-pix_fmt",
+                  "yuv420p", "-c:a", "libopus", "-shortest", "-attach", cover, "-metadata:s:t",
+                  "mimetype=image/jpeg", "-metadata:s:t", "filename=cover.jpg", path}}));
+            break;
+        }
+        case ClipKind::Mp4High10:
+            RunCoder(Joined({Picture("640x360"),
+                             Sound(),
+                             {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p10le"},
+                             kAac,
+                             {path}}));
+            break;
+        case ClipKind::Ac3Tone:
+            RunCoder(Joined({Sound(), {"-c:a", "ac3", path}}));
+            break;
+        case ClipKind::MkvVariableRate:
+            // Ten frames a second, then twenty.
+            RunCoder(
+                Joined({Picture("640x480", 2),
+                        Sound(2),
+                        {"-vf", "setpts='if(lt(N,10),N*0.1,1+(N-10)*0.05)/TB'", "-fps_mode", "vfr"},
+                        kH264,
+                        kAac,
+                        {path}}));
+            break;
+        case ClipKind::Mp4CutAtKeyframe: {
+            const std::string whole = path + ".whole.mp4";
+            RunCoder(Joined({Picture("720x480", 3), Sound(3), kH264, {"-g", "10"}, kAac, {whole}}));
+            RunCoder({"-ss", "1", "-i", whole, "-c", "copy", path});
+            break;
+        }
+        case ClipKind::Mp4FourSeconds:
+            RunCoder(Joined(
+                {Picture("640x480", 4), Sound(4), kH264, kAac, {"-movflags", "+faststart", path}}));
+            break;
+        case ClipKind::PngPicture:
+            RunCoder(Joined({Picture("640x480"), {"-frames:v", "1", path}}));
+            break;
+        case ClipKind::DashManifest:
+            RunCoder(Joined({Picture("640x480", 2),
+                             Sound(2),
+                             kH264,
+                             kAac,
+                             {"-seg_duration", "0.5", "-f", "dash", path}}));
             break;
         case ClipKind::LongWebm:
             // Quick to make (H.264 in Matroska), slow to convert: the ".webm" output name

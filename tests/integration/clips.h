@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "test_files.h"
 
@@ -48,8 +49,17 @@ enum class ClipKind {
     OpusTone,
     AacTone,
     FlacTone,
+    // Kinds a portable player may not take, or that name or hold more than one file.
+    MkvVp9WithCover,  // 1280x720 VP9, a 600x600 cover attached as downloaders leave it
+    Mp4High10,        // 10-bit H.264
+    Ac3Tone,          // a raw stream of another sound codec
+    MkvVariableRate,
+    Mp4CutAtKeyframe,  // copied from its second second on: starts with an edit list
+    Mp4FourSeconds,    // its index first, so that a cut-off copy stays readable
+    PngPicture,
+    DashManifest,  // video.mpd, its segments beside it
 };
-inline constexpr ClipKind kLastClipKind = ClipKind::FlacTone;
+inline constexpr ClipKind kLastClipKind = ClipKind::DashManifest;
 
 class ClipShelf {
 public:
@@ -62,6 +72,8 @@ public:
     // Makes every kind into `folder`, two at a time; false when one could not be made.
     static bool MakeAll(const std::string& folder);
     static std::string SharedFolder();
+    // The files the clip needs beside it (a manifest's segments), by their paths on the shelf.
+    static std::vector<std::string> Companions(ClipKind kind);
 
 private:
     static std::string FileName(ClipKind kind);

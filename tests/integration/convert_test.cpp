@@ -37,12 +37,20 @@ void ExpectVideo(const std::string& path, const std::string& codec, int width, i
     EXPECT_EQ(video->codec, codec);
     EXPECT_EQ(video->width, width);
     EXPECT_EQ(video->height, height);
+    // What every portable player decodes.
+    EXPECT_EQ(video->pixelFormat, "yuv420p");
 }
 
 void ExpectMp3Sound(const std::string& path) {
     const auto sound = FirstStream(StreamsOf(path), "audio");
     ASSERT_TRUE(sound) << path << " has no sound stream the coder can read";
     EXPECT_EQ(sound->codec, "mp3");
+}
+
+std::string Repeated(const std::string& text, std::size_t count) {
+    std::string all;
+    for (std::size_t i = 0; i < count; ++i) all += text;
+    return all;
 }
 
 // --- The frame the output gets ------------------------------------------------------------
@@ -55,6 +63,9 @@ struct FrameCase {
     int height;
     const char* added = "";  // after the output's name when its container could not take it
     bool sound = true;
+    std::string name = {};                 // the input's, when not "clip" + the clip's extension
+    std::string output = {};               // when not "lmk-" + name + added
+    std::vector<std::string> beside = {};  // the user's files beside the input, to stay as they are
 };
 
 void PrintTo(const FrameCase& c, std::ostream* out) {
@@ -65,16 +76,29 @@ class FrameTable : public CoderRun, public testing::WithParamInterface<FrameCase
 
 TEST_P(FrameTable, OutputHasFittedFrameAndMp3Sound) {
     const FrameCase& c = GetParam();
-    const std::string name = "clip" + ClipShelf::Extension(c.clip);
+    const std::string name = c.name.empty() ? "clip" + ClipShelf::Extension(c.clip) : c.name;
     const std::string input = Place(c.clip, name);
-    const std::string output = "lmk-" + name + c.added;
+    const std::string output = c.output.empty() ? "lmk-" + name + c.added : c.output;
+    std::vector<std::string> names = {name, output};
+    for (const auto& companion : ClipShelf::Companions(c.clip)) {
+        names.push_back(std::filesystem::path(companion).filename());
+        test::CopyFile(companion, Work(names.back()));
+    }
+    for (const auto& other : c.beside) {
+        names.push_back(other);
+        WriteFile(Work(other), "the user's own " + other);
+    }
+    std::vector<std::string> before;
+    for (std::size_t i = 2; i < names.size(); ++i) before.push_back(ReadFile(Work(names[i])));
 
     const RunResult result = Convert({input});
 
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
     EXPECT_EQ(result.out, StatusLine(name) + "\n" + kDone + "\n");
     EXPECT_EQ(result.err, "");
-    EXPECT_THAT(FolderNames(WorkFolder()), UnorderedElementsAre(name, output));
+    EXPECT_THAT(FolderNames(WorkFolder()), testing::UnorderedElementsAreArray(names));
+    for (std::size_t i = 2; i < names.size(); ++i)
+        EXPECT_EQ(ReadFile(Work(names[i])), before[i - 2]) << names[i] << " was changed";
     if (c.videoCodec) {
         ExpectVideo(Work(output), c.videoCodec, c.width, c.height);
     } else {
@@ -123,7 +147,30 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"OgaAsMp3", ClipKind::OgaTone, nullptr, 0, 0, ".mp3"},
         FrameCase{"OpusAsMp3", ClipKind::OpusTone, nullptr, 0, 0, ".mp3"},
         FrameCase{"AacAsMp3", ClipKind::AacTone, nullptr, 0, 0, ".mp3"},
-        FrameCase{"FlacAsMp3", ClipKind::FlacTone, nullptr, 0, 0, ".mp3"}),
+        FrameCase{"FlacAsMp3", ClipKind::FlacTone, nullptr, 0, 0, ".mp3"},
+        // Outputs a portable player takes, named for what they hold, and only them written.
+        FrameCase{"Vp9WithCoverSizedByItsVideo", ClipKind::MkvVp9WithCover, "h264", 320, 180},
+        FrameCase{"TenBitMadeEightBit", ClipKind::Mp4High10, "h264", 320, 180},
+        FrameCase{"VariableFrameRate", ClipKind::MkvVariableRate, "h264", 320, 240},
+        FrameCase{"CutAtAKeyframe", ClipKind::Mp4CutAtKeyframe, "h264", 320, 212},
+        FrameCase{"Ac3AsMp3AtOnce", ClipKind::Ac3Tone, nullptr, 0, 0, ".mp3"},
+        FrameCase{"DashManifestAsOneMp4", ClipKind::DashManifest, "h264", 320, 240, ".mp4"},
+        FrameCase{.label = "ImagePatternReadAndWrittenAsNamed",
+                  .clip = ClipKind::PngPicture,
+                  .videoCodec = "h264",
+                  .width = 320,
+                  .height = 240,
+                  .added = ".mp4",
+                  .sound = false,
+                  .name = "pic%d.png",
+                  .beside = {"pic1.png", "lmk-pic1.png"}},
+        FrameCase{.label = "LongCyrillicNameShortened",
+                  .clip = ClipKind::Avi640x480,
+                  .videoCodec = "mpeg4",
+                  .width = 320,
+                  .height = 240,
+                  .name = Repeated("ф", 124) + ".avi",
+                  .output = "lmk-" + Repeated("ф", 58) + "…f643f1…" + Repeated("ф", 59) + ".avi"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CoderRun, SoundOnlyFileIsConvertedToMp3) {

@@ -46,9 +46,9 @@ void RunCoder(const std::vector<std::string>& arguments) {
 
 std::vector<Stream> StreamsOf(const std::string& path) {
     const RunResult result =
-        RunProgram(CoderReportPath(),
-                   {"-v", "error", "-show_entries", "stream=codec_type,codec_name,width,height",
-                    "-of", "compact=p=0", "-i", path});
+        RunProgram(CoderReportPath(), {"-v", "error", "-show_entries",
+                                       "stream=codec_type,codec_name,width,height,pix_fmt", "-of",
+                                       "compact=p=0", "-i", path});
     std::vector<Stream> streams;
     if (result.exitCode != 0) return streams;
     for (const auto& line : SplitLines(result.out)) {
@@ -65,6 +65,7 @@ std::vector<Stream> StreamsOf(const std::string& path) {
             if (key == "codec_name") stream.codec = value;
             if (key == "width") stream.width = std::atoi(value.c_str());
             if (key == "height") stream.height = std::atoi(value.c_str());
+            if (key == "pix_fmt") stream.pixelFormat = value;
         }
         streams.push_back(stream);
     }

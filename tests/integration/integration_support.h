@@ -22,6 +22,7 @@ struct Stream {
     std::string codec;
     int width = 0;
     int height = 0;
+    std::string pixelFormat;
 };
 
 // The streams of a media file; empty when the coder cannot read it.

@@ -47,8 +47,8 @@ TEST_F(CoderRun, JobsPrintEachFileOnceWhenDoneThenTheFailures) {
                 UnorderedElementsAre(StatusLine("a.avi"), StatusLine("b.webm"),
                                      StatusLine("notes.txt"), StatusLine("c.avi")));
     EXPECT_EQ(lines[4], kDone);
-    EXPECT_EQ(lines[5], kFailedConversionPrefix +
-                            "notes.txt: notes.txt: Invalid data found when processing input");
+    EXPECT_EQ(lines[5],
+              kFailedConversionPrefix + "notes.txt: Invalid data found when processing input");
     EXPECT_EQ(FirstStream(StreamsOf(Work("lmk-a.avi")), "video")->width, 320);
     EXPECT_EQ(FirstStream(StreamsOf(Work("lmk-b.webm.mp4")), "video")->width, 320);
     EXPECT_EQ(FirstStream(StreamsOf(Work("lmk-c.avi")), "video")->width, 176);

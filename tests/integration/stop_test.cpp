@@ -1,6 +1,7 @@
 // Ctrl+C, SIGTERM and SIGHUP during a long conversion: the coder is ended, its partial output
 // deleted, the files after it left alone, and the program exits 130.
 #include <chrono>
+#include <filesystem>
 #include <ostream>
 #include <string>
 
@@ -94,20 +95,22 @@ const auto kSignalCases = testing::Values(StopCase{"InterruptToProgram", SIGINT,
 INSTANTIATE_TEST_SUITE_P(Signals, StopTable, kSignalCases,
                          [](const auto& info) { return std::string(info.param.label); });
 
-// The coder's probe of a named pipe that nobody writes to never ends by itself: the stop must
-// end the probe, and nothing is converted or deleted after it.
+// A probe that never ends by itself (a coder standing in, stuck as on an endless input): the
+// stop must end the probe, and nothing is converted or deleted after it.
 class StopDuringProbeTable : public CoderRun, public testing::WithParamInterface<StopCase> {};
 
 TEST_P(StopDuringProbeTable, EndsProbeAndStartsNothingMore) {
     const StopCase& c = GetParam();
-    const std::string pipe = Work("stuck.avi");
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string stuck = Place(ClipKind::Avi640x480, "stuck.avi");
     const std::string later = Place(ClipKind::Avi640x480, "later.avi");
     WriteFile(Work("lmk-later.avi"), "an earlier output of the later file");
+    const std::string coder = test::WriteScript(
+        std::filesystem::path(WorkFolder()).parent_path() / "stuck-coder",
+        "case \"$2\" in */stuck.avi) exec sleep 600;; esac\nexec '" + CoderPath() + "' \"$@\"\n");
 
     RunSettings settings = Settings();
     settings.ownProcessGroup = true;
-    Child program(ProgramPath(), ConvertArguments({pipe, later}, {}), settings);
+    Child program(ProgramPath(), {"--convert", "--coder", coder, stuck, later}, settings);
     // The stop handlers are in place once the probe runs.
     WaitUntil([&] { return !ChildrenOf(program.Pid()).empty() || program.Ended(); },
               kConversionStartLimit);

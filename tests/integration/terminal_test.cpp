@@ -174,7 +174,9 @@ TEST_P(TerminalWidths, AFileDoneOnTheTerminalShowsNoMark) {
     // A coder standing in: the first file's conversion holds until the test releases it.
     const std::string coder = test::WriteScript(Work("coder"),
                                                 "for last; do :; done\n"
-                                                "if [ $# -eq 2 ]; then exit 0; fi\n"
+                                                "if [ $# -eq 2 ]; then\n"
+                                                "  echo '  Stream #0:0: Audio: pcm_s16le'; exit 0\n"
+                                                "fi\n"
                                                 "case \"$last\" in */lmk-a.avi)\n"
                                                 "  while [ ! -e '" +
                                                     release +

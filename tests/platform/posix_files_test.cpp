@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,23 +39,35 @@ protected:
 };
 
 TEST_F(FilesTest, IsFileIsTrueForAnythingButAFolder) {
+    ASSERT_EQ(mkfifo((m_folder / "pipe").c_str(), 0600), 0);
     const struct {
         std::string path;
         bool expected;
+        FileKind kind;
+        std::uint64_t size = 0;
     } cases[] = {
-        {m_folder / "file", true},
-        {m_folder / "empty", true},
-        {m_folder / "link-to-file", true},
-        {"/dev/null", true},
-        {m_folder / "folder", false},
-        {m_folder / "folder/", false},
-        {m_folder / "link-to-folder", false},
-        {m_folder / "dangling", false},
-        {m_folder / "missing", false},
-        {m_folder / "file/below", false},
-        {"", false},
+        {m_folder / "file", true, FileKind::Regular, 7},
+        {m_folder / "empty", true, FileKind::Regular},
+        {m_folder / "link-to-file", true, FileKind::Regular, 7},
+        {"/dev/null", true, FileKind::Special},
+        {m_folder / "pipe", true, FileKind::Special},
+        {m_folder / "folder", false, FileKind::Folder},
+        {m_folder / "folder/", false, FileKind::Folder},
+        {m_folder / "link-to-folder", false, FileKind::Folder},
+        {m_folder / "dangling", false, FileKind::Missing},
+        {m_folder / "missing", false, FileKind::Missing},
+        {m_folder / "file/below", false, FileKind::Missing},
+        {"", false, FileKind::Missing},
     };
-    for (const auto& c : cases) EXPECT_EQ(m_files.IsFile(c.path), c.expected) << c.path;
+    for (const auto& c : cases) {
+        EXPECT_EQ(m_files.IsFile(c.path), c.expected) << c.path;
+        EXPECT_EQ(m_files.StatusOf(c.path).kind, c.kind) << c.path;
+        EXPECT_EQ(m_files.StatusOf(c.path).size, c.size) << c.path;
+    }
+    std::vector<std::string> names = m_files.FolderNames(m_folder.Path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dangling", "empty", "file", "folder",
+                                               "link-to-file", "link-to-folder", "pipe"}));
 }
 
 TEST_F(FilesTest, DeleteRemovesFilesAndIgnoresFailures) {
@@ -148,17 +161,20 @@ TEST_F(FilesTest, ReadFromGivesTheBytesAfterTheOffset) {
     } cases[] = {
         {0, "0123456789"}, {4, "456789"}, {9, "9"}, {10, ""}, {11, ""}, {UINT64_MAX, ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(m_files.ReadFrom(path, c.offset), c.expected) << c.offset;
+    for (const auto& c : cases)
+        EXPECT_EQ(m_files.ReadFrom(path, c.offset, SIZE_MAX), c.expected) << c.offset;
 
     // The end is read afresh each time: what was added since shows up.
     WriteFile(path, "0123456789abc");
-    EXPECT_EQ(m_files.ReadFrom(path, 10), "abc");
+    EXPECT_EQ(m_files.ReadFrom(path, 10, SIZE_MAX), "abc");
+    // A chatty coder's output is read a bounded part at a time.
+    EXPECT_EQ(m_files.ReadFrom(path, 2, 3), "234");
 }
 
 TEST_F(FilesTest, ReadFromGivesNothingOnFailure) {
-    EXPECT_EQ(m_files.ReadFrom(m_folder / "missing", 0), "");
-    EXPECT_EQ(m_files.ReadFrom(m_folder / "folder", 0), "");
-    EXPECT_EQ(m_files.ReadFrom(m_folder / "empty", 0), "");
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "missing", 0, SIZE_MAX), "");
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "folder", 0, SIZE_MAX), "");
+    EXPECT_EQ(m_files.ReadFrom(m_folder / "empty", 0, SIZE_MAX), "");
 }
 
 }  // namespace

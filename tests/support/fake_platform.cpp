@@ -39,14 +39,37 @@ std::string FakeFiles::ReadAll(const std::string& path) {
     const std::lock_guard lock(m_mutex);
     const auto found = files.find(path);
     if (found == files.end()) throw CannotOpenFile(path, "No such file or directory");
+    largestRead = std::max(largestRead, found->second.size());
     return found->second;
 }
 
-std::string FakeFiles::ReadFrom(const std::string& path, std::uint64_t offset) {
+std::string FakeFiles::ReadFrom(const std::string& path, std::uint64_t offset,
+                                std::size_t limit) {
     const std::lock_guard lock(m_mutex);
     const auto found = files.find(path);
     if (found == files.end() || offset >= found->second.size()) return {};
-    return found->second.substr(offset);
+    std::string part = found->second.substr(offset, limit);
+    largestRead = std::max(largestRead, part.size());
+    return part;
+}
+
+FileStatus FakeFiles::StatusOf(const std::string& path) {
+    const std::lock_guard lock(m_mutex);
+    if (folders.count(path)) return {FileKind::Folder, 0};
+    if (special.count(path)) return {FileKind::Special, 0};
+    const auto found = files.find(path);
+    if (found == files.end()) return {};
+    return {FileKind::Regular, found->second.size()};
+}
+
+Strings FakeFiles::FolderNames(const std::string& path) {
+    const std::lock_guard lock(m_mutex);
+    Strings names;
+    for (const auto& [file, bytes] : files)
+        if (file.starts_with(path + "/") && file.find('/', path.size() + 1) == std::string::npos)
+            names.push_back(file.substr(path.size() + 1));
+    std::reverse(names.begin(), names.end());
+    return names;
 }
 
 void FakeFiles::Put(const std::string& path, const std::string& content) {
@@ -108,8 +131,11 @@ std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const 
                                               const std::string& outputFile) {
     Plan p = plan(arguments);
     if (p.failToStart) throw OSErrorFromCode(2, "No such file or directory");
-    const bool conversion = arguments.size() > 2;
-    const std::string input = arguments.size() > 1 ? arguments[1] : std::string();
+    // Input options may stand before "-i"; a probe ends with its input.
+    const auto inputAt = std::find(arguments.begin(), arguments.end(), "-i");
+    const std::string input =
+        inputAt != arguments.end() && inputAt + 1 != arguments.end() ? *(inputAt + 1) : "";
+    const bool conversion = inputAt != arguments.end() && arguments.end() - inputAt > 2;
     const std::string output = conversion ? arguments.back() : std::string();
     Use use{0, FileKey(input), conversion ? FileKey(output) : std::string(),
             conversion ? input + " > " + output : "-i " + input};
@@ -131,7 +157,7 @@ std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const 
     }
     m_files.Put(outputFile, "");
     // Like the coder with no one to answer its question, it never overwrites a file.
-    if (conversion && !m_files.IsFile(output)) m_files.Put(output, "partial");
+    if (conversion && p.writes && !m_files.IsFile(output)) m_files.Put(output, "partial");
     return std::make_unique<FakeProcess>(*this, index, std::move(p), outputFile);
 }
 

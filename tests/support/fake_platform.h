@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,18 @@ public:
     std::map<std::string, std::string> files;
     Strings deleted;
     std::map<std::string, std::string> undeletable;  // path, the system's reason
+    std::set<std::string> folders;
+    std::set<std::string> special;  // FIFOs, devices, sockets
+    std::size_t largestRead = 0;
 
     bool IsFile(const std::string& path) override;
     std::string Delete(const std::string& path) override;
     std::string ReadAll(const std::string& path) override;
-    std::string ReadFrom(const std::string& path, std::uint64_t offset) override;
+    std::string ReadFrom(const std::string& path, std::uint64_t offset,
+                         std::size_t limit) override;
+    FileStatus StatusOf(const std::string& path) override;
+    // In no particular order, as a folder lists them.
+    Strings FolderNames(const std::string& path) override;
 
     void Put(const std::string& path, const std::string& content);
     void Append(const std::string& path, const std::string& content);
@@ -43,6 +51,7 @@ struct Plan {
     ExitStatus status{true, 0};
     bool failToStart = false;
     bool waitRefused = false;      // the system refuses the wait once the waits are outlasted
+    bool writes = true;            // a conversion writes its output
     std::function<void()> onWait;  // called at the start of each wait, in the job's thread
 };
 
@@ -54,7 +63,7 @@ struct Started {
     bool ended = false;
 };
 
-// A probe is "-i PATH"; a conversion "-i PATH ... OUTPUT", which it creates as the coder does.
+// A probe is "... -i PATH"; a conversion "... -i PATH ... OUTPUT", which it creates as the coder does.
 class FakeProcesses : public Processes {
 public:
     explicit FakeProcesses(FakeFiles& files) : m_files(files) {}

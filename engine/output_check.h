@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "frame.h"
+#include "job_ports.h"
+
+// Whether a conversion the coder ended well gave what was asked for, judged from the output file
+// and from what the coder printed, without another run of the coder.
+namespace lmk {
+
+// What the conversion was asked to give.
+struct OutputExpectation {
+    std::optional<Frame> frame;      // the size asked for, when one was
+    std::optional<double> duration;  // the input's, in seconds, when its report gives it for sure
+};
+
+struct OutputVerdict {
+    enum Kind {
+        Whole,  // as asked
+        Short,  // whole as far as the input went: kept, and reported
+        Bad,    // deleted like a failed conversion
+    } kind = Whole;
+    std::string reason;
+};
+
+// The size on the first video stream line of the coder's "Output #" description that is no
+// cover picture; none when it printed none.
+std::optional<Frame> PrintedOutputFrame(std::string_view printed);
+
+// The time of the coder's last progress line, in seconds ("time=N/A": nothing written, 0).
+std::optional<double> LastProgressTime(std::string_view printed);
+
+// "m:ss", or "h:mm:ss" from an hour on; whole seconds, rounded down.
+std::string ClockText(double seconds);
+
+// `head` and `tail`: the start and the end of what the coder printed (the output's description
+// comes before its progress). `outputName` names the output in the reason.
+OutputVerdict CheckOutput(const FileStatus& output, const std::string& outputName,
+                          std::string_view head, std::string_view tail,
+                          const OutputExpectation& expected);
+
+}  // namespace lmk
