@@ -300,7 +300,7 @@ void ClipShelf::Make(ClipKind kind, const std::string& path, const std::string& 
             RunCoder(Joined({Sound(), {"-c:a", "flac", path}}));
             break;
         case ClipKind::MkvVp9WithCover: {
-            const std::string cover = *s_folder / "cover.jpg";
+            const std::string cover = path + ".cover.jpg";
             RunCoder(Joined({Picture("600x600"), {"-frames:v", "1", cover}}));
             RunCoder(Joined(
                 {Picture("1280x720"),
