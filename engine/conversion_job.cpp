@@ -258,7 +258,10 @@ void ConversionJob::ShowMark() {
     std::string line = m_statusLine + SpinnerMark(m_spinner);
     if (m_duration && m_position) {
         const double share = std::clamp(*m_position / *m_duration, 0.0, 1.0);
-        line += " " + std::to_string(static_cast<int>(std::floor(share * 100))) + "%";
+        // Appended piece by piece: GCC 12 misreads a chain of + here as an overlapping copy.
+        line += ' ';
+        line += std::to_string(static_cast<int>(std::floor(share * 100)));
+        line += '%';
     }
     m_log.ReplaceLogLine(m_statusIndex, line);
 }
