@@ -92,6 +92,7 @@ void TMainForm::ApplyDefinition() {
     bAbout = m_ui->bAbout;
 
     UsePixelFonts(this);
+    FitLabelsToText(this);
     QPalette logColours = mLog->palette();
     logColours.setBrush(QPalette::Base, logColours.brush(QPalette::Button));
     mLog->setPalette(logColours);
