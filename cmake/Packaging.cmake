@@ -1,18 +1,45 @@
-# Where a Linux desktop looks for the program's menu entry and icon, and the Debian package made
-# of it all (scripts/package).
+# Where a Linux desktop looks for the program's menu entry, icon, manual page and software
+# centre entry, and the Debian package made of it all (scripts/package).
 include(GNUInstallDirs)
 
 set(resources ${PROJECT_SOURCE_DIR}/resources)
 set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
-install(FILES ${resources}/lmk-video.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The desktop entry and the AppStream id share the reverse domain name of the project's address.
+set(application_id org.example.lmk_video)
+install(FILES ${resources}/${application_id}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${resources}/mainicon.png DESTINATION ${icons}/32x32/apps RENAME lmk-video.png)
 install(FILES ${resources}/lmk-video.svg DESTINATION ${icons}/scalable/apps)
+configure_file(${resources}/lmk-video.metainfo.xml.in
+               ${CMAKE_CURRENT_BINARY_DIR}/${application_id}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${application_id}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Compressed as Debian's tools do: the most, and without a name or time stamp, so that the same
+# source gives the same bytes.
+function(lmk_gzip target source compressed)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND sh -c "gzip -9n <\"$1\" >\"$2\"" gzip ${source} ${compressed}
+    DEPENDS ${source} VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${compressed})
+endfunction()
+set(manual ${CMAKE_CURRENT_BINARY_DIR}/lmk-video.1.gz)
+lmk_gzip(lmk_manual ${resources}/lmk-video.1 ${manual})
+install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # Only the system-coder build makes a package: a program in /usr/bin cannot write its coder
 # beside itself.
 if(NOT LMK_SYSTEM_CODER)
   return()
 endif()
+
+# What Debian asks of every package: its copyright, its change log, and the reasons for the
+# lintian warnings that stay.
+set(debian ${resources}/debian)
+set(change_log ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+lmk_gzip(lmk_change_log ${debian}/changelog ${change_log})
+install(FILES ${debian}/copyright ${change_log} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${debian}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME lmk-video)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lmk-video)

@@ -12,7 +12,6 @@
 namespace lmk {
 namespace {
 
-constexpr std::string_view kTimeMark = "time=";
 constexpr std::size_t kProgressTailKeep = 64;
 
 // The coder's "time=hh:mm:ss.xx", once the whole clock has been printed.
@@ -469,7 +468,10 @@ void ConversionJob::ShowMark() {
     std::string line = m_statusLine + SpinnerMark(m_spinner);
     if (m_duration && m_position) {
         const double share = std::clamp(*m_position / *m_duration, 0.0, 1.0);
-        line += " " + std::to_string(static_cast<int>(std::floor(share * 100))) + "%";
+        // Appended piece by piece: GCC 12 misreads a chain of + here as an overlapping copy.
+        line += ' ';
+        line += std::to_string(static_cast<int>(std::floor(share * 100)));
+        line += '%';
     }
     m_log.ReplaceLogLine(m_statusIndex, line);
 }

@@ -8,7 +8,6 @@ namespace lmk {
 namespace {
 
 constexpr std::string_view kOutputMark = "Output #";
-constexpr std::string_view kTimeMark = "time=";
 constexpr double kShortShare = 0.02;
 constexpr double kShortSeconds = 1.0;
 
@@ -55,7 +54,9 @@ std::string ClockText(double seconds) {
     const long long minutes = whole / 60 % 60;
     const long long rest = whole % 60;
     const auto two = [](long long value) {
-        return (value < 10 ? "0" : "") + std::to_string(value);
+        std::string text = std::to_string(value);
+        if (value < 10) text.insert(0, 1, '0');
+        return text;
     };
     return hours > 0 ? std::to_string(hours) + ":" + two(minutes) + ":" + two(rest)
                      : std::to_string(minutes) + ":" + two(rest);

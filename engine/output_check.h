@@ -11,6 +11,9 @@
 // and from what the coder printed, without another run of the coder.
 namespace lmk {
 
+// What stands before the coder's progress clock on its status lines.
+inline constexpr std::string_view kTimeMark = "time=";
+
 // What the conversion was asked to give.
 struct OutputExpectation {
     std::optional<Frame> frame;      // the size asked for, when one was

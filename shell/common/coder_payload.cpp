@@ -17,8 +17,6 @@
 namespace lmk {
 namespace {
 
-constexpr mode_t kExecutableMode = 0755;
-
 }  // namespace
 
 std::string PayloadResourcePath(const std::string& name) {

@@ -15,6 +15,8 @@ inline constexpr bool kBundledCoder = true;
 inline constexpr const char* kPayloadName = "Data";
 inline constexpr const char* kCoderFileName = "coder.exe";
 inline constexpr const char* kSystemCoderName = "ffmpeg";
+// The coder file's mode: the owner alone may write it.
+inline constexpr unsigned kExecutableMode = 0755;
 
 // The payload resource of that name (type "Export"), as the program carries it.
 std::string PayloadResourcePath(const std::string& name);

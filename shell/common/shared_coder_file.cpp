@@ -13,8 +13,6 @@
 namespace lmk {
 namespace {
 
-constexpr mode_t kExecutableMode = 0755;
-
 bool Lock(int fd, int operation) {
     int result;
     do {

@@ -49,7 +49,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     ApplicationTitle = ApplicationTitleFrom(QFile::decodeName(ProgramPath().c_str()));
     // Naming the format spares the icon engine's probing, a measurable part of the start.
     setWindowIcon(QIcon(QPixmap(QStringLiteral(":/MAINICON"), "PNG")));
-    setDesktopFileName(QStringLiteral("lmk-video"));
+    setDesktopFileName(QStringLiteral("org.example.lmk_video"));
     RegisterWindowFonts();
     // The desktop's own dialogs (the file dialog, the buttons Qt names) speak the user's
     // language, as the window speaks Russian.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QLabel>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
@@ -31,6 +32,12 @@ Qt::Edges ParseAnchors(const QString& text) {
         if (edge == QLatin1String("bottom")) edges |= Qt::BottomEdge;
     }
     return edges;
+}
+
+void FitLabelsToText(QWidget* parent) {
+    for (QLabel* label : parent->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        label->resize(label->size().expandedTo(label->sizeHint()));
+    }
 }
 
 void KeptDistances::Record(QWidget* parent) {

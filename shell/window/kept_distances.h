@@ -32,4 +32,9 @@ private:
 // The edges named by an "anchors" text.
 Qt::Edges ParseAnchors(const QString& text);
 
+// The parent's labels size themselves to their text, as the definition's labels do: each keeps
+// its designed size where its text fits and grows right and down where a wider font stands in
+// for the designed one (the window's Tahoma missing). Other controls stay where they are.
+void FitLabelsToText(QWidget* parent);
+
 }  // namespace lmk

@@ -92,6 +92,7 @@ void TMainForm::ApplyDefinition() {
     bAbout = m_ui->bAbout;
 
     UsePixelFonts(this);
+    FitLabelsToText(this);
     QPalette logColours = mLog->palette();
     logColours.setBrush(QPalette::Base, logColours.brush(QPalette::Button));
     mLog->setPalette(logColours);
@@ -284,7 +285,7 @@ void TMainForm::showEvent(QShowEvent* event) {
 
 // Once the window manager has told its frame: centred once more, now by its outer rectangle.
 // Without a window manager no frame ever comes and nothing moves.
-void TMainForm::CentreOnceFramed(const QMargins& frame) {
+void TMainForm::CentreOnceFramed(const QMarginsF& frame) {
     if (!m_awaitingFrame || frame.isNull()) return;
     m_awaitingFrame = false;
     CentreOnDesktop(frame);
@@ -297,17 +298,16 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 
 // The outer rectangle (the client area and `frame` round it) centred on the rectangle spanning
 // all monitors, kept inside its left and top edges. The client area is placed inside it, so
-// that the result does not depend on what Qt knows of the frame yet.
-void TMainForm::CentreOnDesktop(const QMargins& frame) {
+// that the result does not depend on what Qt knows of the frame yet. Worked out in fractions:
+// at a scale factor a frame's device pixels are fractions of a logical one.
+void TMainForm::CentreOnDesktop(const QMarginsF& frame) {
     const QScreen* display = screen();
     if (!display) return;
-    const QRect desktop = display->virtualGeometry();
-    const QSize outer = size().grownBy(frame);
-    const int left =
-        std::max(desktop.left(), desktop.left() + desktop.width() / 2 - outer.width() / 2);
-    const int top =
-        std::max(desktop.top(), desktop.top() + desktop.height() / 2 - outer.height() / 2);
-    setGeometry(QRect(QPoint(left + frame.left(), top + frame.top()), size()));
+    const QRectF desktop = display->virtualGeometry();
+    const QSizeF outer = QSizeF(size()).grownBy(frame);
+    const qreal left = std::max(desktop.left(), desktop.center().x() - outer.width() / 2);
+    const qreal top = std::max(desktop.top(), desktop.center().y() - outer.height() / 2);
+    setGeometry(QRect(QPointF(left + frame.left(), top + frame.top()).toPoint(), size()));
 }
 
 }  // namespace lmk

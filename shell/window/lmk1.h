@@ -107,12 +107,12 @@ private:
     void RouteChildDrops();
     void HandleDrag(QDropEvent* drag);
     void RunDrop(const std::vector<std::string>& paths);
-    void CentreOnDesktop(const QMargins& frame);
-    void CentreOnceFramed(const QMargins& frame);
+    void CentreOnDesktop(const QMarginsF& frame);
+    void CentreOnceFramed(const QMarginsF& frame);
 
     std::unique_ptr<Ui::TMainForm> m_ui;
     KeptDistances m_keptDistances;
-    X11WindowWatch m_x11Watch{this, [this](const QMargins& frame) { CentreOnceFramed(frame); }};
+    X11WindowWatch m_x11Watch{this, [this](const QMarginsF& frame) { CentreOnceFramed(frame); }};
     WorkingFiles& m_working;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;

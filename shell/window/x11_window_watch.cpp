@@ -32,7 +32,7 @@ using ReplyOf = std::unique_ptr<Reply, FreeReply>;
 
 }  // namespace
 
-X11WindowWatch::X11WindowWatch(QWidget* window, std::function<void(const QMargins&)> framed)
+X11WindowWatch::X11WindowWatch(QWidget* window, std::function<void(const QMarginsF&)> framed)
     : m_window(window), m_framed(std::move(framed)) {
     if (QCoreApplication* application = QCoreApplication::instance()) {
         application->installNativeEventFilter(this);
@@ -57,8 +57,9 @@ bool X11WindowWatch::IsFrameExtents(std::uint32_t atom) {
     return m_frameExtentsAtom != 0 && atom == m_frameExtentsAtom;
 }
 
-// Left, right, top and bottom, as the window manager gives them.
-QMargins X11WindowWatch::FrameExtents() const {
+// Left, right, top and bottom, as the window manager gives them in device pixels, turned into
+// the logical pixels that Qt places the window in (twice fewer at QT_SCALE_FACTOR=2).
+QMarginsF X11WindowWatch::FrameExtents() const {
     xcb_connection_t* connection = Connection();
     if (!connection) return {};
     const ReplyOf<xcb_get_property_reply_t> reply(xcb_get_property_reply(
@@ -70,8 +71,7 @@ QMargins X11WindowWatch::FrameExtents() const {
         return {};
     }
     const auto* sides = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-    return QMargins(static_cast<int>(sides[0]), static_cast<int>(sides[2]),
-                    static_cast<int>(sides[1]), static_cast<int>(sides[3]));
+    return QMarginsF(sides[0], sides[2], sides[1], sides[3]) / m_window->devicePixelRatioF();
 }
 
 bool X11WindowWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
@@ -96,7 +96,7 @@ bool X11WindowWatch::nativeEventFilter(const QByteArray& eventType, void* messag
                 if (changed->window != own || changed->state != XCB_PROPERTY_NEW_VALUE ||
                     !m_framed || !IsFrameExtents(changed->atom))
                     return;
-                const QMargins frame = FrameExtents();
+                const QMarginsF frame = FrameExtents();
                 QMetaObject::invokeMethod(
                     window, [framed = m_framed, frame] { Guard([&] { framed(frame); }); },
                     Qt::QueuedConnection);

@@ -14,11 +14,11 @@ namespace lmk {
 // (`xdotool windowclose`, a window manager's kill) it is closed as by its title bar's close: Qt
 // would otherwise run on with no window, and the program would never end. When a window manager
 // sets the extents of the frame it put round the window (_NET_FRAME_EXTENTS), `framed` gets
-// them, read here: Qt learns its frame margins only at its next configure event. Watches while
-// it lives; does nothing off X11.
+// them in the window's logical pixels, read here: Qt learns its frame margins only at its next
+// configure event. Watches while it lives; does nothing off X11.
 class X11WindowWatch : public QAbstractNativeEventFilter {
 public:
-    X11WindowWatch(QWidget* window, std::function<void(const QMargins&)> framed);
+    X11WindowWatch(QWidget* window, std::function<void(const QMarginsF&)> framed);
     ~X11WindowWatch() override;
     X11WindowWatch(const X11WindowWatch&) = delete;
     X11WindowWatch& operator=(const X11WindowWatch&) = delete;
@@ -27,10 +27,10 @@ public:
 
 private:
     bool IsFrameExtents(std::uint32_t atom);
-    QMargins FrameExtents() const;
+    QMarginsF FrameExtents() const;
 
     QWidget* m_window;
-    std::function<void(const QMargins&)> m_framed;
+    std::function<void(const QMarginsF&)> m_framed;
     std::uint32_t m_frameExtentsAtom = 0;  // asked for when first needed
 };
 

@@ -15,7 +15,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 check "the program" [ -x "$prefix/bin/lmk-video" ]
 check "the 32 px icon" [ -f "$prefix/share/icons/hicolor/32x32/apps/lmk-video.png" ]
 check "the scalable icon" [ -f "$prefix/share/icons/hicolor/scalable/apps/lmk-video.svg" ]
-entry="$prefix/share/applications/lmk-video.desktop"
+check "the manual page" [ -f "$prefix/share/man/man1/lmk-video.1.gz" ]
+check "the AppStream entry" [ -f "$prefix/share/metainfo/org.example.lmk_video.metainfo.xml" ]
+entry="$prefix/share/applications/org.example.lmk_video.desktop"
 check "the desktop entry" [ -f "$entry" ]
 if [ -f "$entry" ]; then
     # It exits 0 on hints; any complaint counts here.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package with scripts/package, checks what it declares and holds, unpacks it
-# into a throwaway root with dpkg-deb and runs the unpacked program there, in an X server of its
-# own (packaged_test.cpp).
+# Builds the Debian package with scripts/package, checks what it declares and holds (its manual
+# page, its AppStream entry, what lintian says of it), unpacks it into a throwaway root with
+# dpkg-deb and runs the unpacked program there, in an X server of its own (packaged_test.cpp).
 # Arguments: the folder to build the package in, the desktop_tests program, the site address the
 # About box shows.
 set -euo pipefail
@@ -11,7 +11,9 @@ build=$1
 tests=$2
 homepage=$3
 
-LMK_PACKAGE_DIR="$build" "$root/scripts/package" "-DLMK_HOMEPAGE=$homepage"
+# A new compiler warning fails the package's build too.
+LMK_PACKAGE_DIR="$build" "$root/scripts/package" "-DLMK_HOMEPAGE=$homepage" \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 debs=("$build"/lmk-video_*.deb)
 if ((${#debs[@]} != 1)) || [ ! -f "${debs[0]}" ]; then
     echo "FAIL: not one package in $build: ${debs[*]}"
@@ -24,6 +26,15 @@ deb=${debs[0]}
 field() { dpkg-deb -f "$deb" "$1"; }
 has() { grep -Eq "$2" <<<"$1"; }
 
+unpacked=$(mktemp -d "${TMPDIR:-/tmp}/lmk-package-XXXXXX")
+lintian_report="$unpacked.lintian"
+trap 'rm -rf "$unpacked" "$lintian_report"' EXIT
+# lintian takes a while and needs no X server: it runs beside the program's tests. Any error or
+# warning not explained in the package's overrides counts, and so does an override that no
+# longer matches anything.
+lintian --display-info --fail-on error,warning "$deb" >"$lintian_report" 2>&1 &
+lintian_run=$!
+
 dpkg-deb -I "$deb"
 check "named lmk-video" [ "$(field Package)" = lmk-video ]
 check "depends on ffmpeg" has "$(field Depends)" '(^|, )ffmpeg( |,|$)'
@@ -34,17 +45,56 @@ check "names a maintainer" has "$(field Maintainer)" '^[^<]+ <[^>]+@[^>]+>$'
 check "has a description" [ -n "$(field Description)" ]
 check "its homepage is the About box's site" [ "$(field Homepage)" = "$homepage" ]
 
-unpacked=$(mktemp -d "${TMPDIR:-/tmp}/lmk-package-XXXXXX")
-trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
+id=org.example.lmk_video
+manual=usr/share/man/man1/lmk-video.1.gz
+metainfo=usr/share/metainfo/$id.metainfo.xml
+doc=usr/share/doc/lmk-video
 for file in usr/bin/lmk-video \
-    usr/share/applications/lmk-video.desktop \
+    "usr/share/applications/$id.desktop" \
     usr/share/icons/hicolor/32x32/apps/lmk-video.png \
-    usr/share/icons/hicolor/scalable/apps/lmk-video.svg; do
+    usr/share/icons/hicolor/scalable/apps/lmk-video.svg \
+    "$manual" "$metainfo" "$doc/copyright" "$doc/changelog.gz" \
+    usr/share/lintian/overrides/lmk-video; do
     check "$file in the package" [ -f "$unpacked/$file" ]
 done
 check "only the program in usr/bin" [ "$(ls "$unpacked/usr/bin")" = lmk-video ]
 
+# gzip -9n: the header's flags name no file, its time is 0 and it says "best compression".
+for file in "$manual" "$doc/changelog.gz"; do
+    header=$(od -An -tu1 -N9 "$unpacked/$file" | tr -s ' ')
+    check "$file compressed as gzip -9n ($header)" [ "$header" = " 31 139 8 0 0 0 0 0 2" ]
+done
+check "the change log's last entry is this version" \
+    has "$(zcat "$unpacked/$doc/changelog.gz" | head -n 1)" "^lmk-video \($(field Version)\) "
+
+# The manual page renders without a complaint and tells of every option --help lists.
+complaints=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
+    "$unpacked/$manual" 2>&1 >/dev/null) || complaints="man failed: $complaints"
+check "the manual page renders cleanly: $complaints" [ -z "$complaints" ]
+page=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$unpacked/$manual" 2>/dev/null)
+options=$("$unpacked/usr/bin/lmk-video" --help | grep -oE -- '--[a-z]+' | sort -u)
+check "--help lists options" [ -n "$options" ]
+for option in $options; do
+    check "the manual page tells of $option" grep -qF -- "$option" <<<"$page"
+done
+
+# The AppStream entry as a software centre reads it from the installed tree: valid, naming the
+# desktop entry it launches.
+validation=$(appstreamcli validate-tree --no-net "$unpacked" 2>&1) ||
+    check "appstreamcli validate-tree: $validation" false
+check "the AppStream entry launches the desktop entry" \
+    grep -qF "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$unpacked/$metainfo"
+check "the AppStream entry's screenshot is on the site" \
+    grep -qF "<image>$homepage/screenshot.png</image>" "$unpacked/$metainfo"
+
 LMK_PACKAGE_ROOT="$unpacked" "$here/with_xvfb.sh" "$tests" --gtest_filter='Packaged.*' ||
     failures=$((failures + 1))
+
+lintian_status=0
+wait "$lintian_run" || lintian_status=$?
+cat "$lintian_report"
+check "lintian finds no error or warning (status $lintian_status)" [ "$lintian_status" = 0 ]
+overrides_match() { ! grep -Eq '(unused|mismatched)-override' "$lintian_report"; }
+check "every lintian override still matches" overrides_match
 exit $((failures > 0))

@@ -30,6 +30,7 @@
 #include "boxes.h"
 #include "conversion_job.h"
 #include "failures.h"
+#include "kept_distances.h"
 #include "lmk1.h"
 #include "shell_test_support.h"
 #include "stop_signal_watch.h"
@@ -247,6 +248,37 @@ TEST_F(MainWindowTest, ResizingKeepsTheAnchoredDistances) {
     EXPECT_EQ(form->mLog->size(), QSize(429, 206));
     EXPECT_EQ(form->bExit->pos(), QPoint(360, 244));
     EXPECT_EQ(form->bAbout->pos(), QPoint(108, 244));
+}
+
+// A label keeps its designed size where its text fits, and grows to its text where a wider font
+// stands in for Tahoma; the controls beside it stay.
+TEST_F(MainWindowTest, LabelsGrowToAWiderFontsTextOnly) {
+    const struct {
+        const char* name;
+        int fontPixels;
+        bool grows;
+    } cases[] = {{"designed font", 11, false}, {"wider font", 16, true}};
+    const auto others = [&] {
+        std::vector<QRect> geometries;
+        for (const QWidget* control : std::initializer_list<const QWidget*>{
+                 form->edW, form->edH, form->lX, form->mLog, form->bExit}) {
+            geometries.push_back(control->geometry());
+        }
+        return geometries;
+    };
+    const std::vector<QRect> designed = others();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFont font = form->lSize->font();
+        font.setPixelSize(c.fontPixels);
+        form->lSize->setFont(font);
+        FitLabelsToText(form.get());
+        const QRect label = form->lSize->geometry();
+        EXPECT_EQ(label.topLeft(), QPoint(8, 8));
+        EXPECT_GE(label.width(), form->lSize->fontMetrics().horizontalAdvance(form->lSize->text()));
+        EXPECT_EQ(label.size() == QSize(84, 13), !c.grows);
+        EXPECT_EQ(others(), designed);
+    }
 }
 
 TEST_F(MainWindowTest, FocusStartsOnExitAndTabWalksTheDefinedOrder) {
