@@ -34,6 +34,18 @@ constexpr std::string_view kSoundFallbackExtension = ".mp3";
 constexpr unsigned kLeastMp4SoundRate = 16000;
 constexpr unsigned kMp4SoundRate = 22050;
 
+// FFmpeg's protocol for local files: no name is read as a URL or another protocol.
+constexpr std::string_view kLocalFile = "file:";
+
+std::string AsLocalFile(const std::string& path) {
+    return std::string(kLocalFile) + path;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
 }  // namespace
 
 std::string StatusLine(const std::string& fileName) {
@@ -121,7 +133,8 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     m_spinner = 0;
 
     {
-        auto probe = m_processes.Start(m_values.CoderPath, {"-i", path}, ReportPath());
+        auto probe =
+            m_processes.Start(m_values.CoderPath, {"-i", AsLocalFile(path)}, ReportPath(), {path, {}});
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
     }
 
@@ -129,7 +142,7 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
     m_duration = facts.durationSeconds;
 
-    std::vector<std::string> arguments = {"-i", path};
+    std::vector<std::string> arguments = {"-i", AsLocalFile(path)};
     if (facts.source) {
         Frame size = *facts.source;
         FitFrame(size, target);
@@ -174,43 +187,41 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
                                               std::vector<std::string> arguments,
                                               const std::string& output) {
     m_values.OutputPath = output;
-    // An earlier output is replaced only for an input that is a file: a folder or a missing
-    // input fails anyway, and the user's file of that name must survive it.
-    if (m_files.IsFile(path) && m_files.IsFile(output)) {
-        if (const std::string error = m_files.Delete(output); !error.empty()) {
-            // The coder would only ask whether to overwrite it, with no one to answer.
-            return {Attempt::Failed, "не удалось заменить прежний файл " +
-                                         ShownName(FileNamePart(output)) + ": " + error};
-        }
+    // The coder writes a file of this run's own; the earlier output stays until it is whole.
+    const PartialFile partial = m_files.CreatePartial(output);
+    if (!partial.error.empty()) {
+        const std::string name = ShownName(FileNamePart(output));
+        return {Attempt::Failed, (m_files.IsFile(output) ? "не удалось заменить прежний файл "
+                                                         : "не удалось создать файл ") +
+                                     name + ": " + partial.error};
     }
-    // Only what this conversion wrote is removed when it fails or is stopped.
-    const bool outputIsOurs = !m_files.IsFile(output);
 
     m_coderOutputOffset = 0;
     m_coderOutputTail.clear();
-    arguments.push_back(output);
-    auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath());
+    // The file was made empty for it, so the coder need not ask whether to overwrite it.
+    arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
+    auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
+                                        {path, partial.path});
     RunEnd end = RunEnd::Ended;
     try {
         end = WaitTicking(*conversion, true);
     } catch (...) {
-        // A refused wait ends the job; the coder goes with its record, and what it left is partial.
+        // A refused wait ends the job; the coder goes with its record.
         conversion.reset();
-        if (outputIsOurs) m_files.Delete(output);
+        m_files.Delete(partial.path);
         throw;
     }
     if (end == RunEnd::Stopped) {
-        // What an ended coder leaves is partial.
-        if (outputIsOurs) m_files.Delete(output);
+        m_files.Delete(partial.path);
         return {Attempt::Stopped, {}};
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
-    const std::string printed = m_files.ReadFrom(CoderOutputPath(), 0);
+    const std::string printed = PrintedAsNamed(path, partial.path, output);
     const std::string writeError = CoderWriteError(printed);
-    if (status.Success() && writeError.empty()) return {Attempt::Converted, {}};
+    if (status.Success() && writeError.empty()) return TakeOutputName(partial.path, output);
 
-    if (outputIsOurs) m_files.Delete(output);
+    m_files.Delete(partial.path);
     // A coder ended by a signal has last printed a progress line, which tells nothing.
     if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
     const std::vector<std::string> paths = {path, output};
@@ -219,6 +230,26 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     const std::string cause = CoderFailureReason(printed, paths);
     return {Attempt::Refused, cause.empty() ? "код завершения " + std::to_string(status.code)
                                             : ShownCoderLine(cause, paths)};
+}
+
+std::string ConversionJob::PrintedAsNamed(const std::string& path, const std::string& partial,
+                                          const std::string& output) {
+    // The user knows the files by their own names, not by the protocol or the partial file.
+    std::string printed = m_files.ReadFrom(CoderOutputPath(), 0);
+    ReplaceAll(printed, AsLocalFile(partial), output);
+    ReplaceAll(printed, AsLocalFile(path), path);
+    return printed;
+}
+
+ConversionJob::Attempt ConversionJob::TakeOutputName(const std::string& partial,
+                                                     const std::string& output) {
+    // Checks that the output is whole belong here, before it takes the output's name.
+    if (const std::string error = m_files.Replace(partial, output); !error.empty()) {
+        m_files.Delete(partial);
+        return {Attempt::Failed, "не удалось заменить прежний файл " +
+                                     ShownName(FileNamePart(output)) + ": " + error};
+    }
+    return {Attempt::Converted, {}};
 }
 
 ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversion) {

@@ -69,6 +69,11 @@ private:
                     std::vector<std::string>& failureLines);
     Attempt Convert(const std::string& path, std::vector<std::string> arguments,
                     const std::string& output);
+    // What the coder printed, with the names it was given put back as the user knows them.
+    std::string PrintedAsNamed(const std::string& path, const std::string& partial,
+                               const std::string& output);
+    // The whole partial file replaces the output; a failure deletes it.
+    Attempt TakeOutputName(const std::string& partial, const std::string& output);
 
     JobLog& m_log;
     JobHost& m_host;

@@ -9,11 +9,19 @@ namespace lmk {
 
 // Each child is ended by the kernel when the thread that started it ends, so start children
 // only from a thread that outlives them: the window's, or a worker that waits for its own.
+// Every child is confined to its CoderAccess (coder_sandbox.h) unless made with Unconfined,
+// which the user asks for by LMK_NO_SANDBOX=1 and the tests of the starting itself use.
 class PosixProcesses : public Processes {
 public:
+    enum Confinement { Confined, Unconfined };
+    explicit PosixProcesses(Confinement confinement = Confined) : m_confinement(confinement) {}
     std::unique_ptr<Process> Start(const std::string& program,
                                    const std::vector<std::string>& arguments,
-                                   const std::string& outputFile) override;
+                                   const std::string& outputFile,
+                                   const CoderAccess& access) override;
+
+private:
+    Confinement m_confinement;
 };
 
 class PosixFiles : public Files {
@@ -22,7 +30,15 @@ public:
     std::string Delete(const std::string& path) override;
     std::string ReadAll(const std::string& path) override;
     std::string ReadFrom(const std::string& path, std::uint64_t offset) override;
+    PartialFile CreatePartial(const std::string& output) override;
+    std::string Replace(const std::string& partial, const std::string& output) override;
 };
+
+// ".lmk-partial-" + the process + a serial number + the output's name: hidden, recognisable,
+// keeping the extension, and never the same for two runs alive at once.
+std::string PartialFileName(const std::string& outputName, long process, unsigned long serial);
+// The process named in a partial file's name for `outputName`, or 0 when it is not one.
+long PartialFileProcess(const std::string& name, const std::string& outputName);
 
 // strerror's text for an errno value, trimmed by TrimSystemErrorText.
 std::string SystemErrorText(int code);

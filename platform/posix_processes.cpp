@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "coder_sandbox.h"
 #include "failures.h"
 #include "file_descriptor.h"
 
@@ -95,7 +97,11 @@ struct ChildStart {
     int output = -1;
     int errorPipe = -1;  // close-on-exec: the exec closes it, a failure writes its errno there
     int descriptorLimit = 0;
+    const PreparedSandbox* sandbox = nullptr;  // none for an unconfined start
 };
+
+// Written instead of the errno when the kernel refused the sandbox.
+constexpr int kSandboxFailureMark = 1 << 20;
 
 // The child's code runs on a stack of its own in our memory: the address sanitizer's fake
 // stack frames, kept per thread, would be ours.
@@ -114,6 +120,13 @@ LMK_CHILD_CODE void CloseFromThreeExcept(int kept, int limit) {
     // Kernels before 5.9.
     for (int fd = 3; fd < limit; ++fd)
         if (fd != kept) close(fd);
+}
+
+// Applies the run's sandbox; a start never goes on without the sandbox it was given.
+LMK_CHILD_CODE void ConfineChild(const ChildStart& start) {
+    if (!start.sandbox) return;
+    if (const int error = start.sandbox->Apply(); error != 0)
+        FailChild(start, error | kSandboxFailureMark);
 }
 
 // Runs in the child until its exec: async-signal-safe calls only, and no writes to our memory
@@ -151,6 +164,7 @@ LMK_CHILD_CODE [[noreturn]] void BecomeProgram(const ChildStart& start) {
         FailChild(start, errno);
     const int input = open("/dev/null", O_RDONLY);
     if (input < 0 || dup2(input, STDIN_FILENO) < 0) FailChild(start, errno);
+    ConfineChild(start);
     CloseFromThreeExcept(start.errorPipe, start.descriptorLimit);
 
     // As execvp: a name on PATH goes on to the next folder where it is missing, and "Permission
@@ -248,6 +262,20 @@ void PosixProcess::Adopt(pid_t pid) {
 // Takes the ended child's status: true once reaped, false while it still runs (only when not
 // blocking, errno then 0) or when the system refuses (errno tells why).
 bool PosixProcess::Collect(bool block) {
+    // Ended but not reaped yet, its number names its group still: the helpers it started into
+    // the group go with it, however it ended.
+    siginfo_t ended{};
+    int seen;
+    do {
+        seen = waitid(P_PID, static_cast<id_t>(m_pid), &ended,
+                      WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
+    } while (seen < 0 && errno == EINTR);
+    if (seen == 0 && ended.si_pid == 0) {
+        errno = 0;
+        return false;
+    }
+    if (seen == 0) kill(-m_pid, SIGKILL);
+
     int status = 0;
     pid_t result;
     do {
@@ -317,7 +345,8 @@ void PosixProcess::End() {
 
 std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
                                                const std::vector<std::string>& arguments,
-                                               const std::string& outputFile) {
+                                               const std::string& outputFile,
+                                               const CoderAccess& access) {
     // Made before the start, so no child can run without a record that ends it.
     auto process = std::make_unique<PosixProcess>();
 
@@ -349,6 +378,11 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     start.output = kept.Get();
     start.errorPipe = failureEnd.Get();
     start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
+    std::optional<PreparedSandbox> sandbox;
+    if (m_confinement == Confined) {
+        sandbox.emplace(candidates, access);
+        start.sandbox = &*sandbox;
+    }
 
     const ChildStack stack;
     if (!stack.Valid()) throw SystemFailure(errno);
@@ -376,6 +410,10 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     } while (got < 0 && errno == EINTR);
     if (got == sizeof error) {
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        if (error & kSandboxFailureMark) {
+            error &= ~kSandboxFailureMark;
+            throw OSErrorFromCode(error, SandboxFailureText(error));
         }
         throw SystemFailure(error);
     }

@@ -5,6 +5,7 @@
 
 #include "application.h"
 #include "coder_payload.h"
+#include "coder_sandbox.h"
 #include "command_line.h"
 #include "failure_text.h"
 #include "failures.h"
@@ -44,7 +45,8 @@ int Run(int argc, char** argv) {
     // The platform, made here only and handed to the front end that runs. The command line's
     // carried coder goes into its private folder, so that runs side by side never share it;
     // the window's beside the program, shared with the other copies started from there.
-    lmk::PosixProcesses processes;
+    lmk::PosixProcesses processes(lmk::SandboxTurnedOff() ? lmk::PosixProcesses::Unconfined
+                                                          : lmk::PosixProcesses::Confined);
     lmk::PosixFiles files;
     if (convert) {
         lmk::WorkingFiles working;

@@ -54,6 +54,9 @@ public:
     Strings deleted;
     std::map<std::string, std::string> undeletable;  // path, the system's reason
 
+    Strings replaced;
+    std::map<std::string, std::string> uncreatable;  // output, the system's reason
+
     bool IsFile(const std::string& path) override { return files.count(path) > 0; }
     std::string Delete(const std::string& path) override {
         if (undeletable.count(path)) return undeletable[path];
@@ -71,7 +74,35 @@ public:
         if (found == files.end() || offset >= found->second.size()) return {};
         return found->second.substr(offset);
     }
+    PartialFile CreatePartial(const std::string& output) override {
+        if (uncreatable.count(output)) return {{}, uncreatable[output]};
+        const std::string partial = FolderPart(output) + ".lmk-partial-" + FileNamePart(output);
+        files[partial] = "";
+        return {partial, {}};
+    }
+    std::string Replace(const std::string& partial, const std::string& output) override {
+        files[output] = files.at(partial);
+        files.erase(partial);
+        replaced.push_back(output);
+        return {};
+    }
 };
+
+// The partial file of `output`, as the coder is told to write it.
+std::string CoderTarget(const std::string& output) {
+    return "file:" + FolderPart(output) + ".lmk-partial-" + FileNamePart(output);
+}
+
+// The input as the coder is told it.
+std::string InputOf(const Strings& arguments) {
+    return arguments[1].substr(std::string("file:").size());
+}
+
+// The output that a conversion's partial file stands for.
+std::string OutputOf(const Strings& arguments) {
+    const std::string target = arguments.back().substr(std::string("file:").size());
+    return FolderPart(target) + FileNamePart(target).substr(std::string(".lmk-partial-").size());
+}
 
 // What one started process does: how many 200 ms waits it outlasts, what it prints (one chunk
 // per wait), and how it ends.
@@ -87,6 +118,7 @@ struct Started {
     std::string program;
     Strings arguments;
     std::string outputFile;
+    CoderAccess access;
     bool outputExistedAtStart = false;
     bool ended = false;
 };
@@ -100,16 +132,18 @@ public:
     std::function<Plan(const Strings&)> plan;
 
     std::unique_ptr<Process> Start(const std::string& program, const Strings& arguments,
-                                   const std::string& outputFile) override {
+                                   const std::string& outputFile,
+                                   const CoderAccess& access) override {
         Plan p = plan(arguments);
         if (p.failToStart) throw OSErrorFromCode(2, "No such file or directory");
         const bool conversion = arguments.size() > 2;
-        started.push_back({program, arguments, outputFile,
-                           conversion && m_files.IsFile(arguments.back()), false});
+        started.push_back({program, arguments, outputFile, access,
+                           conversion && m_files.IsFile(OutputOf(arguments)), false});
         m_files.files[outputFile] = "";
-        // Like the coder with no one to answer its question, it never overwrites a file.
-        if (conversion && !m_files.IsFile(arguments.back()))
-            m_files.files[arguments.back()] = "partial";
+        // Like the coder, it overwrites a file only when told to with -y.
+        const std::string target = conversion ? arguments.back().substr(5) : "";
+        if (conversion && (!m_files.IsFile(target) || arguments[arguments.size() - 2] == "-y"))
+            m_files.files[target] = "converted";
         return std::make_unique<FakeProcess>(*this, started.size() - 1, std::move(p), outputFile);
     }
 
@@ -175,7 +209,7 @@ protected:
         processes.plan = [this](const Strings& arguments) {
             Plan p;
             if (IsProbe(arguments))
-                p.printed = {reports.count(arguments[1]) ? reports[arguments[1]]
+                p.printed = {reports.count(InputOf(arguments)) ? reports[InputOf(arguments)]
                                                          : VideoReport("640x480")};
             return p;
         };
@@ -207,12 +241,16 @@ TEST_F(ConversionJobTest, WorkedExampleRunsProbeAndConversionWithSeparateArgumen
     EXPECT_EQ(Run({"/clips/trip.avi"}), (Strings{"Обрабатывается файл trip.avi... ", "Готово!"}));
     ASSERT_EQ(processes.started.size(), 2u);
     EXPECT_EQ(processes.started[0].program, "/opt/lmk/coder.exe");
-    EXPECT_EQ(processes.started[0].arguments, (Strings{"-i", "/clips/trip.avi"}));
+    EXPECT_EQ(processes.started[0].arguments, (Strings{"-i", "file:/clips/trip.avi"}));
     EXPECT_EQ(processes.started[0].outputFile, "/run/lmk/info");
+    EXPECT_EQ(processes.started[0].access.input, "/clips/trip.avi");
+    EXPECT_EQ(processes.started[0].access.output, "") << "the probe writes only its report";
     EXPECT_EQ(processes.started[1].program, "/opt/lmk/coder.exe");
     EXPECT_EQ(processes.started[1].arguments,
-              (Strings{"-i", "/clips/trip.avi", "-s", "320x240", "-acodec", "libmp3lame",
-                       "/clips/lmk-trip.avi"}));
+              (Strings{"-i", "file:/clips/trip.avi", "-s", "320x240", "-acodec", "libmp3lame",
+                       "-y", CoderTarget("/clips/lmk-trip.avi")}));
+    EXPECT_EQ(processes.started[1].access.input, "/clips/trip.avi");
+    EXPECT_EQ("file:" + processes.started[1].access.output, CoderTarget("/clips/lmk-trip.avi"));
     EXPECT_NE(processes.started[1].outputFile, "/run/lmk/info");
     EXPECT_EQ(values.OutputPath, "/clips/lmk-trip.avi");
     EXPECT_EQ(outcome.converted, 1);
@@ -245,11 +283,13 @@ TEST_F(ConversionJobTest, ThreeFilesLeaveOnlyTheLastStatusLine) {
     EXPECT_EQ(outcome.converted, 3);
 }
 
-TEST_F(ConversionJobTest, EarlierOutputIsDeletedBeforeTheConversionStarts) {
+TEST_F(ConversionJobTest, EarlierOutputIsReplacedOnlyOnceTheNewOneIsWhole) {
     files.files["/clips/lmk-trip.avi"] = "old";
     Run({"/clips/trip.avi"});
-    EXPECT_EQ(files.deleted, (Strings{"/clips/lmk-trip.avi"}));
-    EXPECT_FALSE(processes.started[1].outputExistedAtStart);
+    EXPECT_TRUE(files.deleted.empty());
+    EXPECT_TRUE(processes.started[1].outputExistedAtStart);
+    EXPECT_EQ(files.replaced, (Strings{"/clips/lmk-trip.avi"}));
+    EXPECT_EQ(files.files["/clips/lmk-trip.avi"], "converted");
 }
 
 struct SizeCase {
@@ -267,7 +307,7 @@ TEST_P(ConversionSize, GoesAfterDashS) {
     window.height = GetParam().height;
     Run({"/v/in.mp4"});
     const Strings& arguments = processes.started.at(1).arguments;
-    const Strings middle(arguments.begin() + 2, arguments.end() - 3);
+    const Strings middle(arguments.begin() + 2, arguments.end() - 4);
     EXPECT_EQ(middle, GetParam().sizeArguments);
 }
 
@@ -286,7 +326,8 @@ TEST_F(ConversionJobTest, ANoSizeFileDoesNotInheritThePreviousFrame) {
     reports["/v/b.avi"] = "  Stream #0:0: Video: h264, yuv420p, 25 fps\n";
     Run({"/v/a.avi", "/v/b.avi"});
     EXPECT_EQ(processes.started[3].arguments,
-              (Strings{"-i", "/v/b.avi", "-acodec", "libmp3lame", "/v/lmk-b.avi"}));
+              (Strings{"-i", "file:/v/b.avi", "-acodec", "libmp3lame", "-y",
+                       CoderTarget("/v/lmk-b.avi")}));
 }
 
 TEST_F(ConversionJobTest, StartFailureEndsJobWithMessageAndGivesBackTheButton) {
@@ -379,6 +420,7 @@ TEST_F(ConversionJobTest, StopDuringProbeStartsAndDeletesNothing) {
 }
 
 TEST_F(ConversionJobTest, StopDuringSecondOfThreeConversionsLeavesTheThirdUntouched) {
+    files.files["/a/lmk-two.avi"] = "earlier output of two";
     files.files["/a/lmk-three.avi"] = "earlier output";
     processes.plan = [](const Strings& arguments) {
         Plan p;
@@ -394,7 +436,9 @@ TEST_F(ConversionJobTest, StopDuringSecondOfThreeConversionsLeavesTheThirdUntouc
     EXPECT_FALSE(processes.started[1].ended);
     EXPECT_TRUE(processes.started[3].ended);
     EXPECT_TRUE(files.IsFile("/a/lmk-one.avi"));
-    EXPECT_FALSE(files.IsFile("/a/lmk-two.avi"));
+    EXPECT_EQ(files.files["/a/lmk-two.avi"], "earlier output of two");
+    EXPECT_EQ(files.deleted, (Strings{CoderTarget("/a/lmk-two.avi").substr(5)}))
+        << "the stopped run's partial file stayed";
     EXPECT_EQ(files.files["/a/lmk-three.avi"], "earlier output");
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл two.avi... ", "Готово!"}));
     EXPECT_EQ(outcome.converted, 1);
@@ -407,20 +451,22 @@ TEST_F(ConversionJobTest, FailedConversionIsReportedAfterDoneAndTheJobGoesOn) {
         Plan p;
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480")};
-        } else if (arguments[1] == "/a/bad.avi") {
+        } else if (InputOf(arguments) == "/a/bad.avi") {
             p.printed = {"ffmpeg version 5.1\n",
-                         "/a/bad.avi: Invalid data found when processing input\r\n"};
+                         "file:/a/bad.avi: Invalid data found when processing input\r\n"};
             p.ticks = 1;
             p.status = {true, 1};
         }
         return p;
     };
+    files.files["/a/lmk-bad.avi"] = "earlier output";
     Run({"/a/bad.avi", "/a/good.avi"});
     EXPECT_EQ(window.log,
               (Strings{"Обрабатывается файл good.avi... ", "Готово!",
                        "Не удалось сконвертировать файл bad.avi: bad.avi: Invalid data found "
                        "when processing input"}));
-    EXPECT_FALSE(files.IsFile("/a/lmk-bad.avi"));
+    EXPECT_EQ(files.files["/a/lmk-bad.avi"], "earlier output");
+    EXPECT_FALSE(files.IsFile(CoderTarget("/a/lmk-bad.avi").substr(5)));
     EXPECT_TRUE(files.IsFile("/a/lmk-good.avi"));
     EXPECT_EQ(outcome.failedFiles, (Strings{"bad.avi"}));
     EXPECT_EQ(outcome.converted, 1);
@@ -448,7 +494,7 @@ TEST_F(ConversionJobTest, WriteErrorIsAFailureEvenWhenTheCoderExitsWell) {
         Plan p;
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480")};
-        } else if (arguments[1] == "/a/full.avi") {
+        } else if (InputOf(arguments) == "/a/full.avi") {
             p.ticks = 2;
             p.printed = {"frame=1\r",
                          "Error writing trailer of /a/lmk-full.avi: No space left on device\n",
@@ -501,8 +547,8 @@ protected:
         processes.plan = [this](const Strings& arguments) {
             Plan p;
             if (IsProbe(arguments)) {
-                p.printed = {reports[arguments[1]]};
-            } else if (arguments.back() == "/v/lmk-in.webm") {
+                p.printed = {reports[InputOf(arguments)]};
+            } else if (OutputOf(arguments) == "/v/lmk-in.webm") {
                 p.printed = {
                     "[webm @ 0x5] Only VP8 or VP9 video and Vorbis or Opus audio\n"
                     "Conversion failed!\n"};
@@ -525,8 +571,13 @@ TEST_P(SecondAttempt, FollowsARefusedConversion) {
         return;
     }
     ASSERT_EQ(processes.started.size(), 3u);
-    EXPECT_EQ(processes.started[2].arguments, expected);
+    Strings told = expected;
+    told.back() = CoderTarget(expected.back());
+    told.insert(told.end() - 1, "-y");
+    told[1] = "file:" + told[1];
+    EXPECT_EQ(processes.started[2].arguments, told);
     EXPECT_FALSE(files.IsFile("/v/lmk-in.webm")) << "the refused attempt left its output";
+    EXPECT_FALSE(files.IsFile(CoderTarget("/v/lmk-in.webm").substr(5)));
     EXPECT_TRUE(files.IsFile(expected.back()));
     EXPECT_EQ(values.OutputPath, expected.back());
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл in.webm... ", "Готово!"}));
@@ -567,11 +618,12 @@ TEST_F(ConversionJobTest, BothAttemptsRefusedGiveTheLastReasonAndLeaveNothing) {
     };
     Run({"/v/in.ogv"});
     ASSERT_EQ(processes.started.size(), 3u);
-    EXPECT_FALSE(processes.started[2].outputExistedAtStart) << "the earlier output was kept";
     EXPECT_EQ(window.log.back(),
               "Не удалось сконвертировать файл in.ogv: lmk-in.ogv.mp4: No space left on device");
     EXPECT_FALSE(files.IsFile("/v/lmk-in.ogv"));
-    EXPECT_FALSE(files.IsFile("/v/lmk-in.ogv.mp4"));
+    EXPECT_EQ(files.files["/v/lmk-in.ogv.mp4"], "an earlier second output")
+        << "a failed conversion cost the earlier output";
+    EXPECT_FALSE(files.IsFile(CoderTarget("/v/lmk-in.ogv.mp4").substr(5)));
 }
 
 TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
@@ -579,7 +631,7 @@ TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
         Plan p;
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480")};
-        } else if (arguments.back() == "/v/lmk-in.3gp") {
+        } else if (OutputOf(arguments) == "/v/lmk-in.3gp") {
             p.status = {true, 1};
         } else {
             p.ticks = 5;
@@ -597,10 +649,10 @@ TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
 
 TEST_F(ConversionJobTest, EarlierOutputThatCannotBeReplacedStartsNoCoder) {
     files.files["/ro/lmk-one.avi"] = "the user's earlier output";
-    files.undeletable["/ro/lmk-one.avi"] = "Permission denied";
+    files.uncreatable["/ro/lmk-one.avi"] = "Permission denied";
     Run({"/ro/one.avi", "/ro/two.avi"});
     ASSERT_EQ(processes.started.size(), 3u);
-    EXPECT_EQ(processes.started[2].arguments.back(), "/ro/lmk-two.avi");
+    EXPECT_EQ(OutputOf(processes.started[2].arguments), "/ro/lmk-two.avi");
     EXPECT_EQ(files.files["/ro/lmk-one.avi"], "the user's earlier output");
     EXPECT_EQ(window.log.back(),
               "Не удалось сконвертировать файл one.avi: не удалось заменить прежний файл "
@@ -622,7 +674,7 @@ TEST_F(ConversionJobTest, DropDuringJobJoinsItsList) {
     };
     Run({"/a/first.avi"});
     ASSERT_EQ(processes.started.size(), 4u);
-    EXPECT_EQ(processes.started[2].arguments, (Strings{"-i", "/b/late.avi"}));
+    EXPECT_EQ(processes.started[2].arguments, (Strings{"-i", "file:/b/late.avi"}));
     EXPECT_EQ(outcome.converted, 2);
     EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "started"), 1);
     EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "ended"), 1);
@@ -658,7 +710,7 @@ class OutputNames : public ConversionJobTest, public testing::WithParamInterface
 TEST_P(OutputNames, StandBesideTheInput) {
     Run({GetParam().path});
     EXPECT_EQ(values.OutputPath, GetParam().output);
-    EXPECT_EQ(processes.started.at(1).arguments.back(), GetParam().output);
+    EXPECT_EQ(processes.started.at(1).arguments.back(), CoderTarget(GetParam().output));
     EXPECT_EQ(window.log.front(), "Обрабатывается файл " + GetParam().statusName + "... ");
 }
 
