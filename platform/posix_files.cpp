@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <limits>
 #include <optional>
 
@@ -72,6 +73,17 @@ void RemoveLeftPartials(const std::string& folder, const std::string& outputName
     closedir(listing);
 }
 
+constexpr std::size_t kLongestName = NAME_MAX;
+constexpr std::size_t kKeptEnd = 24;
+
+// The output's name in `room` bytes: a long one loses the middle, its end (the extension the
+// coder picks the container by) kept.
+std::string FittedName(const std::string& name, std::size_t room) {
+    if (name.size() <= room) return name;
+    const std::size_t end = std::min(kKeptEnd, room / 2);
+    return name.substr(0, room - end - 1) + "~" + name.substr(name.size() - end);
+}
+
 // Digits only, without leading zeros (0 itself allowed).
 bool IsNumber(std::string_view text) {
     return !text.empty() && text.size() <= 18 && (text == "0" || text.front() != '0') &&
@@ -81,23 +93,24 @@ bool IsNumber(std::string_view text) {
 }  // namespace
 
 std::string PartialFileName(const std::string& outputName, long process, unsigned long serial) {
-    return std::string(kPartialPrefix) + std::to_string(process) + "-" + std::to_string(serial) +
-           "-" + outputName;
+    const std::string head =
+        std::string(kPartialPrefix) + std::to_string(process) + "-" + std::to_string(serial) + "-";
+    return head + FittedName(outputName, kLongestName - std::min(head.size(), kLongestName));
 }
 
 long PartialFileProcess(const std::string& name, const std::string& outputName) {
-    std::string_view rest(name);
-    if (rest.size() <= kPartialPrefix.size() + outputName.size() ||
-        !rest.starts_with(kPartialPrefix) || !rest.ends_with("-" + outputName))
+    if (!name.starts_with(kPartialPrefix)) return 0;
+    // "PROCESS-SERIAL-" then the output's name, fitted.
+    const auto dash = name.find('-', kPartialPrefix.size());
+    const auto secondDash = dash == std::string::npos ? dash : name.find('-', dash + 1);
+    if (secondDash == std::string::npos) return 0;
+    const std::string_view process(name.data() + kPartialPrefix.size(),
+                                   dash - kPartialPrefix.size());
+    const std::string_view serial(name.data() + dash + 1, secondDash - dash - 1);
+    if (!IsNumber(process) || !IsNumber(serial) ||
+        name.substr(secondDash + 1) != FittedName(outputName, kLongestName - secondDash - 1))
         return 0;
-    // What stands between: "PROCESS-SERIAL".
-    rest = rest.substr(kPartialPrefix.size(),
-                       rest.size() - kPartialPrefix.size() - outputName.size() - 1);
-    const auto dash = rest.find('-');
-    if (dash == std::string_view::npos || !IsNumber(rest.substr(0, dash)) ||
-        !IsNumber(rest.substr(dash + 1)))
-        return 0;
-    return std::stol(std::string(rest.substr(0, dash)));
+    return std::stol(std::string(process));
 }
 
 PartialFile PosixFiles::CreatePartial(const std::string& output) {

@@ -41,7 +41,7 @@ TEST_F(CoderFaults, KilledInMidConversion) {
     // itself.
     const std::string coder = WrapperCoder(
         "killed-coder", {"",
-                         "case \"$output\" in */lmk-victim.webm)\n"
+                         "case \"$output\" in *-lmk-victim.webm)\n"
                          "  ( i=0\n"
                          "    while [ ! -e \"$output\" ] && [ $i -lt 6000 ] && kill -0 $$; do\n"
                          "      sleep 0.01; i=$((i + 1))\n"
@@ -71,7 +71,7 @@ TEST_F(CoderFaults, InputRemovedBetweenProbeAndConversion) {
     const std::string gone = Place(ClipKind::Avi640x480, "gone.avi");
     const std::string next = Place(ClipKind::Avi640x480, "next.avi");
     const std::string coder =
-        WrapperCoder("deleting-coder", {"case \"$2\" in */gone.avi) rm -f -- \"$2\" ;; esac", ""});
+        WrapperCoder("deleting-coder", {"case \"$2\" in */gone.avi) rm -f -- \"${2#file:}\" ;; esac", ""});
 
     const RunResult result = ConvertWith(coder, {gone, next});
 

@@ -59,7 +59,8 @@ std::string FaultRun::WrapperCoder(const std::string& name, const CoderFault& fa
                                                       "\n"
                                                       "  exit $status\n"
                                                       "fi\n"
-                                                      "for output; do :; done\n" +
+                                                      "for output; do :; done\n"
+                                                      "output=${output#file:}\n" +
                                                       fault.beforeConversion +
                                                       "\n"
                                                       "exec \"$coder\" \"$@\"\n");
@@ -74,7 +75,8 @@ std::vector<std::string> FaultRun::ArgumentsWith(const std::string& coder,
 
 RunResult FaultRun::ConvertWith(const std::string& coder,
                                 const std::vector<std::string>& files) const {
-    return test::RunProgram(integration::ProgramPath(), ArgumentsWith(coder, files), Settings());
+    return test::RunProgram(integration::ProgramPath(), ArgumentsWith(coder, files),
+                            WithoutSandbox());
 }
 
 }  // namespace lmk::faults

@@ -102,8 +102,9 @@ TEST_F(UnwritableFolder, FailureLinesInputsAndEarlierOutputUntouched) {
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
     const auto failures = FailureLines(result.out);
     ASSERT_EQ(failures.size(), 2u) << result.out;
-    // The second attempt's reason: the first, as "lmk-a.avi", was refused alike.
-    EXPECT_EQ(failures[0], kFailedConversionPrefix + "a.avi: lmk-a.avi.mp4: Permission denied");
+    // No coder and no second attempt for a folder where no file can be made.
+    EXPECT_EQ(failures[0], kFailedConversionPrefix +
+                               "a.avi: не удалось создать файл lmk-a.avi: Permission denied");
     // Not the coder's question whether to overwrite, which no one answers.
     EXPECT_EQ(failures[1],
               kFailedConversionPrefix +

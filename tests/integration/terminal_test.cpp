@@ -171,8 +171,9 @@ TEST_F(CoderRun, AFileDoneOnTheTerminalShowsNoMark) {
     // A coder standing in: the first file's conversion holds until the test releases it.
     const std::string coder = test::WriteScript(Work("coder"),
                                                 "for last; do :; done\n"
+                                                "last=${last#file:}\n"
                                                 "if [ $# -eq 2 ]; then exit 0; fi\n"
-                                                "case \"$last\" in */lmk-a.avi)\n"
+                                                "case \"$last\" in *-lmk-a.avi)\n"
                                                 "  while [ ! -e '" +
                                                     release +
                                                     "' ]; do sleep 0.01; done;;\n"

@@ -86,12 +86,16 @@ TEST_P(ReplaceTest, OnlyAFileOrALinkAtTheOutputNameIsReplacedAndNoLinkIsFollowed
     const std::string standing = GetParam().standing;
     const std::string target = m_folder / "target";
     if (standing == "file") WriteFile(output, "earlier output");
-    if (standing == "dangling") ASSERT_EQ(symlink(target.c_str(), output.c_str()), 0);
+    if (standing == "dangling") {
+        ASSERT_EQ(symlink(target.c_str(), output.c_str()), 0);
+    }
     if (standing == "link") {
         WriteFile(target, "the user's file");
         ASSERT_EQ(symlink(target.c_str(), output.c_str()), 0);
     }
-    if (standing == "folder") ASSERT_EQ(mkdir(output.c_str(), 0755), 0);
+    if (standing == "folder") {
+        ASSERT_EQ(mkdir(output.c_str(), 0755), 0);
+    }
 
     const PartialFile partial = m_files.CreatePartial(output);
     EXPECT_EQ(partial.error, GetParam().refusal);

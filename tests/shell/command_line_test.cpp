@@ -29,7 +29,7 @@ class RaisingProcesses : public Processes {
 public:
     explicit RaisingProcesses(std::function<void()> raise) : m_raise(std::move(raise)) {}
     std::unique_ptr<Process> Start(const std::string&, const std::vector<std::string>&,
-                                   const std::string&) override {
+                                   const std::string&, const CoderAccess&) override {
         m_raise();
         return nullptr;
     }
