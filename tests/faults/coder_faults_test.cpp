@@ -73,7 +73,7 @@ TEST_F(CoderFaults, InputRemovedBetweenProbeAndConversion) {
     const std::string coder =
         WrapperCoder("deleting-coder", {"case \"$2\" in */gone.avi) rm -f -- \"${2#file:}\" ;; esac", ""});
 
-    const RunResult result = ConvertWith(coder, {gone, next});
+    const RunResult result = ConvertUnconfined(coder, {gone, next});
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;

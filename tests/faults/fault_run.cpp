@@ -75,6 +75,11 @@ std::vector<std::string> FaultRun::ArgumentsWith(const std::string& coder,
 
 RunResult FaultRun::ConvertWith(const std::string& coder,
                                 const std::vector<std::string>& files) const {
+    return test::RunProgram(integration::ProgramPath(), ArgumentsWith(coder, files), Settings());
+}
+
+RunResult FaultRun::ConvertUnconfined(const std::string& coder,
+                                      const std::vector<std::string>& files) const {
     return test::RunProgram(integration::ProgramPath(), ArgumentsWith(coder, files),
                             WithoutSandbox());
 }

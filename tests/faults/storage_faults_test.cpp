@@ -212,7 +212,7 @@ TEST_P(RemovedPrivateFolder, EndsWithFileMessageNoCrash) {
     const FileState secondBefore = StateOf(second);
     const std::string coder = WrapperCoder("folder-removing-coder", c.fault);
 
-    const RunResult result = ConvertWith(coder, {first, second});
+    const RunResult result = ConvertUnconfined(coder, {first, second});
 
     ASSERT_FALSE(result.timedOut) << "the program hung";
     EXPECT_EQ(result.signal, 0) << "the program crashed: " << result.err;
