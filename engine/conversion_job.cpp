@@ -133,8 +133,8 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     m_spinner = 0;
 
     {
-        auto probe =
-            m_processes.Start(m_values.CoderPath, {"-i", AsLocalFile(path)}, ReportPath(), {path, {}});
+        auto probe = m_processes.Start(m_values.CoderPath, {"-i", AsLocalFile(path)}, ReportPath(),
+                                       {path, {}});
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
     }
 
@@ -200,8 +200,8 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     m_coderOutputTail.clear();
     // The file was made empty for it, so the coder need not ask whether to overwrite it.
     arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
-    auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
-                                        {path, partial.path});
+    auto conversion =
+        m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(), {path, partial.path});
     RunEnd end = RunEnd::Ended;
     try {
         end = WaitTicking(*conversion, true);

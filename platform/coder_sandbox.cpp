@@ -11,8 +11,8 @@
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <seccomp.h>
-#include <sys/mman.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -143,16 +143,36 @@ const SeccompFilter& Filter() {
         // Set by the child itself, for Landlock as well.
         seccomp_attr_set(context, SCMP_FLTATR_CTL_NNP, 0);
         const int denied[] = {
-            SCMP_SYS(socket),          SCMP_SYS(ptrace),         SCMP_SYS(process_vm_readv),
-            SCMP_SYS(process_vm_writev), SCMP_SYS(bpf),          SCMP_SYS(perf_event_open),
-            SCMP_SYS(userfaultfd),     SCMP_SYS(keyctl),         SCMP_SYS(add_key),
-            SCMP_SYS(request_key),     SCMP_SYS(mount),          SCMP_SYS(umount2),
-            SCMP_SYS(pivot_root),      SCMP_SYS(chroot),         SCMP_SYS(unshare),
-            SCMP_SYS(setns),           SCMP_SYS(io_uring_setup), SCMP_SYS(io_uring_enter),
-            SCMP_SYS(io_uring_register), SCMP_SYS(kexec_load),   SCMP_SYS(kexec_file_load),
-            SCMP_SYS(init_module),     SCMP_SYS(finit_module),   SCMP_SYS(delete_module),
-            SCMP_SYS(reboot),          SCMP_SYS(swapon),         SCMP_SYS(swapoff),
-            SCMP_SYS(acct),            SCMP_SYS(fanotify_init),  SCMP_SYS(open_by_handle_at),
+            SCMP_SYS(socket),
+            SCMP_SYS(ptrace),
+            SCMP_SYS(process_vm_readv),
+            SCMP_SYS(process_vm_writev),
+            SCMP_SYS(bpf),
+            SCMP_SYS(perf_event_open),
+            SCMP_SYS(userfaultfd),
+            SCMP_SYS(keyctl),
+            SCMP_SYS(add_key),
+            SCMP_SYS(request_key),
+            SCMP_SYS(mount),
+            SCMP_SYS(umount2),
+            SCMP_SYS(pivot_root),
+            SCMP_SYS(chroot),
+            SCMP_SYS(unshare),
+            SCMP_SYS(setns),
+            SCMP_SYS(io_uring_setup),
+            SCMP_SYS(io_uring_enter),
+            SCMP_SYS(io_uring_register),
+            SCMP_SYS(kexec_load),
+            SCMP_SYS(kexec_file_load),
+            SCMP_SYS(init_module),
+            SCMP_SYS(finit_module),
+            SCMP_SYS(delete_module),
+            SCMP_SYS(reboot),
+            SCMP_SYS(swapon),
+            SCMP_SYS(swapoff),
+            SCMP_SYS(acct),
+            SCMP_SYS(fanotify_init),
+            SCMP_SYS(open_by_handle_at),
         };
         int result = 0;
         for (const int call : denied)

@@ -142,8 +142,9 @@ std::string PosixFiles::Replace(const std::string& partial, const std::string& o
     if (rename(partial.c_str(), output.c_str()) != 0) return SystemErrorText(errno);
     // The new name itself reaches the disk with its folder.
     const auto slash = output.rfind('/');
-    const FileDescriptor folder(open(slash == std::string::npos ? "." : output.substr(0, slash + 1).c_str(),
-                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor folder(
+        open(slash == std::string::npos ? "." : output.substr(0, slash + 1).c_str(),
+             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.Valid()) fsync(folder.Get());
     return {};
 }

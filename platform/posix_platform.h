@@ -40,10 +40,10 @@ std::string PartialFileName(const std::string& outputName, long process, unsigne
 // The process named in a partial file's name for `outputName`, or 0 when it is not one.
 long PartialFileProcess(const std::string& name, const std::string& outputName);
 
-enum class ProgramOwner { User, UserOrSystem };
-// Why the program file open at `fd` must not run, or empty: it must be a regular file owned by
-// the user (or, for UserOrSystem, by root) that neither group nor others may write, so that no
-// one else can have put or changed it.
+enum class ProgramOwner { User, Anyone };
+// Why the program file open at `fd` must not run, or empty: it must be a regular file that
+// neither group nor others may write, and for User owned by the user, so that no one else can
+// have put it there or change it.
 std::string ProgramFileRefusal(int fd, ProgramOwner owner);
 
 // strerror's text for an errno value, trimmed by TrimSystemErrorText.

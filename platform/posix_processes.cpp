@@ -121,7 +121,8 @@ LMK_CHILD_CODE void CloseFromThreeExcept(int kept, int alsoKept, int limit) {
     const int low = alsoKept < 0 ? kept : std::min(kept, alsoKept);
     const int high = alsoKept < 0 ? kept : std::max(kept, alsoKept);
     const auto closeSpan = [](int first, int last) {
-        return first > last || close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0;
+        return first > last ||
+               close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0;
     };
     if (closeSpan(3, low - 1) && closeSpan(low + 1, high - 1) && close_range(high + 1, ~0U, 0) == 0)
         return;
@@ -356,7 +357,7 @@ void PosixProcess::End() {
 }
 
 // A program named by its path, opened for the start to run from its descriptor once it passed
-// CheckProgramFile; -1 for a name on PATH, a file that cannot be opened (the start reports
+// ProgramFileRefusal; -1 for a name on PATH, a file that cannot be opened (the start reports
 // why) and a script (its interpreter reads it by name).
 int OpenCheckedProgram(const std::string& program) {
     if (program.find('/') == std::string::npos) return -1;
@@ -364,7 +365,7 @@ int OpenCheckedProgram(const std::string& program) {
     if (!file.Valid()) return -1;
     struct stat info {};
     if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-    if (const std::string refusal = ProgramFileRefusal(file.Get(), ProgramOwner::UserOrSystem);
+    if (const std::string refusal = ProgramFileRefusal(file.Get(), ProgramOwner::Anyone);
         !refusal.empty())
         throw OSErrorFromCode(EPERM, "The coder " + program + " is not used: " + refusal);
     char start[2] = {};

@@ -41,9 +41,7 @@ public:
     }
     bool StopRequested() override { return stop; }
     void JobStarted() override { events.push_back("started"); }
-    void JobEnded(bool stopped) override {
-        events.push_back(stopped ? "ended stopped" : "ended");
-    }
+    void JobEnded(bool stopped) override { events.push_back(stopped ? "ended stopped" : "ended"); }
     std::string WidthText() override { return width; }
     std::string HeightText() override { return height; }
 };
@@ -210,7 +208,7 @@ protected:
             Plan p;
             if (IsProbe(arguments))
                 p.printed = {reports.count(InputOf(arguments)) ? reports[InputOf(arguments)]
-                                                         : VideoReport("640x480")};
+                                                               : VideoReport("640x480")};
             return p;
         };
     }
@@ -247,8 +245,8 @@ TEST_F(ConversionJobTest, WorkedExampleRunsProbeAndConversionWithSeparateArgumen
     EXPECT_EQ(processes.started[0].access.output, "") << "the probe writes only its report";
     EXPECT_EQ(processes.started[1].program, "/opt/lmk/coder.exe");
     EXPECT_EQ(processes.started[1].arguments,
-              (Strings{"-i", "file:/clips/trip.avi", "-s", "320x240", "-acodec", "libmp3lame",
-                       "-y", CoderTarget("/clips/lmk-trip.avi")}));
+              (Strings{"-i", "file:/clips/trip.avi", "-s", "320x240", "-acodec", "libmp3lame", "-y",
+                       CoderTarget("/clips/lmk-trip.avi")}));
     EXPECT_EQ(processes.started[1].access.input, "/clips/trip.avi");
     EXPECT_EQ("file:" + processes.started[1].access.output, CoderTarget("/clips/lmk-trip.avi"));
     EXPECT_NE(processes.started[1].outputFile, "/run/lmk/info");

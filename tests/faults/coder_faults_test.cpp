@@ -70,8 +70,8 @@ TEST_F(CoderFaults, KilledInMidConversion) {
 TEST_F(CoderFaults, InputRemovedBetweenProbeAndConversion) {
     const std::string gone = Place(ClipKind::Avi640x480, "gone.avi");
     const std::string next = Place(ClipKind::Avi640x480, "next.avi");
-    const std::string coder =
-        WrapperCoder("deleting-coder", {"case \"$2\" in */gone.avi) rm -f -- \"${2#file:}\" ;; esac", ""});
+    const std::string coder = WrapperCoder(
+        "deleting-coder", {"case \"$2\" in */gone.avi) rm -f -- \"${2#file:}\" ;; esac", ""});
 
     const RunResult result = ConvertUnconfined(coder, {gone, next});
 

@@ -79,8 +79,9 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
     EXPECT_THAT(result.out, HasSubstr(StatusLine("long.webm")));
     EXPECT_THAT(result.out, HasSubstr(kDone));
     EXPECT_THAT(result.out, Not(HasSubstr("later.avi"))) << "a file after the stop was started";
-    EXPECT_THAT(FolderNames(WorkFolder()),
-                UnorderedElementsAre("long.webm", "later.avi", "lmk-later.avi", "lmk-long.webm.mp4"))
+    EXPECT_THAT(
+        FolderNames(WorkFolder()),
+        UnorderedElementsAre("long.webm", "later.avi", "lmk-later.avi", "lmk-long.webm.mp4"))
         << "the partial output was left behind";
     EXPECT_EQ(ReadFile(Work("lmk-later.avi")), "an earlier output of the later file");
     EXPECT_EQ(ReadFile(Work("lmk-long.webm.mp4")), "an earlier output of the stopped file");

@@ -2,9 +2,9 @@
 // and prints "allowed" or the errno's name that refused it.
 // Usage: hostile_coder ATTEMPT INPUT OUTPUT ELSEWHERE PORT
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -22,8 +22,8 @@ int Outcome(bool succeeded) {
         std::puts("allowed");
     } else {
         const int error = errno;
-        std::puts(error == EACCES  ? "EACCES"
-                  : error == EPERM ? "EPERM"
+        std::puts(error == EACCES   ? "EACCES"
+                  : error == EPERM  ? "EPERM"
                   : error == ENOSYS ? "ENOSYS"
                                     : strerrorname_np(error));
     }

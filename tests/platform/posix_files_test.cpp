@@ -122,14 +122,13 @@ TEST_P(ReplaceTest, OnlyAFileOrALinkAtTheOutputNameIsReplacedAndNoLinkIsFollowed
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Standing, ReplaceTest,
-    ::testing::Values(ReplaceCase{"Nothing", "nothing", ""},
-                      ReplaceCase{"EarlierOutput", "file", ""},
-                      ReplaceCase{"DanglingLink", "dangling", ""},
-                      ReplaceCase{"LinkToTheUsersFile", "link", ""},
-                      ReplaceCase{"Folder", "folder", "Is a directory"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Standing, ReplaceTest,
+                         ::testing::Values(ReplaceCase{"Nothing", "nothing", ""},
+                                           ReplaceCase{"EarlierOutput", "file", ""},
+                                           ReplaceCase{"DanglingLink", "dangling", ""},
+                                           ReplaceCase{"LinkToTheUsersFile", "link", ""},
+                                           ReplaceCase{"Folder", "folder", "Is a directory"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {
     const pid_t ended = fork();
