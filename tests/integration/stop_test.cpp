@@ -144,8 +144,8 @@ TEST_F(CoderRun, StopEndsEveryConversionRunningAtOnce) {
     WaitUntil(
         [&] {
             coders = ChildrenOf(program.Pid());
-            return (coders.size() == 2 && Exists(Work("lmk-first.webm")) &&
-                    Exists(Work("lmk-second.webm"))) ||
+            return (coders.size() == 2 && test::PartialFileIn(WorkFolder(), "lmk-first.webm") &&
+                    test::PartialFileIn(WorkFolder(), "lmk-second.webm")) ||
                    program.Ended();
         },
         kConversionStartLimit);
