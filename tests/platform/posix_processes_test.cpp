@@ -438,15 +438,20 @@ class StartFailureTest : public ProcessTest,
 
 TEST_P(StartFailureTest, RaisesTheSystemError) {
     WriteFile(m_folder / "not-executable", "#!/bin/sh\nexit 0\n");
+    WriteScript(m_folder / "writable-coder", "exit 0");
+    ASSERT_EQ(chmod((m_folder / "writable-coder").c_str(), 0757), 0);
     std::string program = GetParam().program;
     if (program.front() == '@') program = m_folder.Path() + program.substr(1);
+    std::string message = GetParam().message;
+    if (const auto at = message.find('@'); at != std::string::npos)
+        message.replace(at, 1, m_folder.Path());
     const test::EnvironmentOverride path("PATH", m_folder.Path() + ":/usr/bin:/bin");
     try {
         Start(program, {"-i", "x"});
         FAIL() << "no failure raised";
     } catch (const EOSError& error) {
         EXPECT_EQ(error.Code(), GetParam().code);
-        EXPECT_EQ(error.Message(), GetParam().message);
+        EXPECT_EQ(error.Message(), message);
     }
 }
 
@@ -463,7 +468,11 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailureCase{"NotExecutableOnPath", "not-executable", 13,
                                        "System Error.  Code: 13.\r\nPermission denied"},
                       StartFailureCase{"Folder", "@", 13,
-                                       "System Error.  Code: 13.\r\nPermission denied"}),
+                                       "System Error.  Code: 13.\r\nPermission denied"},
+                      // Swapped or changed by someone else between its check and its start.
+                      StartFailureCase{"WritableByOthers", "@/writable-coder", 1,
+                                       "System Error.  Code: 1.\r\nThe coder @/writable-coder is "
+                                       "not used: others may write to it"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, OutputFileThatCannotBeCreatedStopsTheStart) {
