@@ -104,14 +104,23 @@ void BM_ForkStart(benchmark::State& state) {
     TimeStarts(state, ForkTrue);
 }
 
-void BM_ProgramStart(benchmark::State& state) {
+void TimeProgramStarts(benchmark::State& state, lmk::PosixProcesses::Confinement confinement) {
     GrowParentTo(static_cast<std::size_t>(state.range(0)));
-    lmk::PosixProcesses processes;
+    lmk::PosixProcesses processes(confinement);
     for (auto _ : state) {
-        auto process = processes.Start("/bin/true", {}, OutputFile());
+        auto process = processes.Start("/bin/true", {}, OutputFile(), {});
         process->Wait(-1);
         if (!process->Status().Success()) state.SkipWithError("start failed");
     }
+}
+
+void BM_ProgramStart(benchmark::State& state) {
+    TimeProgramStarts(state, lmk::PosixProcesses::Unconfined);
+}
+
+// The sandbox's rules are made for each start.
+void BM_ConfinedProgramStart(benchmark::State& state) {
+    TimeProgramStarts(state, lmk::PosixProcesses::Confined);
 }
 
 // The parent only grows, so every start of one size runs before the next size.
@@ -121,6 +130,7 @@ void Register() {
         for (const auto& [name, function] :
              {std::pair<const char*, Function>{"BM_PosixSpawnStart", BM_PosixSpawnStart},
               std::pair<const char*, Function>{"BM_ProgramStart", BM_ProgramStart},
+              std::pair<const char*, Function>{"BM_ConfinedProgramStart", BM_ConfinedProgramStart},
               std::pair<const char*, Function>{"BM_ForkStart", BM_ForkStart}}) {
             benchmark::RegisterBenchmark(name, function)
                 ->Arg(megabytes)

@@ -58,9 +58,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${LMK_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The Qt and C++ libraries as dpkg-shlibdeps finds them, and the coder the program runs.
+# The Qt and C++ libraries as dpkg-shlibdeps finds them, the coder the program runs, and the
+# seccomp library of the coder's sandbox (named too, should shlibdeps be turned off).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, libseccomp2")
 # The window's font, Tahoma (without it the desktop's own font stands in), and Qt's texts in the
 # user's language for the file dialog.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, qt6-translations-l10n")

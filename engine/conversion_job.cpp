@@ -75,6 +75,17 @@ bool IsImagePattern(std::string_view name) {
     return name.find('%') != std::string_view::npos && IsImageExtension(ExtensionOf(name));
 }
 
+// A manifest or playlist whose streams are files beside it.
+bool IsPlaylist(std::string_view name) {
+    return OneOf(ExtensionOf(name), {"mpd", "m3u8", "m3u", "ism", "isml", "f4m", "ffconcat"});
+}
+
+// What the coder may read of the user's for `path`: the file itself, or the folder of a
+// playlist, whose segments lie beside it; nothing above that folder.
+std::string ReadableFor(const std::string& path) {
+    return IsPlaylist(FileNamePart(path)) ? FolderPart(path) : path;
+}
+
 // A well spread hash of the whole name keeps two shortened names apart.
 std::string NameHash(std::string_view name) {
     std::uint32_t hash = 2166136261u;
@@ -87,6 +98,18 @@ std::string NameHash(std::string_view name) {
 
 bool IsContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// FFmpeg's protocol for local files: no name is read as a URL or another protocol.
+constexpr std::string_view kLocalFile = "file:";
+
+std::string AsLocalFile(const std::string& path) {
+    return std::string(kLocalFile) + path;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
 }
 
 }  // namespace
@@ -125,9 +148,7 @@ std::string_view DirectFormOf(const std::string& inputName, bool hasVideo) {
         OneOf(extension, {"ac3", "eac3", "ec3", "dts", "dtshd", "gsm", "amr", "mp2", "m2a", "mpa",
                           "thd", "mlp", "truehd", "sbc", "aptx", "adx", "g722", "tco", "rco"});
     // These write their segments, playlists or frames beside the output under names of their own.
-    const bool severalFiles =
-        OneOf(extension, {"mpd", "m3u8", "m3u", "ism", "isml", "f4m", "ffconcat"}) ||
-        IsImagePattern(inputName);
+    const bool severalFiles = IsPlaylist(inputName) || IsImagePattern(inputName);
     if (!rawSound && !severalFiles) return {};
     return hasVideo ? kVideoFallbackExtension : kSoundFallbackExtension;
 }
@@ -256,8 +277,8 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     const std::vector<std::string> inputOptions = InputOptionsFor(name);
     {
         std::vector<std::string> probeArguments = inputOptions;
-        probeArguments.insert(probeArguments.end(), {"-i", path});
-        auto probe = m_processes.Start(m_values.CoderPath, probeArguments, ReportPath());
+        probeArguments.insert(probeArguments.end(), {"-i", AsLocalFile(path)});
+        auto probe = m_processes.Start(m_values.CoderPath, probeArguments, ReportPath(), {ReadableFor(path), {}});
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
     }
 
@@ -266,13 +287,13 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
     // Without a stream line the source's size is unknown: never convert at the source's size.
     if (!facts.hasStreams) {
-        const std::string cause = CoderFailureReason(report, {path});
+        const std::string cause = CoderFailureReason(PrintedAsNamed(report, path, {}, {}), {path});
         return fail(cause.empty() ? kEmptyReportReason : ShownReason(cause, path, {path}));
     }
     m_duration = facts.durationSeconds;
 
     std::vector<std::string> arguments = inputOptions;
-    arguments.insert(arguments.end(), {"-i", path});
+    arguments.insert(arguments.end(), {"-i", AsLocalFile(path)});
     OutputExpectation expected;
     if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
     if (facts.source) {
@@ -353,54 +374,56 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
                 ShownName(FileNamePart(output)) + ": " +
                     (standing == FileKind::Folder ? kFolderStandsReason : kNotAFileReason)};
     }
-    // An earlier output is replaced only for an input that is a file: a folder or a missing
-    // input fails anyway, and the user's file of that name must survive it.
-    if (m_files.IsFile(path) && m_files.IsFile(output)) {
-        if (const std::string error = m_files.Delete(output); !error.empty()) {
-            // The coder would only ask whether to overwrite it, with no one to answer.
-            return {Attempt::Failed, "не удалось заменить прежний файл " +
-                                         ShownName(FileNamePart(output)) + ": " + error};
-        }
+    // The coder writes a file of this run's own; the earlier output stays until it is whole.
+    const PartialFile partial = m_files.CreatePartial(output);
+    if (!partial.error.empty()) {
+        const std::string name = ShownName(FileNamePart(output));
+        return {Attempt::Failed, (m_files.IsFile(output) ? "не удалось заменить прежний файл "
+                                                         : "не удалось создать файл ") +
+                                     name + ": " + partial.error};
     }
-    // Only what this conversion wrote is removed when it fails or is stopped.
-    const bool outputIsOurs = !m_files.IsFile(output);
 
     m_coderOutputOffset = 0;
     m_coderOutputTail.clear();
-    arguments.push_back(output);
-    auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath());
+    // The file was made empty for it, so the coder need not ask whether to overwrite it.
+    arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
+    auto conversion =
+        m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(), {ReadableFor(path), partial.path});
     RunEnd end = RunEnd::Ended;
     try {
         end = WaitTicking(*conversion, true);
     } catch (...) {
-        // A refused wait ends the job; the coder goes with its record, and what it left is partial.
+        // A refused wait ends the job; the coder goes with its record.
         conversion.reset();
-        if (outputIsOurs) m_files.Delete(output);
+        m_files.Delete(partial.path);
         throw;
     }
     if (end == RunEnd::Stopped) {
-        // What an ended coder leaves is partial.
-        if (outputIsOurs) m_files.Delete(output);
+        m_files.Delete(partial.path);
         return {Attempt::Stopped, {}};
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
     // A coder may print gigabytes: only the ends of what it printed are read.
-    const std::string tail = PrintedTail();
+    const std::string tail = PrintedAsNamed(PrintedTail(), path, partial.path, output);
     const std::string writeError = CoderWriteError(tail);
     const std::vector<std::string> paths = {path, output};
     if (status.Success() && writeError.empty()) {
-        const OutputVerdict verdict =
-            CheckOutput(m_files.StatusOf(output), ShownName(FileNamePart(output)),
-                        m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit), tail, expected);
-        if (verdict.kind == OutputVerdict::Whole) return {Attempt::Converted, {}};
+        const OutputVerdict verdict = CheckOutput(
+            m_files.StatusOf(partial.path), ShownName(FileNamePart(output)),
+            m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit), tail, expected);
+        if (verdict.kind == OutputVerdict::Whole) return TakeOutputName(partial.path, output);
         // A short output is all that a damaged input holds.
-        if (verdict.kind == OutputVerdict::Short) return {Attempt::Short, verdict.reason};
-        if (outputIsOurs) m_files.Delete(output);
+        if (verdict.kind == OutputVerdict::Short) {
+            const Attempt taken = TakeOutputName(partial.path, output);
+            return taken.kind == Attempt::Converted ? Attempt{Attempt::Short, verdict.reason}
+                                                    : taken;
+        }
+        m_files.Delete(partial.path);
         return {Attempt::Failed, verdict.reason};
     }
 
-    if (outputIsOurs) m_files.Delete(output);
+    m_files.Delete(partial.path);
     // A coder ended by a signal has last printed a progress line, which tells nothing.
     if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
     // A write failure (a full disk) would meet the next container too.
@@ -422,6 +445,24 @@ std::string ConversionJob::PrintedTail() {
     const std::uint64_t size = m_files.StatusOf(CoderOutputPath()).size;
     const std::uint64_t from = size > kPrintedTailLimit ? size - kPrintedTailLimit : 0;
     return m_files.ReadFrom(CoderOutputPath(), from, kPrintedTailLimit);
+}
+
+std::string ConversionJob::PrintedAsNamed(std::string printed, const std::string& path,
+                                          const std::string& partial, const std::string& output) {
+    // The user knows the files by their own names, not by the protocol or the partial file.
+    if (!partial.empty()) ReplaceAll(printed, AsLocalFile(partial), output);
+    ReplaceAll(printed, AsLocalFile(path), path);
+    return printed;
+}
+
+ConversionJob::Attempt ConversionJob::TakeOutputName(const std::string& partial,
+                                                     const std::string& output) {
+    if (const std::string error = m_files.Replace(partial, output); !error.empty()) {
+        m_files.Delete(partial);
+        return {Attempt::Failed, "не удалось заменить прежний файл " +
+                                     ShownName(FileNamePart(output)) + ": " + error};
+    }
+    return {Attempt::Converted, {}};
 }
 
 ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversion) {

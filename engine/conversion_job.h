@@ -99,6 +99,11 @@ private:
     std::string PrintedTail();
     // A dropped folder's media files, in name order, as paths.
     std::vector<std::string> MediaFilesIn(const std::string& folder);
+    // What the coder printed, with the names it was given put back as the user knows them.
+    static std::string PrintedAsNamed(std::string printed, const std::string& path,
+                                      const std::string& partial, const std::string& output);
+    // The whole partial file replaces the output; a failure deletes it.
+    Attempt TakeOutputName(const std::string& partial, const std::string& output);
 
     JobLog& m_log;
     JobHost& m_host;

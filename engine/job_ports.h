@@ -59,15 +59,30 @@ public:
     virtual ExitStatus Status() const = 0;
 };
 
+// The files of the user's that one coder run may touch; besides these it gets the system's
+// folders and its own `outputFile`.
+struct CoderAccess {
+    std::string input;   // read only: a file, or the folder of a playlist and its segments
+    std::string output;  // written; made by the program before the run; empty for the probe
+};
+
 class Processes {
 public:
     virtual ~Processes() = default;
     // Starts `program` with `arguments` (not counting its own name), standard input from
-    // /dev/null, standard output and error both into `outputFile`, created empty first.
-    // Raises EFCreateError when the output file cannot be created, EOSError when the start fails.
+    // /dev/null, standard output and error both into `outputFile`, created empty first,
+    // confined to `access`. Raises EFCreateError when the output file cannot be created,
+    // EOSError when the start fails or the confinement cannot be applied.
     virtual std::unique_ptr<Process> Start(const std::string& program,
                                            const std::vector<std::string>& arguments,
-                                           const std::string& outputFile) = 0;
+                                           const std::string& outputFile,
+                                           const CoderAccess& access) = 0;
+};
+
+// A run's own hidden file beside its output; `error` is the system's reason when none was made.
+struct PartialFile {
+    std::string path;
+    std::string error;
 };
 
 // What stands at a path; links are followed.
@@ -95,6 +110,15 @@ public:
     virtual FileStatus StatusOf(const std::string& path) = 0;
     // The names in a folder (without "." and ".."), in no particular order; empty on failure.
     virtual std::vector<std::string> FolderNames(const std::string& path) = 0;
+
+    // A new file for one run to write in place of `output`, never reached through a link, whose
+    // name keeps the output's (and so its extension) and is the run's own. Partial files of
+    // `output` left by runs that no longer live are deleted first. Refused when a folder stands
+    // at `output`: only a file or a link there is ever replaced.
+    virtual PartialFile CreatePartial(const std::string& output) = 0;
+    // Flushes `partial` to disk and renames it to `output` in one step; a link at `output` is
+    // replaced, never followed. Empty, or the system's reason.
+    virtual std::string Replace(const std::string& partial, const std::string& output) = 0;
 };
 
 }  // namespace lmk

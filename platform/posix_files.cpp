@@ -1,13 +1,16 @@
 #include "posix_platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <limits>
 #include <optional>
 #include <string_view>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,7 +56,101 @@ int ReadToEnd(int fd, std::optional<std::uint64_t> offset, std::string& data,
     return 0;
 }
 
+constexpr std::string_view kPartialPrefix = ".lmk-partial-";
+
+std::atomic<unsigned long> g_partialSerial{0};
+
+// Partial files of `output` whose process has ended: a run that was killed left them.
+void RemoveLeftPartials(const std::string& folder, const std::string& outputName) {
+    DIR* const listing = opendir(folder.empty() ? "." : folder.c_str());
+    if (!listing) return;
+    while (const dirent* entry = readdir(listing)) {
+        const long process = PartialFileProcess(entry->d_name, outputName);
+        // A live process's (ours included, another job's) is in use; one of a reused number
+        // stays until that process ends too.
+        if (process <= 0 || process == getpid() || kill(static_cast<pid_t>(process), 0) == 0 ||
+            errno != ESRCH)
+            continue;
+        unlinkat(dirfd(listing), entry->d_name, 0);
+    }
+    closedir(listing);
+}
+
+constexpr std::size_t kLongestName = NAME_MAX;
+constexpr std::size_t kKeptEnd = 24;
+
+// The output's name in `room` bytes: a long one loses the middle, its end (the extension the
+// coder picks the container by) kept.
+std::string FittedName(const std::string& name, std::size_t room) {
+    if (name.size() <= room) return name;
+    const std::size_t end = std::min(kKeptEnd, room / 2);
+    return name.substr(0, room - end - 1) + "~" + name.substr(name.size() - end);
+}
+
+// Digits only, without leading zeros (0 itself allowed).
+bool IsNumber(std::string_view text) {
+    return !text.empty() && text.size() <= 18 && (text == "0" || text.front() != '0') &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 }  // namespace
+
+std::string PartialFileName(const std::string& outputName, long process, unsigned long serial) {
+    const std::string head =
+        std::string(kPartialPrefix) + std::to_string(process) + "-" + std::to_string(serial) + "-";
+    return head + FittedName(outputName, kLongestName - std::min(head.size(), kLongestName));
+}
+
+long PartialFileProcess(const std::string& name, const std::string& outputName) {
+    if (!name.starts_with(kPartialPrefix)) return 0;
+    // "PROCESS-SERIAL-" then the output's name, fitted.
+    const auto dash = name.find('-', kPartialPrefix.size());
+    const auto secondDash = dash == std::string::npos ? dash : name.find('-', dash + 1);
+    if (secondDash == std::string::npos) return 0;
+    const std::string_view process(name.data() + kPartialPrefix.size(),
+                                   dash - kPartialPrefix.size());
+    const std::string_view serial(name.data() + dash + 1, secondDash - dash - 1);
+    if (!IsNumber(process) || !IsNumber(serial) ||
+        name.substr(secondDash + 1) != FittedName(outputName, kLongestName - secondDash - 1))
+        return 0;
+    return std::stol(std::string(process));
+}
+
+PartialFile PosixFiles::CreatePartial(const std::string& output) {
+    struct stat info {};
+    if (lstat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return {{}, SystemErrorText(EISDIR)};
+    const auto slash = output.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : output.substr(0, slash);
+    const std::string outputName = output.substr(slash == std::string::npos ? 0 : slash + 1);
+    RemoveLeftPartials(folder, outputName);
+
+    for (;;) {
+        const std::string path =
+            (slash == std::string::npos ? std::string() : folder + "/") +
+            PartialFileName(outputName, getpid(), g_partialSerial.fetch_add(1));
+        // Made anew: a name planted meanwhile, a link included, is never written through.
+        const FileDescriptor file(
+            open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0644));
+        if (file.Valid()) return {path, {}};
+        if (errno != EEXIST) return {{}, SystemErrorText(errno)};
+    }
+}
+
+std::string PosixFiles::Replace(const std::string& partial, const std::string& output) {
+    {
+        const FileDescriptor file(open(partial.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!file.Valid() || fsync(file.Get()) != 0) return SystemErrorText(errno);
+    }
+    if (rename(partial.c_str(), output.c_str()) != 0) return SystemErrorText(errno);
+    // The new name itself reaches the disk with its folder.
+    const auto slash = output.rfind('/');
+    const FileDescriptor folder(
+        open(slash == std::string::npos ? "." : output.substr(0, slash + 1).c_str(),
+             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Valid()) fsync(folder.Get());
+    return {};
+}
 
 bool PosixFiles::IsFile(const std::string& path) {
     struct stat info {};

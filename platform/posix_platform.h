@@ -10,11 +10,19 @@ namespace lmk {
 
 // Each child is ended by the kernel when the thread that started it ends, so start children
 // only from a thread that outlives them: the window's, or a worker that waits for its own.
+// Every child is confined to its CoderAccess (coder_sandbox.h) unless made with Unconfined,
+// which the user asks for by LMK_NO_SANDBOX=1 and the tests of the starting itself use.
 class PosixProcesses : public Processes {
 public:
+    enum Confinement { Confined, Unconfined };
+    explicit PosixProcesses(Confinement confinement = Confined) : m_confinement(confinement) {}
     std::unique_ptr<Process> Start(const std::string& program,
                                    const std::vector<std::string>& arguments,
-                                   const std::string& outputFile) override;
+                                   const std::string& outputFile,
+                                   const CoderAccess& access) override;
+
+private:
+    Confinement m_confinement;
 };
 
 class PosixFiles : public Files {
@@ -25,7 +33,21 @@ public:
     std::string ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) override;
     FileStatus StatusOf(const std::string& path) override;
     std::vector<std::string> FolderNames(const std::string& path) override;
+    PartialFile CreatePartial(const std::string& output) override;
+    std::string Replace(const std::string& partial, const std::string& output) override;
 };
+
+// ".lmk-partial-" + the process + a serial number + the output's name: hidden, recognisable,
+// keeping the extension, and never the same for two runs alive at once.
+std::string PartialFileName(const std::string& outputName, long process, unsigned long serial);
+// The process named in a partial file's name for `outputName`, or 0 when it is not one.
+long PartialFileProcess(const std::string& name, const std::string& outputName);
+
+enum class ProgramOwner { User, Anyone };
+// Why the program file open at `fd` must not run, or empty: it must be a regular file that
+// neither group nor others may write, and for User owned by the user, so that no one else can
+// have put it there or change it.
+std::string ProgramFileRefusal(int fd, ProgramOwner owner);
 
 // strerror's text for an errno value, trimmed by TrimSystemErrorText.
 std::string SystemErrorText(int code);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,10 +13,12 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "coder_sandbox.h"
 #include "failures.h"
 #include "file_descriptor.h"
 
@@ -77,7 +80,12 @@ struct ChildStart {
     int output = -1;
     int errorPipe = -1;  // close-on-exec: the exec closes it, a failure writes its errno there
     int descriptorLimit = 0;
+    const PreparedSandbox* sandbox = nullptr;  // none for an unconfined start
+    int program = -1;  // the checked program's descriptor, run as it is; -1: by its name
 };
+
+// Written instead of the errno when the kernel refused the sandbox.
+constexpr int kSandboxFailureMark = 1 << 20;
 
 // The child's code runs on a stack of its own in our memory: the address sanitizer's fake
 // stack frames, kept per thread, would be ours.
@@ -90,12 +98,26 @@ LMK_CHILD_CODE [[noreturn]] void FailChild(const ChildStart& start, int error) {
     _exit(127);
 }
 
-LMK_CHILD_CODE void CloseFromThreeExcept(int kept, int limit) {
-    if ((kept == 3 || close_range(3, kept - 1, 0) == 0) && close_range(kept + 1, ~0U, 0) == 0)
+// Closes every descriptor from 3 up but `kept` and `alsoKept` (-1: none).
+LMK_CHILD_CODE void CloseFromThreeExcept(int kept, int alsoKept, int limit) {
+    const int low = alsoKept < 0 ? kept : std::min(kept, alsoKept);
+    const int high = alsoKept < 0 ? kept : std::max(kept, alsoKept);
+    const auto closeSpan = [](int first, int last) {
+        return first > last ||
+               close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0;
+    };
+    if (closeSpan(3, low - 1) && closeSpan(low + 1, high - 1) && close_range(high + 1, ~0U, 0) == 0)
         return;
     // Kernels before 5.9.
     for (int fd = 3; fd < limit; ++fd)
-        if (fd != kept) close(fd);
+        if (fd != kept && fd != alsoKept) close(fd);
+}
+
+// Applies the run's sandbox; a start never goes on without the sandbox it was given.
+LMK_CHILD_CODE void ConfineChild(const ChildStart& start) {
+    if (!start.sandbox) return;
+    if (const int error = start.sandbox->Apply(); error != 0)
+        FailChild(start, error | kSandboxFailureMark);
 }
 
 // Runs in the child until its exec: async-signal-safe calls only, and no writes to our memory
@@ -133,7 +155,14 @@ LMK_CHILD_CODE [[noreturn]] void BecomeProgram(const ChildStart& start) {
         FailChild(start, errno);
     const int input = open("/dev/null", O_RDONLY);
     if (input < 0 || dup2(input, STDIN_FILENO) < 0) FailChild(start, errno);
-    CloseFromThreeExcept(start.errorPipe, start.descriptorLimit);
+    ConfineChild(start);
+    CloseFromThreeExcept(start.errorPipe, start.program, start.descriptorLimit);
+
+    // The file that was checked is the file that runs, whatever its name points at by now.
+    if (start.program >= 0) {
+        syscall(SYS_execveat, start.program, "", start.argv, start.environment, AT_EMPTY_PATH);
+        FailChild(start, errno);
+    }
 
     // As execvp: a name on PATH goes on to the next folder where it is missing, and "Permission
     // denied" is told only when no folder had a program by that name.
@@ -230,6 +259,20 @@ void PosixProcess::Adopt(pid_t pid) {
 // Takes the ended child's status: true once reaped, false while it still runs (only when not
 // blocking, errno then 0) or when the system refuses (errno tells why).
 bool PosixProcess::Collect(bool block) {
+    // Ended but not reaped yet, its number names its group still: the helpers it started into
+    // the group go with it, however it ended.
+    siginfo_t ended{};
+    int seen;
+    do {
+        seen = waitid(P_PID, static_cast<id_t>(m_pid), &ended,
+                      WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
+    } while (seen < 0 && errno == EINTR);
+    if (seen == 0 && ended.si_pid == 0) {
+        errno = 0;
+        return false;
+    }
+    if (seen == 0) kill(-m_pid, SIGKILL);
+
     int status = 0;
     pid_t result;
     do {
@@ -295,11 +338,29 @@ void PosixProcess::End() {
     m_ended = true;
 }
 
+// A program named by its path, opened for the start to run from its descriptor once it passed
+// ProgramFileRefusal; -1 for a name on PATH, a file that cannot be opened (the start reports
+// why) and a script (its interpreter reads it by name).
+int OpenCheckedProgram(const std::string& program) {
+    if (program.find('/') == std::string::npos) return -1;
+    FileDescriptor file(open(program.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid()) return -1;
+    struct stat info {};
+    if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    if (const std::string refusal = ProgramFileRefusal(file.Get(), ProgramOwner::Anyone);
+        !refusal.empty())
+        throw OSErrorFromCode(EPERM, "The coder " + program + " is not used: " + refusal);
+    char start[2] = {};
+    if (pread(file.Get(), start, 2, 0) == 2 && start[0] == '#' && start[1] == '!') return -1;
+    return file.Release();
+}
+
 }  // namespace
 
 std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
                                                const std::vector<std::string>& arguments,
-                                               const std::string& outputFile) {
+                                               const std::string& outputFile,
+                                               const CoderAccess& access) {
     // Made before the start, so no child can run without a record that ends it.
     auto process = std::make_unique<PosixProcess>();
 
@@ -317,6 +378,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     if (!failureEnd.Valid()) throw SystemFailure(errno);
 
     const std::vector<std::string> candidates = ProgramCandidates(program);
+    const FileDescriptor checkedProgram(AboveStandardStreams(OpenCheckedProgram(program)));
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -330,7 +392,13 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     start.parent = getpid();
     start.output = kept.Get();
     start.errorPipe = failureEnd.Get();
+    start.program = checkedProgram.Get();
     start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
+    std::optional<PreparedSandbox> sandbox;
+    if (m_confinement == Confined) {
+        sandbox.emplace(candidates, access);
+        start.sandbox = &*sandbox;
+    }
 
     const ChildStack stack;
     if (!stack.Valid()) throw SystemFailure(errno);
@@ -364,6 +432,10 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     } while (got < 0 && errno == EINTR);
     if (got == sizeof error) {
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        if (error & kSandboxFailureMark) {
+            error &= ~kSandboxFailureMark;
+            throw OSErrorFromCode(error, SandboxFailureText(error));
         }
         throw SystemFailure(error);
     }

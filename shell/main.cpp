@@ -8,6 +8,7 @@
 
 #include "application.h"
 #include "coder_payload.h"
+#include "coder_sandbox.h"
 #include "command_line.h"
 #include "display_check.h"
 #include "failure_text.h"
@@ -73,7 +74,8 @@ int Run(int argc, char** argv) {
         if (const auto code = lmk::ReadConvertOptions(options, *convert)) return *code;
     }
 
-    lmk::PosixProcesses processes;
+    lmk::PosixProcesses processes(lmk::SandboxTurnedOff() ? lmk::PosixProcesses::Unconfined
+                                                          : lmk::PosixProcesses::Confined);
     lmk::PosixFiles files;
     if (convert) {
         // The carried coder goes into the command line's private folder, so that runs side by

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "coder_payload.h"
 #include "failures.h"
@@ -30,6 +31,16 @@ bool StillNamedBy(const std::string& path, int fd) {
            named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
+// Why the coder file at `fd` must not be used. Someone else's file, even one we may write to,
+// could be changed by them after it was written; only its mode is ours to mend when we write it.
+std::string Refusal(int fd, bool rewritten) {
+    const std::string refusal = ProgramFileRefusal(fd, ProgramOwner::User);
+    struct stat info {};
+    if (rewritten && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid())
+        return {};
+    return refusal;
+}
+
 }  // namespace
 
 void SharedCoderFile::Export(const std::string& name, const std::string& path) {
@@ -48,6 +59,11 @@ void SharedCoderFile::Export(const std::string& name, const std::string& path) {
             throw CannotCreateFile(path, SystemErrorText(error));
         }
         if (!StillNamedBy(path, fd)) continue;
+        // Ours to rewrite when alone with it; as another copy holds it, it runs as it stands.
+        if (const std::string refusal = Refusal(fd, alone); !refusal.empty()) {
+            m_file.Reset();
+            throw Exception("The coder file \"" + path + "\" is not used: " + refusal);
+        }
         m_path = path;
         if (!alone) return;
 
@@ -62,6 +78,12 @@ void SharedCoderFile::Export(const std::string& name, const std::string& path) {
             throw;
         }
         Lock(fd, LOCK_SH);
+        // The mode the payload's writing gave it, checked on the file this copy holds.
+        if (const std::string refusal = ProgramFileRefusal(fd, ProgramOwner::User);
+            !refusal.empty()) {
+            Release();
+            throw Exception("The coder file \"" + path + "\" is not used: " + refusal);
+        }
         return;
     }
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "coder_payload.h"
+#include "coder_sandbox.h"
 #include "conversion_job.h"
 #include "failure_text.h"
 #include "failures.h"
@@ -125,7 +126,7 @@ std::string UsageText() {
            "Re-encodes video files for portable devices. Each FILE is converted into\n"
            "\"lmk-\" + its name beside it, its frame fitted into the target size (320 x 240\n"
            "unless given) and its sound as MP3. An earlier \"lmk-\" file of that name is\n"
-           "replaced.\n"
+           "replaced once the new one is whole.\n"
            "\n"
            "Without --convert the window opens (and converts the FILEs given, if any).\n"
            "\n"
@@ -142,7 +143,9 @@ std::string UsageText() {
            "conversions are ended and their partial files deleted; files not yet started\n"
            "are left alone.\n"
            "Exit status: 0 all converted, 1 the job failed, 2 some conversions failed,\n"
-           "130 stopped, 64 a usage error.\n";
+           "130 stopped, 64 a usage error.\n"
+           "\n" +
+           SandboxDescription(!SandboxTurnedOff());
 }
 
 std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,

@@ -155,18 +155,18 @@ TEST_F(Drop, FilesNamedForAWindowThatCouldNotStartAreRefused) {
 TEST_F(Stop, ExitDuringALongConversionEndsEverything) {
     const std::string longClip = Place(ClipKind::LongWebm, "long.webm");
     const std::string later = Place(ClipKind::Avi640x480, "later.avi");
-    const std::string partial = Work("lmk-long.webm");
+    // The program makes the partial file as the conversion starts.
+    const auto converting = [&] { return test::PartialFileIn(Work(""), "lmk-long.webm"); };
 
     const std::string window = StartProgram();
     ASSERT_FALSE(window.empty());
     DropOnLog(window, {longClip, later});
 
-    // The coder makes its output file as it starts converting.
     std::vector<pid_t> coders;
     ASSERT_TRUE(WaitUntil(
         [&] {
             coders = ChildrenOf(m_program->Pid());
-            return Exists(partial) && !coders.empty();
+            return converting() && !coders.empty();
         },
         kJobLimit))
         << "the conversion never started; the drag source said: " << DragOutcome();
@@ -186,7 +186,8 @@ TEST_F(Stop, ExitDuringALongConversionEndsEverything) {
     for (const pid_t coder : coders) {
         EXPECT_TRUE(ProcessGone(coder, kEndLimit)) << "the coder runs on after the program ended";
     }
-    EXPECT_FALSE(Exists(partial)) << "the partial output was left behind";
+    EXPECT_FALSE(converting()) << "the partial output was left behind";
+    EXPECT_FALSE(Exists(Work("lmk-long.webm")) || Exists(Work("lmk-long.webm.mp4")));
     EXPECT_FALSE(Exists(Work("lmk-later.avi"))) << "a file after the stopped one was converted";
     EXPECT_TRUE(Exists(longClip) && Exists(later)) << "an input was touched";
     EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe"))
@@ -223,7 +224,7 @@ class StopBySignal : public DesktopRun, public testing::WithParamInterface<Signa
 TEST_P(StopBySignal, EndsTheProgramAsExitDoes) {
     const SignalCase& c = GetParam();
     const std::string longClip = Place(ClipKind::LongWebm, "long.webm");
-    const std::string partial = Work("lmk-long.webm");
+    const auto converting = [&] { return test::PartialFileIn(Work(""), "lmk-long.webm"); };
     std::vector<std::string> named;
     if (c.duringJob) named.push_back(longClip);
 
@@ -234,7 +235,7 @@ TEST_P(StopBySignal, EndsTheProgramAsExitDoes) {
         ASSERT_TRUE(WaitUntil(
             [&] {
                 coders = ChildrenOf(m_program->Pid());
-                return Exists(partial) && !coders.empty();
+                return converting() && !coders.empty();
             },
             kJobLimit))
             << "the conversion never started";
@@ -248,7 +249,8 @@ TEST_P(StopBySignal, EndsTheProgramAsExitDoes) {
     for (const pid_t coder : coders) {
         EXPECT_TRUE(ProcessGone(coder, kEndLimit)) << "the coder runs on after the program ended";
     }
-    EXPECT_FALSE(Exists(partial)) << "the partial output was left behind";
+    EXPECT_FALSE(converting()) << "the partial output was left behind";
+    EXPECT_FALSE(Exists(Work("lmk-long.webm")) || Exists(Work("lmk-long.webm.mp4")));
     EXPECT_TRUE(Exists(longClip));
     EXPECT_FALSE(Exists(ProgramFolder() + "/coder.exe")) << "the coder file was left behind";
 }

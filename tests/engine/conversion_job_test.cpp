@@ -51,6 +51,9 @@ public:
 using test::FakeFiles;
 using test::FakeProcesses;
 using test::Plan;
+using test::CoderTarget;
+using test::InputOf;
+using test::OutputOf;
 
 std::string VideoReport(const std::string& size, const std::string& duration = "00:00:10.00") {
     return "Input #0, avi, from 'x':\n  Duration: " + duration +
@@ -76,8 +79,8 @@ protected:
         processes.plan = [this](const Strings& arguments) {
             Plan p;
             if (IsProbe(arguments))
-                p.printed = {reports.count(arguments[1]) ? reports[arguments[1]]
-                                                         : VideoReport("640x480")};
+                p.printed = {reports.count(InputOf(arguments)) ? reports[InputOf(arguments)]
+                                                               : VideoReport("640x480")};
             return p;
         };
     }
@@ -108,12 +111,16 @@ TEST_F(ConversionJobTest, WorkedExampleRunsProbeAndConversionWithSeparateArgumen
     EXPECT_EQ(Run({"/clips/trip.avi"}), (Strings{"Обрабатывается файл trip.avi... ", "Готово!"}));
     ASSERT_EQ(processes.started.size(), 2u);
     EXPECT_EQ(processes.started[0].program, "/opt/lmk/coder.exe");
-    EXPECT_EQ(processes.started[0].arguments, (Strings{"-i", "/clips/trip.avi"}));
+    EXPECT_EQ(processes.started[0].arguments, (Strings{"-i", "file:/clips/trip.avi"}));
     EXPECT_EQ(processes.started[0].outputFile, "/run/lmk/info");
+    EXPECT_EQ(processes.started[0].access.input, "/clips/trip.avi");
+    EXPECT_EQ(processes.started[0].access.output, "") << "the probe writes only its report";
     EXPECT_EQ(processes.started[1].program, "/opt/lmk/coder.exe");
     EXPECT_EQ(processes.started[1].arguments,
-              (Strings{"-i", "/clips/trip.avi", "-s", "320x240", "-acodec", "libmp3lame",
-                       "/clips/lmk-trip.avi"}));
+              (Strings{"-i", "file:/clips/trip.avi", "-s", "320x240", "-acodec", "libmp3lame", "-y",
+                       CoderTarget("/clips/lmk-trip.avi")}));
+    EXPECT_EQ(processes.started[1].access.input, "/clips/trip.avi");
+    EXPECT_EQ("file:" + processes.started[1].access.output, CoderTarget("/clips/lmk-trip.avi"));
     EXPECT_NE(processes.started[1].outputFile, "/run/lmk/info");
     EXPECT_EQ(values.OutputPath, "/clips/lmk-trip.avi");
     EXPECT_EQ(outcome.converted, 1);
@@ -146,11 +153,13 @@ TEST_F(ConversionJobTest, ThreeFilesLeaveOnlyTheLastStatusLine) {
     EXPECT_EQ(outcome.converted, 3);
 }
 
-TEST_F(ConversionJobTest, EarlierOutputIsDeletedBeforeTheConversionStarts) {
+TEST_F(ConversionJobTest, EarlierOutputIsReplacedOnlyOnceTheNewOneIsWhole) {
     files.files["/clips/lmk-trip.avi"] = "old";
     Run({"/clips/trip.avi"});
-    EXPECT_EQ(files.deleted, (Strings{"/clips/lmk-trip.avi"}));
-    EXPECT_FALSE(processes.started[1].outputExistedAtStart);
+    EXPECT_TRUE(files.deleted.empty());
+    EXPECT_TRUE(processes.started[1].outputExistedAtStart);
+    EXPECT_EQ(files.replaced, (Strings{"/clips/lmk-trip.avi"}));
+    EXPECT_EQ(files.files["/clips/lmk-trip.avi"], "converted");
 }
 
 struct SizeCase {
@@ -168,7 +177,7 @@ TEST_P(ConversionSize, GoesAfterDashS) {
     window.height = GetParam().height;
     Run({"/v/in.mp4"});
     const Strings& arguments = processes.started.at(1).arguments;
-    const Strings middle(arguments.begin() + 2, arguments.end() - 3);
+    const Strings middle(arguments.begin() + 2, arguments.end() - 4);
     EXPECT_EQ(middle, GetParam().sizeArguments);
 }
 
@@ -201,7 +210,8 @@ TEST_F(ConversionJobTest, ANoSizeFileDoesNotInheritThePreviousFrame) {
     reports["/v/b.avi"] = "  Stream #0:0: Video: h264, yuv420p, 25 fps\n";
     Run({"/v/a.avi", "/v/b.avi"});
     EXPECT_EQ(processes.started[3].arguments,
-              (Strings{"-i", "/v/b.avi", "-acodec", "libmp3lame", "/v/lmk-b.avi"}));
+              (Strings{"-i", "file:/v/b.avi", "-acodec", "libmp3lame", "-y",
+                       CoderTarget("/v/lmk-b.avi")}));
 }
 
 TEST_F(ConversionJobTest, StartFailureEndsJobWithMessageAndGivesBackTheButton) {
@@ -294,6 +304,7 @@ TEST_F(ConversionJobTest, StopDuringProbeStartsAndDeletesNothing) {
 }
 
 TEST_F(ConversionJobTest, StopDuringSecondOfThreeConversionsLeavesTheThirdUntouched) {
+    files.files["/a/lmk-two.avi"] = "earlier output of two";
     files.files["/a/lmk-three.avi"] = "earlier output";
     processes.plan = [](const Strings& arguments) {
         Plan p;
@@ -309,7 +320,9 @@ TEST_F(ConversionJobTest, StopDuringSecondOfThreeConversionsLeavesTheThirdUntouc
     EXPECT_FALSE(processes.started[1].ended);
     EXPECT_TRUE(processes.started[3].ended);
     EXPECT_TRUE(files.IsFile("/a/lmk-one.avi"));
-    EXPECT_FALSE(files.IsFile("/a/lmk-two.avi"));
+    EXPECT_EQ(files.files["/a/lmk-two.avi"], "earlier output of two");
+    EXPECT_EQ(files.deleted, (Strings{CoderTarget("/a/lmk-two.avi").substr(5)}))
+        << "the stopped run's partial file stayed";
     EXPECT_EQ(files.files["/a/lmk-three.avi"], "earlier output");
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл two.avi... ", "Готово!"}));
     EXPECT_EQ(outcome.converted, 1);
@@ -322,20 +335,22 @@ TEST_F(ConversionJobTest, FailedConversionIsReportedAfterDoneAndTheJobGoesOn) {
         Plan p;
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480")};
-        } else if (arguments[1] == "/a/bad.avi") {
+        } else if (InputOf(arguments) == "/a/bad.avi") {
             p.printed = {"ffmpeg version 5.1\n",
-                         "/a/bad.avi: Invalid data found when processing input\r\n"};
+                         "file:/a/bad.avi: Invalid data found when processing input\r\n"};
             p.ticks = 1;
             p.status = {true, 1};
         }
         return p;
     };
+    files.files["/a/lmk-bad.avi"] = "earlier output";
     Run({"/a/bad.avi", "/a/good.avi"});
     EXPECT_EQ(window.log,
               (Strings{"Обрабатывается файл good.avi... ", "Готово!",
                        "Не удалось сконвертировать файл bad.avi: Invalid data found when "
                        "processing input"}));
-    EXPECT_FALSE(files.IsFile("/a/lmk-bad.avi"));
+    EXPECT_EQ(files.files["/a/lmk-bad.avi"], "earlier output");
+    EXPECT_FALSE(files.IsFile(CoderTarget("/a/lmk-bad.avi").substr(5)));
     EXPECT_TRUE(files.IsFile("/a/lmk-good.avi"));
     EXPECT_EQ(outcome.failedFiles, (Strings{"bad.avi"}));
     EXPECT_EQ(outcome.converted, 1);
@@ -363,7 +378,7 @@ TEST_F(ConversionJobTest, WriteErrorIsAFailureEvenWhenTheCoderExitsWell) {
         Plan p;
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480")};
-        } else if (arguments[1] == "/a/full.avi") {
+        } else if (InputOf(arguments) == "/a/full.avi") {
             p.ticks = 2;
             p.printed = {"frame=1\r",
                          "Error writing trailer of /a/lmk-full.avi: No space left on device\n",
@@ -416,8 +431,8 @@ protected:
         processes.plan = [this](const Strings& arguments) {
             Plan p;
             if (IsProbe(arguments)) {
-                p.printed = {reports[arguments[1]]};
-            } else if (arguments.back() == "/v/lmk-in.webm") {
+                p.printed = {reports[InputOf(arguments)]};
+            } else if (OutputOf(arguments) == "/v/lmk-in.webm") {
                 p.printed = {
                     "[webm @ 0x5] Only VP8 or VP9 video and Vorbis or Opus audio\n"
                     "Conversion failed!\n"};
@@ -440,8 +455,13 @@ TEST_P(SecondAttempt, FollowsARefusedConversion) {
         return;
     }
     ASSERT_EQ(processes.started.size(), 3u);
-    EXPECT_EQ(processes.started[2].arguments, expected);
+    Strings told = expected;
+    told.back() = CoderTarget(expected.back());
+    told.insert(told.end() - 1, "-y");
+    told[1] = "file:" + told[1];
+    EXPECT_EQ(processes.started[2].arguments, told);
     EXPECT_FALSE(files.IsFile("/v/lmk-in.webm")) << "the refused attempt left its output";
+    EXPECT_FALSE(files.IsFile(CoderTarget("/v/lmk-in.webm").substr(5)));
     EXPECT_TRUE(files.IsFile(expected.back()));
     EXPECT_EQ(values.OutputPath, expected.back());
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл in.webm... ", "Готово!"}));
@@ -483,11 +503,12 @@ TEST_F(ConversionJobTest, BothAttemptsRefusedGiveTheLastReasonAndLeaveNothing) {
     };
     Run({"/v/in.ogv"});
     ASSERT_EQ(processes.started.size(), 3u);
-    EXPECT_FALSE(processes.started[2].outputExistedAtStart) << "the earlier output was kept";
     EXPECT_EQ(window.log.back(),
               "Не удалось сконвертировать файл in.ogv: lmk-in.ogv.mp4: No space left on device");
     EXPECT_FALSE(files.IsFile("/v/lmk-in.ogv"));
-    EXPECT_FALSE(files.IsFile("/v/lmk-in.ogv.mp4"));
+    EXPECT_EQ(files.files["/v/lmk-in.ogv.mp4"], "an earlier second output")
+        << "a failed conversion cost the earlier output";
+    EXPECT_FALSE(files.IsFile(CoderTarget("/v/lmk-in.ogv.mp4").substr(5)));
 }
 
 TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
@@ -495,7 +516,7 @@ TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
         Plan p;
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480")};
-        } else if (arguments.back() == "/v/lmk-in.3gp") {
+        } else if (OutputOf(arguments) == "/v/lmk-in.3gp") {
             p.status = {true, 1};
         } else {
             p.ticks = 5;
@@ -513,10 +534,10 @@ TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
 
 TEST_F(ConversionJobTest, EarlierOutputThatCannotBeReplacedStartsNoCoder) {
     files.files["/ro/lmk-one.avi"] = "the user's earlier output";
-    files.undeletable["/ro/lmk-one.avi"] = "Permission denied";
+    files.uncreatable["/ro/lmk-one.avi"] = "Permission denied";
     Run({"/ro/one.avi", "/ro/two.avi"});
     ASSERT_EQ(processes.started.size(), 3u);
-    EXPECT_EQ(processes.started[2].arguments.back(), "/ro/lmk-two.avi");
+    EXPECT_EQ(OutputOf(processes.started[2].arguments), "/ro/lmk-two.avi");
     EXPECT_EQ(files.files["/ro/lmk-one.avi"], "the user's earlier output");
     EXPECT_EQ(window.log.back(),
               "Не удалось сконвертировать файл one.avi: не удалось заменить прежний файл "
@@ -538,7 +559,7 @@ TEST_F(ConversionJobTest, DropDuringJobJoinsItsList) {
     };
     Run({"/a/first.avi"});
     ASSERT_EQ(processes.started.size(), 4u);
-    EXPECT_EQ(processes.started[2].arguments, (Strings{"-i", "/b/late.avi"}));
+    EXPECT_EQ(processes.started[2].arguments, (Strings{"-i", "file:/b/late.avi"}));
     EXPECT_EQ(outcome.converted, 2);
     EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "started"), 1);
     EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "ended"), 1);
@@ -584,7 +605,7 @@ TEST_P(Outcomes, FollowWhatTheCoderDid) {
     reports["/v/in.avi"] = c.report;
     processes.plan = [&](const Strings& arguments) {
         Plan p;
-        const auto report = reports.find(arguments.back());
+        const auto report = reports.find(InputOf(arguments));
         p.printed = {!IsProbe(arguments)       ? c.printed
                      : report != reports.end() ? report->second
                                                : VideoReport("640x480")};
@@ -612,7 +633,7 @@ TEST_P(Outcomes, FollowWhatTheCoderDid) {
     if (!c.probed.empty()) {
         Strings probed;
         for (const auto& started : processes.started)
-            if (IsProbe(started.arguments)) probed.push_back(started.arguments.back());
+            if (IsProbe(started.arguments)) probed.push_back(InputOf(started.arguments));
         EXPECT_EQ(probed, c.probed);
     }
 }
@@ -720,10 +741,10 @@ TEST_P(OutputNames, StandBesideTheInput) {
         const Strings& arguments = started.arguments;
         const Strings& options = GetParam().inputOptions;
         EXPECT_EQ(Strings(arguments.begin(), arguments.begin() + options.size()), options);
-        EXPECT_EQ(arguments.at(options.size() + 1), GetParam().path);
+        EXPECT_EQ(arguments.at(options.size() + 1), "file:" + GetParam().path);
     }
     EXPECT_EQ(values.OutputPath, GetParam().output);
-    EXPECT_EQ(processes.started.at(1).arguments.back(), GetParam().output);
+    EXPECT_EQ(processes.started.at(1).arguments.back(), CoderTarget(GetParam().output));
     EXPECT_EQ(window.log.front(), "Обрабатывается файл " + GetParam().statusName + "... ");
 }
 

@@ -41,7 +41,7 @@ TEST_F(CoderFaults, KilledInMidConversion) {
     // itself.
     const std::string coder = WrapperCoder(
         "killed-coder", {"",
-                         "case \"$output\" in */lmk-victim.webm)\n"
+                         "case \"$output\" in *-lmk-victim.webm)\n"
                          "  ( i=0\n"
                          "    while [ ! -e \"$output\" ] && [ $i -lt 6000 ] && kill -0 $$; do\n"
                          "      sleep 0.01; i=$((i + 1))\n"
@@ -70,10 +70,10 @@ TEST_F(CoderFaults, KilledInMidConversion) {
 TEST_F(CoderFaults, InputRemovedBetweenProbeAndConversion) {
     const std::string gone = Place(ClipKind::Avi640x480, "gone.avi");
     const std::string next = Place(ClipKind::Avi640x480, "next.avi");
-    const std::string coder =
-        WrapperCoder("deleting-coder", {"case \"$2\" in */gone.avi) rm -f -- \"$2\" ;; esac", ""});
+    const std::string coder = WrapperCoder(
+        "deleting-coder", {"case \"$2\" in */gone.avi) rm -f -- \"${2#file:}\" ;; esac", ""});
 
-    const RunResult result = ConvertWith(coder, {gone, next});
+    const RunResult result = ConvertUnconfined(coder, {gone, next});
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnreadableCase{"TruncatedMp4", "cut.mp4", "cut.mp4", "lmk-cut.mp4", MakeTruncated},
         UnreadableCase{"CoderEndsWellWithoutWriting", "quiet.avi", "quiet.avi", "lmk-quiet.avi",
                        MakeClip,
-                       CoderFault{"", "case \"$output\" in */lmk-quiet.avi) exit 0;; esac"}, false,
+                       CoderFault{"", "case \"$output\" in *-lmk-quiet.avi) exit 0;; esac"}, false,
                        "кодер не записал файл lmk-quiet.avi"},
         UnreadableCase{"EncryptedMp4ReasonIsTheDecodingError",
                        "sealed.mp4",

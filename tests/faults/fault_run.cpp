@@ -59,7 +59,8 @@ std::string FaultRun::WrapperCoder(const std::string& name, const CoderFault& fa
                                                       "\n"
                                                       "  exit $status\n"
                                                       "fi\n"
-                                                      "for output; do :; done\n" +
+                                                      "for output; do :; done\n"
+                                                      "output=${output#file:}\n" +
                                                       fault.beforeConversion +
                                                       "\n"
                                                       "exec \"$coder\" \"$@\"\n");
@@ -75,6 +76,12 @@ std::vector<std::string> FaultRun::ArgumentsWith(const std::string& coder,
 RunResult FaultRun::ConvertWith(const std::string& coder,
                                 const std::vector<std::string>& files) const {
     return test::RunProgram(integration::ProgramPath(), ArgumentsWith(coder, files), Settings());
+}
+
+RunResult FaultRun::ConvertUnconfined(const std::string& coder,
+                                      const std::vector<std::string>& files) const {
+    return test::RunProgram(integration::ProgramPath(), ArgumentsWith(coder, files),
+                            WithoutSandbox());
 }
 
 }  // namespace lmk::faults

@@ -52,6 +52,9 @@ protected:
     std::vector<std::string> ArgumentsWith(const std::string& coder,
                                            const std::vector<std::string>& files) const;
     RunResult ConvertWith(const std::string& coder, const std::vector<std::string>& files) const;
+    // The same with LMK_NO_SANDBOX=1, for a fault the coder arranges beyond its own output.
+    RunResult ConvertUnconfined(const std::string& coder,
+                                const std::vector<std::string>& files) const;
 };
 
 }  // namespace lmk::faults

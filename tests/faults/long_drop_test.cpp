@@ -47,8 +47,9 @@ constexpr long kResidentGrowthLimitBytes = 4 * 1024 * 1024;
 // keeps its conversion running until the file it names appears, which the window makes once it
 // has dropped more files during a tick of that conversion.
 const char* const kQuickCoder = R"(
+input=${2#file:}
 if [ "$#" -eq 2 ]; then
-  read -r size rest < "$2" || exit 1
+  read -r size rest < "$input" || exit 1
   echo "Input #0, avi, from '$2':"
   if [ "$size" = none ]; then
     echo "  Stream #0:0: Audio: mp3, 44100 Hz, stereo, fltp, 128 kb/s"
@@ -59,14 +60,15 @@ if [ "$#" -eq 2 ]; then
   exit 1
 fi
 for output; do :; done
+output=${output#file:}
 size=keep
 [ "$3" = -s ] && size=$4
-read -r ignored pace mark < "$2"
+read -r ignored pace mark < "$input"
 if [ "$pace" = slow ]; then
   i=0
   while [ ! -e "$mark" ] && [ $i -lt 6000 ]; do sleep 0.01; i=$((i + 1)); done
 fi
-echo "from ${2##*/} size $size" > "$output"
+echo "from ${input##*/} size $size" > "$output"
 )";
 
 struct SizeCase {

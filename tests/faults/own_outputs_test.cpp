@@ -1,7 +1,10 @@
 // A drop of the program's own outputs: each is converted once more under a name with the
 // prefix twice, and neither it nor the file it was made from is touched.
+#include <chrono>
 #include <string>
 #include <vector>
+
+#include <signal.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +13,7 @@
 #include "coder_run.h"
 #include "fault_run.h"
 #include "integration_support.h"
+#include "test_child.h"
 #include "test_files.h"
 
 namespace lmk::faults {
@@ -57,6 +61,26 @@ TEST_F(OwnOutputs, ConvertToDoublePrefixLeavingOriginalsAlone) {
     ASSERT_TRUE(portrait);
     EXPECT_EQ(portrait->width, 180);
     EXPECT_EQ(portrait->height, 240);
+}
+
+// A copy stopped while it converts a file that another copy has converted meanwhile deletes
+// only its own partial file, never the other's output of the same name.
+TEST_F(OwnOutputs, AStoppedCopyLeavesAnotherCopysOutput) {
+    const std::string clip = Place(ClipKind::Avi640x480, "clip.avi");
+    const std::string slow = WrapperCoder("slow-coder", {"", "sleep 60"});
+    test::Child stopped(integration::ProgramPath(), ArgumentsWith(slow, {clip}), Settings());
+    ASSERT_TRUE(test::WaitUntil(
+        [&] { return test::PartialFileIn(WorkFolder(), "lmk-clip.avi") || stopped.Ended(); },
+        std::chrono::seconds(60)));
+    ASSERT_FALSE(stopped.Ended()) << stopped.Wait(std::chrono::seconds(0)).err;
+
+    const RunResult other = ConvertWith(integration::CoderPath(), {clip});
+    EXPECT_EQ(other.exitCode, 0) << other.out << other.err;
+    ASSERT_EQ(kill(stopped.Pid(), SIGTERM), 0);
+    EXPECT_EQ(stopped.Wait(std::chrono::seconds(30)).exitCode, 130);
+
+    EXPECT_THAT(FolderNames(WorkFolder()), UnorderedElementsAre("clip.avi", "lmk-clip.avi"));
+    ExpectConverted(Work("lmk-clip.avi"));
 }
 
 }  // namespace

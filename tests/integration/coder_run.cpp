@@ -40,6 +40,12 @@ std::string CoderRun::Place(ClipKind kind, const std::string& name) const {
     return path;
 }
 
+RunSettings CoderRun::WithoutSandbox() const {
+    RunSettings settings = Settings();
+    settings.environmentExtra.push_back("LMK_NO_SANDBOX=1");
+    return settings;
+}
+
 RunSettings CoderRun::Settings() const {
     RunSettings settings;
     settings.currentFolder = WorkFolder();

@@ -35,6 +35,8 @@ protected:
 
     // Settings with the runtime folder pointed at run/.
     test::RunSettings Settings() const;
+    // For a coder standing in that writes where the test looks, beyond its own output.
+    test::RunSettings WithoutSandbox() const;
 
     // `lmk-video --convert --coder CODER options... files...`
     test::RunResult Convert(const std::vector<std::string>& files,

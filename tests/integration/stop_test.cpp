@@ -57,16 +57,17 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
     const std::string longClip = Place(ClipKind::LongWebm, "long.webm");
     const std::string later = Place(ClipKind::Avi640x480, "later.avi");
     WriteFile(Work("lmk-later.avi"), "an earlier output of the later file");
-    const std::string partial = Work("lmk-long.webm");
+    WriteFile(Work("lmk-long.webm.mp4"), "an earlier output of the stopped file");
+    const auto converting = [&] { return test::PartialFileIn(WorkFolder(), "lmk-long.webm"); };
 
     RunSettings settings = Settings();
     settings.ownProcessGroup = true;
     Child program(ProgramPath(), ConvertArguments({longClip, later}, {}), settings);
 
-    // The coder makes its output file as it starts converting; the program's stop handlers
-    // are in place before it starts a coder.
-    WaitUntil([&] { return Exists(partial) || program.Ended(); }, kConversionStartLimit);
-    ASSERT_TRUE(Exists(partial)) << "the conversion never started";
+    // The program makes the partial file as the conversion starts; its stop handlers are in
+    // place before it starts a coder.
+    WaitUntil([&] { return converting() || program.Ended(); }, kConversionStartLimit);
+    ASSERT_TRUE(converting()) << "the conversion never started";
     ASSERT_FALSE(program.Ended()) << "the conversion ended before it could be stopped";
 
     ASSERT_EQ(kill(c.wholeGroup ? -program.Pid() : program.Pid(), c.signal), 0);
@@ -79,10 +80,12 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
     EXPECT_THAT(result.out, HasSubstr(StatusLine("long.webm")));
     EXPECT_THAT(result.out, HasSubstr(kDone));
     EXPECT_THAT(result.out, Not(HasSubstr("later.avi"))) << "a file after the stop was started";
-    EXPECT_THAT(FolderNames(WorkFolder()),
-                UnorderedElementsAre("long.webm", "later.avi", "lmk-later.avi"))
+    EXPECT_THAT(
+        FolderNames(WorkFolder()),
+        UnorderedElementsAre("long.webm", "later.avi", "lmk-later.avi", "lmk-long.webm.mp4"))
         << "the partial output was left behind";
     EXPECT_EQ(ReadFile(Work("lmk-later.avi")), "an earlier output of the later file");
+    EXPECT_EQ(ReadFile(Work("lmk-long.webm.mp4")), "an earlier output of the stopped file");
     EXPECT_EQ(ReadFile(longClip), ReadFile(ClipShelf::Get(ClipKind::LongWebm)));
 }
 
@@ -145,8 +148,8 @@ TEST_F(CoderRun, StopEndsEveryConversionRunningAtOnce) {
     WaitUntil(
         [&] {
             coders = ChildrenOf(program.Pid());
-            return (coders.size() == 2 && Exists(Work("lmk-first.webm")) &&
-                    Exists(Work("lmk-second.webm"))) ||
+            return (coders.size() == 2 && test::PartialFileIn(WorkFolder(), "lmk-first.webm") &&
+                    test::PartialFileIn(WorkFolder(), "lmk-second.webm")) ||
                    program.Ended();
         },
         kConversionStartLimit);

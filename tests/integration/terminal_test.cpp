@@ -174,10 +174,11 @@ TEST_P(TerminalWidths, AFileDoneOnTheTerminalShowsNoMark) {
     // A coder standing in: the first file's conversion holds until the test releases it.
     const std::string coder = test::WriteScript(Work("coder"),
                                                 "for last; do :; done\n"
+                                                "last=${last#file:}\n"
                                                 "if [ $# -eq 2 ]; then\n"
                                                 "  echo '  Stream #0:0: Audio: pcm_s16le'; exit 0\n"
                                                 "fi\n"
-                                                "case \"$last\" in */lmk-a.avi)\n"
+                                                "case \"$last\" in *-lmk-a.avi)\n"
                                                 "  while [ ! -e '" +
                                                     release +
                                                     "' ]; do sleep 0.01; done;;\n"

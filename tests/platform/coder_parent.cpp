@@ -14,11 +14,11 @@ int main(int argc, char** argv) {
         return 64;
     }
     try {
-        lmk::PosixProcesses processes;
+        lmk::PosixProcesses processes(lmk::PosixProcesses::Unconfined);
         const auto child = processes.Start(
             "/bin/sh",
             {"-c", "echo $$ > \"$0.part\" && mv \"$0.part\" \"$0\" && exec sleep 600", argv[1]},
-            argv[2]);
+            argv[2], {});
         for (;;) pause();
     } catch (const lmk::Exception& failure) {
         std::fprintf(stderr, "%s\n", failure.what());

@@ -8,10 +8,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "conversion_job.h"
 #include "failures.h"
 #include "posix_platform.h"
 #include "test_environment.h"
@@ -81,6 +83,86 @@ TEST_F(FilesTest, DeleteRemovesFilesAndIgnoresFailures) {
     EXPECT_NO_THROW(m_files.Delete(m_folder / "missing"));
     EXPECT_NO_THROW(m_files.Delete(m_folder / "folder"));
     EXPECT_EQ(access((m_folder / "folder").c_str(), F_OK), 0);
+}
+
+// What stands at the output's name when a whole output takes it.
+struct ReplaceCase {
+    const char* name;
+    const char* standing;  // "nothing", "file", "dangling", "link", "folder"
+    const char* refusal;   // CreatePartial's reason, empty when the output is made
+};
+
+class ReplaceTest : public FilesTest, public ::testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(ReplaceTest, OnlyAFileOrALinkAtTheOutputNameIsReplacedAndNoLinkIsFollowed) {
+    const std::string output = m_folder / "lmk-clip.avi";
+    const std::string standing = GetParam().standing;
+    const std::string target = m_folder / "target";
+    if (standing == "file") WriteFile(output, "earlier output");
+    if (standing == "dangling") {
+        ASSERT_EQ(symlink(target.c_str(), output.c_str()), 0);
+    }
+    if (standing == "link") {
+        WriteFile(target, "the user's file");
+        ASSERT_EQ(symlink(target.c_str(), output.c_str()), 0);
+    }
+    if (standing == "folder") {
+        ASSERT_EQ(mkdir(output.c_str(), 0755), 0);
+    }
+
+    const PartialFile partial = m_files.CreatePartial(output);
+    EXPECT_EQ(partial.error, GetParam().refusal);
+    if (!partial.error.empty()) {
+        struct stat info {};
+        EXPECT_TRUE(stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
+        return;
+    }
+    EXPECT_EQ(partial.path.rfind(m_folder / ".lmk-partial-", 0), 0u) << partial.path;
+    EXPECT_TRUE(partial.path.ends_with("-lmk-clip.avi")) << "the extension is kept";
+    WriteFile(partial.path, "whole output");
+    EXPECT_EQ(m_files.Replace(partial.path, output), "");
+
+    struct stat info {};
+    ASSERT_EQ(lstat(output.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << "a link at the output name was followed";
+    EXPECT_EQ(test::ReadFile(output), "whole output");
+    EXPECT_FALSE(test::Exists(partial.path));
+    if (standing == "dangling") {
+        EXPECT_FALSE(test::Exists(target)) << "the link's target was made";
+    }
+    if (standing == "link") {
+        EXPECT_EQ(test::ReadFile(target), "the user's file");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Standing, ReplaceTest,
+                         ::testing::Values(ReplaceCase{"Nothing", "nothing", ""},
+                                           ReplaceCase{"EarlierOutput", "file", ""},
+                                           ReplaceCase{"DanglingLink", "dangling", ""},
+                                           ReplaceCase{"LinkToTheUsersFile", "link", ""},
+                                           ReplaceCase{"Folder", "folder", "Is a directory"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {
+    const pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    const std::string output = m_folder / "lmk-clip.avi";
+    const std::string killedRun = m_folder / PartialFileName("lmk-clip.avi", ended, 3);
+    const std::string liveRun = m_folder / PartialFileName("lmk-clip.avi", getppid(), 0);
+    const std::string otherOutput = m_folder / PartialFileName("lmk-other.avi", ended, 0);
+    const std::string usersOwn = m_folder / ".lmk-partial-notes-lmk-clip.avi";
+    for (const auto& path : {killedRun, liveRun, otherOutput, usersOwn}) WriteFile(path, "");
+
+    const PartialFile first = m_files.CreatePartial(output);
+    const PartialFile second = m_files.CreatePartial(output);
+    EXPECT_NE(first.path, second.path) << "two runs at once share a partial file";
+    EXPECT_FALSE(test::Exists(killedRun));
+    for (const auto& path : {liveRun, otherOutput, usersOwn, first.path, second.path}) {
+        EXPECT_TRUE(test::Exists(path)) << path;
+    }
+    EXPECT_EQ(PartialFileProcess(FileNamePart(killedRun), "lmk-clip.avi"), ended);
+    EXPECT_EQ(PartialFileProcess(FileNamePart(usersOwn), "lmk-clip.avi"), 0);
 }
 
 TEST_F(FilesTest, ReadAllGivesEveryByte) {

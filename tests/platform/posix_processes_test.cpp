@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -18,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "coder_sandbox.h"
 #include "failures.h"
 #include "posix_platform.h"
 #include "test_child.h"
@@ -52,7 +56,7 @@ protected:
 
     std::unique_ptr<Process> Start(const std::string& program,
                                    const std::vector<std::string>& arguments = {}) {
-        return m_processes.Start(program, arguments, Output());
+        return m_processes.Start(program, arguments, Output(), {});
     }
     std::string Output() const { return m_folder / "output"; }
 
@@ -72,7 +76,8 @@ protected:
     }
 
     ScratchFolder m_folder;
-    PosixProcesses m_processes;
+    // The starting itself, with children that write where the tests look.
+    PosixProcesses m_processes{PosixProcesses::Unconfined};
     int m_descriptors = 0;
 };
 
@@ -195,11 +200,37 @@ TEST_F(ProcessTest, CatEndsAtOnceEvenWhenOurStdinStaysOpen) {
     EXPECT_EQ(ReadFile(Output()), "");
 }
 
+// Makes this test process the reaper of its orphaned descendants for the scope, so a test can
+// see how one ended.
+class OrphansComeToUs {
+public:
+    OrphansComeToUs() { EXPECT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
+    ~OrphansComeToUs() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    OrphansComeToUs(const OrphansComeToUs&) = delete;
+    OrphansComeToUs& operator=(const OrphansComeToUs&) = delete;
+
+    // Waits for the orphan `pid` to end and reaps it: true when it was killed by SIGKILL. One
+    // still running after the limit is killed here and reaped, so no test leaves it behind.
+    static bool EndsKilled(pid_t pid) {
+        int status = 0;
+        const bool ended = test::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                                           std::chrono::seconds(30));
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "process " << pid << " ran on";
+            return false;
+        }
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+};
+
 struct ExitCase {
     const char* name;
     const char* script;
     bool exited;
     int code;
+    bool leavesHelper = false;  // the script started a helper into its group, pid in "$0.helper"
 };
 
 class ExitStatusTest : public ProcessTest, public ::testing::WithParamInterface<ExitCase> {};
@@ -207,9 +238,14 @@ class ExitStatusTest : public ProcessTest, public ::testing::WithParamInterface<
 TEST_P(ExitStatusTest, IsReportedAsTheChildEnded) {
     // The parent ignoring and blocking these signals must not change how the child dies.
     const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE, SIGHUP});
+    const OrphansComeToUs orphans;
     const auto script = WriteScript(m_folder / "end", GetParam().script);
     auto process = Start(script);
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    if (GetParam().leavesHelper) {
+        EXPECT_TRUE(OrphansComeToUs::EndsKilled(std::stoi(ReadFile(script + ".helper"))))
+            << "the helper outlived a run that ended well";
+    }
     const ExitStatus status = process->Status();
     EXPECT_EQ(status.exited, GetParam().exited);
     EXPECT_EQ(status.code, GetParam().code);
@@ -224,7 +260,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"SIGTERM", "kill -TERM $$\nexit 0", false, SIGTERM},
                       ExitCase{"SIGPIPE", "kill -PIPE $$\nexit 0", false, SIGPIPE},
                       ExitCase{"SIGKILL", "kill -KILL $$\nexit 0", false, SIGKILL},
-                      ExitCase{"SIGHUP", "kill -HUP $$\nexit 0", false, SIGHUP}),
+                      ExitCase{"SIGHUP", "kill -HUP $$\nexit 0", false, SIGHUP},
+                      ExitCase{"Exit0LeavingAHelperInItsGroup",
+                               "sleep 60 &\necho $! > \"$0.helper.part\"\n"
+                               "mv \"$0.helper.part\" \"$0.helper\"\nexit 0",
+                               true, 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, WaitTimesOutWhileRunningAndEndsOnceItExits) {
@@ -310,31 +350,6 @@ TEST_F(ProcessTest, EndKillsALongSleeperAndReapsIt) {
     EXPECT_EQ(process->Wait(0), WaitResult::Ended);
     EXPECT_EQ(process->Status().code, SIGKILL);
 }
-
-// Makes this test process the reaper of its orphaned descendants for the scope, so a test can
-// see how one ended.
-class OrphansComeToUs {
-public:
-    OrphansComeToUs() { EXPECT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
-    ~OrphansComeToUs() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
-    OrphansComeToUs(const OrphansComeToUs&) = delete;
-    OrphansComeToUs& operator=(const OrphansComeToUs&) = delete;
-
-    // Waits for the orphan `pid` to end and reaps it: true when it was killed by SIGKILL. One
-    // still running after the limit is killed here and reaped, so no test leaves it behind.
-    static bool EndsKilled(pid_t pid) {
-        int status = 0;
-        const bool ended = test::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
-                                           std::chrono::seconds(30));
-        if (!ended) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "process " << pid << " ran on";
-            return false;
-        }
-        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    }
-};
 
 TEST_F(ProcessTest, EndTakesAlongWhatTheChildStarted) {
     const OrphansComeToUs orphans;
@@ -423,15 +438,20 @@ class StartFailureTest : public ProcessTest,
 
 TEST_P(StartFailureTest, RaisesTheSystemError) {
     WriteFile(m_folder / "not-executable", "#!/bin/sh\nexit 0\n");
+    WriteScript(m_folder / "writable-coder", "exit 0");
+    ASSERT_EQ(chmod((m_folder / "writable-coder").c_str(), 0757), 0);
     std::string program = GetParam().program;
     if (program.front() == '@') program = m_folder.Path() + program.substr(1);
+    std::string message = GetParam().message;
+    if (const auto at = message.find('@'); at != std::string::npos)
+        message.replace(at, 1, m_folder.Path());
     const test::EnvironmentOverride path("PATH", m_folder.Path() + ":/usr/bin:/bin");
     try {
         Start(program, {"-i", "x"});
         FAIL() << "no failure raised";
     } catch (const EOSError& error) {
         EXPECT_EQ(error.Code(), GetParam().code);
-        EXPECT_EQ(error.Message(), GetParam().message);
+        EXPECT_EQ(error.Message(), message);
     }
 }
 
@@ -448,7 +468,11 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailureCase{"NotExecutableOnPath", "not-executable", 13,
                                        "System Error.  Code: 13.\r\nPermission denied"},
                       StartFailureCase{"Folder", "@", 13,
-                                       "System Error.  Code: 13.\r\nPermission denied"}),
+                                       "System Error.  Code: 13.\r\nPermission denied"},
+                      // Swapped or changed by someone else between its check and its start.
+                      StartFailureCase{"WritableByOthers", "@/writable-coder", 1,
+                                       "System Error.  Code: 1.\r\nThe coder @/writable-coder is "
+                                       "not used: others may write to it"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, OutputFileThatCannotBeCreatedStopsTheStart) {
@@ -456,7 +480,7 @@ TEST_F(ProcessTest, OutputFileThatCannotBeCreatedStopsTheStart) {
     const auto script = WriteScript(m_folder / "marker", "touch \"$1\"");
     const std::string output = m_folder / "missing/output";
     try {
-        m_processes.Start(script, {marker}, output);
+        m_processes.Start(script, {marker}, output, {});
         FAIL() << "no failure raised";
     } catch (const EFCreateError& error) {
         EXPECT_EQ(error.Message(),
@@ -464,6 +488,68 @@ TEST_F(ProcessTest, OutputFileThatCannotBeCreatedStopsTheStart) {
     }
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "the program ran anyway";
 }
+
+struct SandboxCase {
+    const char* name;
+    const char* attempt;  // hostile_coder's
+    const char* outcome;  // "allowed", or the errno's name that refused it
+    const char* deniedBy;
+};
+
+class SandboxTest : public ProcessTest, public ::testing::WithParamInterface<SandboxCase> {};
+
+TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
+    if (std::string(GetParam().deniedBy) == "Landlock" && LandlockVersion() == 0)
+        GTEST_SKIP() << "this kernel has no Landlock";
+    const std::string home = m_folder / "home";
+    const std::string inputs = m_folder / "inputs";
+    const std::string elsewhere = m_folder / "elsewhere";
+    for (const auto& folder : {home, inputs, elsewhere}) ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    WriteFile(home + "/secret", "the user's key");
+    WriteFile(inputs + "/clip.avi", "a hostile file");
+    const std::string output = inputs + "/.lmk-partial-1-0-lmk-clip.avi";
+    WriteFile(output, "");
+    const test::EnvironmentOverride homeVariable("HOME", home);
+    // Something to reach: without the sandbox the connection is made.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+
+    PosixProcesses confined;
+    auto process = confined.Start(LMK_HOSTILE_CODER,
+                                  {GetParam().attempt, inputs + "/clip.avi", output, elsewhere,
+                                   std::to_string(ntohs(address.sin_port))},
+                                  Output(), {inputs + "/clip.avi", output});
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    close(listener);
+    EXPECT_EQ(ReadFile(Output()), std::string(GetParam().outcome) + "\n")
+        << GetParam().attempt << " was to be "
+        << (*GetParam().deniedBy ? std::string("denied by ") + GetParam().deniedBy : "allowed");
+    EXPECT_FALSE(test::Exists(inputs + "/planted"));
+    EXPECT_FALSE(test::Exists(elsewhere + "/planted"));
+    EXPECT_EQ(ReadFile(inputs + "/clip.avi"), "a hostile file");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Attempts, SandboxTest,
+    ::testing::Values(
+        SandboxCase{"ReadsItsInput", "read-input", "allowed", ""},
+        SandboxCase{"WritesItsOutput", "write-output", "allowed", ""},
+        SandboxCase{"ReadsNoSecretInHome", "read-home-secret", "EACCES", "Landlock"},
+        SandboxCase{"WritesNothingBesideTheInput", "write-beside-input", "EACCES", "Landlock"},
+        SandboxCase{"LeavesTheInputAsItIs", "overwrite-input", "EACCES", "Landlock"},
+        SandboxCase{"CreatesNothingElsewhere", "create-elsewhere", "EACCES", "Landlock"},
+        SandboxCase{"RunsNoShell", "run-shell", "EACCES", "Landlock"},
+        SandboxCase{"ConnectsNowhere", "connect-tcp", "EPERM", "seccomp"},
+        SandboxCase{"ListensNowhere", "listen-tcp", "EPERM", "seccomp"},
+        SandboxCase{"OpensNoLocalSocket", "local-socket", "EPERM", "seccomp"},
+        SandboxCase{"TracesNothing", "trace-parent", "EPERM", "seccomp"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace lmk

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include "application.h"
 #include "coder_payload.h"
 #include "failures.h"
+#include "file_descriptor.h"
 #include "lmk1.h"
 #include "posix_platform.h"
 #include "shared_coder_file.h"
@@ -188,6 +191,43 @@ TEST(SharedCoderFile, WhatCannotBeWrittenFailsAndIsNotHeld) {
         EXPECT_FALSE(file.Held());
     }
     EXPECT_EQ(ReadFile(target), "keep");
+}
+
+// A coder file another copy holds runs as it stands: only when no one else can have put it there
+// or changed it.
+TEST(SharedCoderFile, APlantedCoderFileIsNotUsed) {
+    const struct {
+        const char* name;
+        mode_t mode;
+        bool otherOwner;
+        const char* refusal;
+    } cases[] = {{"WritableByOthers", 0757, false, "others may write to it"},
+                 {"WritableByGroup", 0775, false, "others may write to it"},
+                 {"OwnedByAnotherUser", 0755, true, "it belongs to another user"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.otherOwner && ::geteuid() != 0) GTEST_SKIP() << "only root can give a file away";
+        ScratchFolder scratch;
+        const std::string coder = scratch / "coder.exe";
+        WriteFile(coder, "#!/bin/sh\necho planted\n");
+        ASSERT_EQ(::chmod(coder.c_str(), c.mode), 0);
+        if (c.otherOwner) {
+            ASSERT_EQ(::chown(coder.c_str(), 65534, 65534), 0);
+        }
+        // Held as a running copy holds it.
+        const FileDescriptor holder(::open(coder.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(holder.Get(), LOCK_SH), 0);
+        SharedCoderFile file;
+        try {
+            file.Export(kPayloadName, coder);
+            ADD_FAILURE() << "the planted file was taken";
+        } catch (const Exception& failure) {
+            EXPECT_EQ(failure.Message(),
+                      "The coder file \"" + coder + "\" is not used: " + c.refusal);
+        }
+        EXPECT_FALSE(file.Held());
+        EXPECT_EQ(ReadFile(coder), "#!/bin/sh\necho planted\n");
+    }
 }
 
 TEST(ReadOnlyProgramFolder, CannotCreateBoxAndNoDrops) {

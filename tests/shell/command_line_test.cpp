@@ -48,7 +48,7 @@ class RaisingProcesses : public Processes {
 public:
     explicit RaisingProcesses(std::function<void()> raise) : m_raise(std::move(raise)) {}
     std::unique_ptr<Process> Start(const std::string&, const std::vector<std::string>&,
-                                   const std::string&) override {
+                                   const std::string&, const CoderAccess&) override {
         m_raise();
         return nullptr;
     }
@@ -258,7 +258,7 @@ TEST_P(ParallelJobs, StopsClashesAndLines) {
     FakeProcesses processes(files);
     processes.plan = [&](const Strings& arguments) {
         const bool probe = arguments.size() == 2;
-        const std::string name = nameOf(arguments[1]);
+        const std::string name = nameOf(test::InputOf(arguments));
         Plan p;
         if (probe) {
             p.printed = {

@@ -84,15 +84,18 @@ std::string WriteFakeCoder(const std::string& folder, double seconds) {
             "  exit 1\n"
             "fi\n"
             "for last in \"$@\"; do :; done\n"
+            "last=${last#file:}\n"
+            "name=${last##*/}\n"
+            "name=${name#.lmk-partial-*-*-}\n"
             "echo \"$*\" >> \"$folder/arguments\"\n"
-            "echo \"start ${last##*/}\" >> \"$folder/journal\"\n"
-            ": > \"$last.started\"\n"
+            "echo \"start $name\" >> \"$folder/journal\"\n"
+            ": > \"${last%/*}/$name.started\"\n"
             "i=0\n" +
             (seconds == kUntilReleased ? std::string("while [ ! -e \"$folder/release\" ]")
                                        : "while [ $i -lt " + std::to_string(naps) + " ]") +
             "; do sleep 0.05; i=$((i + 1)); done\n"
             "echo converted > \"$last\"\n"
-            "echo \"end ${last##*/}\" >> \"$folder/journal\"");
+            "echo \"end $name\" >> \"$folder/journal\"");
 }
 
 void ReleaseFakeCoder(const std::string& folder) {

@@ -28,7 +28,8 @@ struct WindowPlatform {
     WindowPlatform();
     explicit WindowPlatform(const std::string& coderPath);
 
-    PosixProcesses processes;
+    // The stand-in coders keep their journal beside the test's files.
+    PosixProcesses processes{PosixProcesses::Unconfined};
     PosixFiles files;
     WorkingFiles working;
 };

@@ -5,10 +5,18 @@
 
 #include <sys/stat.h>
 
+#include "conversion_job.h"
 #include "failures.h"
 
 namespace lmk::test {
 namespace {
+
+constexpr std::string_view kLocalFile = "file:";
+constexpr std::string_view kPartialMark = ".lmk-partial-";
+
+std::string WithoutProtocol(const std::string& name) {
+    return name.starts_with(kLocalFile) ? name.substr(kLocalFile.size()) : name;
+}
 
 // One name for every path to an existing file; others by their path with links resolved.
 std::string FileKey(const std::string& path) {
@@ -72,6 +80,22 @@ Strings FakeFiles::FolderNames(const std::string& path) {
     return names;
 }
 
+PartialFile FakeFiles::CreatePartial(const std::string& output) {
+    const std::lock_guard lock(m_mutex);
+    if (uncreatable.count(output)) return {{}, uncreatable[output]};
+    const std::string partial = CoderTarget(output).substr(kLocalFile.size());
+    files[partial] = "";
+    return {partial, {}};
+}
+
+std::string FakeFiles::Replace(const std::string& partial, const std::string& output) {
+    const std::lock_guard lock(m_mutex);
+    files[output] = files.at(partial);
+    files.erase(partial);
+    replaced.push_back(output);
+    return {};
+}
+
 void FakeFiles::Put(const std::string& path, const std::string& content) {
     const std::lock_guard lock(m_mutex);
     files[path] = content;
@@ -128,15 +152,14 @@ private:
 };
 
 std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const Strings& arguments,
-                                              const std::string& outputFile) {
+                                              const std::string& outputFile,
+                                              const CoderAccess& access) {
     Plan p = plan(arguments);
     if (p.failToStart) throw OSErrorFromCode(2, "No such file or directory");
-    // Input options may stand before "-i"; a probe ends with its input.
-    const auto inputAt = std::find(arguments.begin(), arguments.end(), "-i");
-    const std::string input =
-        inputAt != arguments.end() && inputAt + 1 != arguments.end() ? *(inputAt + 1) : "";
-    const bool conversion = inputAt != arguments.end() && arguments.end() - inputAt > 2;
-    const std::string output = conversion ? arguments.back() : std::string();
+    const std::string input = InputOf(arguments);
+    // A conversion is told to overwrite its partial file; a probe ends with its input.
+    const bool conversion = std::find(arguments.begin(), arguments.end(), "-y") != arguments.end();
+    const std::string output = conversion ? OutputOf(arguments) : std::string();
     Use use{0, FileKey(input), conversion ? FileKey(output) : std::string(),
             conversion ? input + " > " + output : "-i " + input};
     std::size_t index = 0;
@@ -152,12 +175,11 @@ std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const 
         index = started.size();
         use.index = index;
         m_running.push_back(use);
-        started.push_back(
-            {program, arguments, outputFile, conversion && m_files.IsFile(output), false});
+        started.push_back({program, arguments, outputFile, access,
+                           conversion && m_files.IsFile(OutputOf(arguments)), false});
     }
     m_files.Put(outputFile, "");
-    // Like the coder with no one to answer its question, it never overwrites a file.
-    if (conversion && p.writes && !m_files.IsFile(output)) m_files.Put(output, "partial");
+    if (conversion && p.writes) m_files.Put(WithoutProtocol(arguments.back()), "converted");
     return std::make_unique<FakeProcess>(*this, index, std::move(p), outputFile);
 }
 
@@ -167,6 +189,23 @@ void FakeProcesses::Ended(std::size_t index, bool killed) {
                                    [&](const Use& use) { return use.index == index; }),
                     m_running.end());
     if (killed) started[index].ended = true;
+}
+
+std::string CoderTarget(const std::string& output) {
+    return std::string(kLocalFile) + FolderPart(output) + std::string(kPartialMark) +
+           FileNamePart(output);
+}
+
+std::string InputOf(const Strings& arguments) {
+    const auto at = std::find(arguments.begin(), arguments.end(), "-i");
+    return at != arguments.end() && at + 1 != arguments.end() ? WithoutProtocol(*(at + 1)) : "";
+}
+
+std::string OutputOf(const Strings& arguments) {
+    const std::string target = WithoutProtocol(arguments.back());
+    const std::string name = FileNamePart(target);
+    return FolderPart(target) +
+           (name.starts_with(kPartialMark) ? name.substr(kPartialMark.size()) : name);
 }
 
 }  // namespace lmk::test

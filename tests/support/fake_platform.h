@@ -23,6 +23,8 @@ public:
     std::map<std::string, std::string> files;
     Strings deleted;
     std::map<std::string, std::string> undeletable;  // path, the system's reason
+    Strings replaced;
+    std::map<std::string, std::string> uncreatable;  // output, the system's reason
     std::set<std::string> folders;
     std::set<std::string> special;  // FIFOs, devices, sockets
     std::size_t largestRead = 0;
@@ -35,6 +37,9 @@ public:
     FileStatus StatusOf(const std::string& path) override;
     // In no particular order, as a folder lists them.
     Strings FolderNames(const std::string& path) override;
+    // "." + ".lmk-partial-" + the output's name beside it.
+    PartialFile CreatePartial(const std::string& output) override;
+    std::string Replace(const std::string& partial, const std::string& output) override;
 
     void Put(const std::string& path, const std::string& content);
     void Append(const std::string& path, const std::string& content);
@@ -59,11 +64,12 @@ struct Started {
     std::string program;
     Strings arguments;
     std::string outputFile;
-    bool outputExistedAtStart = false;
+    CoderAccess access;
+    bool outputExistedAtStart = false;  // the output that the conversion's partial file stands for
     bool ended = false;
 };
 
-// A probe is "... -i PATH"; a conversion "... -i PATH ... OUTPUT", which it creates as the coder does.
+// A probe is "... -i file:PATH"; a conversion "... -i file:PATH ... -y file:PARTIAL", which it creates as the coder does.
 class FakeProcesses : public Processes {
 public:
     explicit FakeProcesses(FakeFiles& files) : m_files(files) {}
@@ -78,7 +84,8 @@ public:
     std::function<Plan(const Strings&)> plan;
 
     std::unique_ptr<Process> Start(const std::string& program, const Strings& arguments,
-                                   const std::string& outputFile) override;
+                                   const std::string& outputFile,
+                                   const CoderAccess& access) override;
 
 private:
     class FakeProcess;
@@ -94,5 +101,12 @@ private:
     std::mutex m_mutex;
     std::vector<Use> m_running;
 };
+
+// The partial file that a conversion of `output` writes, as the coder is told it.
+std::string CoderTarget(const std::string& output);
+// The input as the coder is told it, without its protocol.
+std::string InputOf(const Strings& arguments);
+// The output that a conversion's partial file stands for.
+std::string OutputOf(const Strings& arguments);
 
 }  // namespace lmk::test

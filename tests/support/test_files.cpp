@@ -65,6 +65,13 @@ std::vector<std::string> FolderNames(const std::string& folder) {
     return names;
 }
 
+bool PartialFileIn(const std::string& folder, const std::string& outputName) {
+    for (const auto& name : FolderNames(folder))
+        if (name.rfind(".lmk-partial-", 0) == 0 && name.find("-" + outputName) != std::string::npos)
+            return true;
+    return false;
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream input(text);

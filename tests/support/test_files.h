@@ -33,6 +33,9 @@ bool Exists(const std::string& path);
 void CopyFile(const std::string& from, const std::string& to);
 // The names in a folder, sorted.
 std::vector<std::string> FolderNames(const std::string& folder);
+// True while a conversion writes a partial file for an output named `outputName` (or that name
+// with the second attempt's extension) in `folder`.
+bool PartialFileIn(const std::string& folder, const std::string& outputName);
 // The lines of a text, without their line ends.
 std::vector<std::string> SplitLines(const std::string& text);
 

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "file_descriptor.h"
+#include "job_ports.h"
+
+struct sock_fprog;
+
+// The coder parses files from anywhere with all of the user's rights, so each run is confined in
+// the child before its exec, by the kernel's own means: Landlock (as far as the kernel's version
+// of it goes) keeps it to the system's folders, its program, its one input and its one output;
+// seccomp takes away sockets, ptrace and the like.
+namespace lmk {
+
+// The kernel's Landlock version, 0 when it has none (or it is turned off).
+int LandlockVersion();
+
+// True when the user turned the sandbox off with LMK_NO_SANDBOX=1 (for a coder that needs more,
+// as Firefox's MOZ_DISABLE_RDD_SANDBOX does).
+bool SandboxTurnedOff();
+
+// Which protections a coder run gets on this kernel, for --help.
+std::string SandboxDescription(bool confined);
+
+// The rules for one run, made in the parent (they allocate); the child only applies them.
+class PreparedSandbox {
+public:
+    // `programFiles`: the files the start may execute. Raises EOSError when the kernel has
+    // Landlock or seccomp and refuses the rules.
+    PreparedSandbox(const std::vector<std::string>& programFiles, const CoderAccess& access);
+    PreparedSandbox(const PreparedSandbox&) = delete;
+    PreparedSandbox& operator=(const PreparedSandbox&) = delete;
+
+    // In the child, before its exec: async-signal-safe, allocates nothing. Returns 0 or the
+    // errno of the step the kernel refused.
+    int Apply() const;
+
+private:
+    FileDescriptor m_ruleset;  // none without Landlock
+    const sock_fprog* m_filter;
+};
+
+// The failure of a start whose sandbox the kernel refused, with the system's reason.
+std::string SandboxFailureText(int error);
+
+}  // namespace lmk

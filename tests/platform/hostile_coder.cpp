@@ -1,0 +1,89 @@
+// A coder gone hostile, for the sandbox tests: makes the one attempt named by its first argument
+// and prints "allowed" or the errno's name that refused it.
+// Usage: hostile_coder ATTEMPT INPUT OUTPUT ELSEWHERE PORT
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int Outcome(bool succeeded) {
+    if (succeeded) {
+        std::puts("allowed");
+    } else {
+        const int error = errno;
+        std::puts(error == EACCES   ? "EACCES"
+                  : error == EPERM  ? "EPERM"
+                  : error == ENOSYS ? "ENOSYS"
+                                    : strerrorname_np(error));
+    }
+    return 0;
+}
+
+bool Opens(const std::string& path, int flags) {
+    const int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
+
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+// To 127.0.0.1 on `port`, or listening there.
+bool Tcp(bool listening, int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto* place = reinterpret_cast<const sockaddr*>(&address);
+    const bool done = listening ? bind(fd, place, sizeof address) == 0 && listen(fd, 1) == 0
+                                : connect(fd, place, sizeof address) == 0;
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return done;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 6) return 64;
+    const std::string attempt = argv[1];
+    const std::string input = argv[2];
+    const std::string output = argv[3];
+    const std::string elsewhere = argv[4];
+    const char* home = std::getenv("HOME");
+
+    if (attempt == "read-input") return Outcome(Opens(input, O_RDONLY));
+    if (attempt == "write-output") return Outcome(Opens(output, O_WRONLY | O_TRUNC));
+    if (attempt == "read-home-secret")
+        return Outcome(Opens(std::string(home ? home : "") + "/secret", O_RDONLY));
+    if (attempt == "write-beside-input")
+        return Outcome(Opens(FolderOf(input) + "planted", O_WRONLY | O_CREAT));
+    if (attempt == "overwrite-input") return Outcome(Opens(input, O_WRONLY));
+    if (attempt == "create-elsewhere")
+        return Outcome(Opens(elsewhere + "/planted", O_WRONLY | O_CREAT));
+    if (attempt == "connect-tcp") return Outcome(Tcp(false, std::atoi(argv[5])));
+    if (attempt == "listen-tcp") return Outcome(Tcp(true, 0));
+    if (attempt == "local-socket") return Outcome(socket(AF_UNIX, SOCK_STREAM, 0) >= 0);
+    if (attempt == "trace-parent")
+        return Outcome(ptrace(PTRACE_ATTACH, getppid(), nullptr, nullptr) == 0);
+    if (attempt == "run-shell") {
+        execl("/bin/sh", "sh", "-c", "echo allowed", static_cast<char*>(nullptr));
+        return Outcome(false);
+    }
+    return 64;
+}
