@@ -278,7 +278,8 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     {
         std::vector<std::string> probeArguments = inputOptions;
         probeArguments.insert(probeArguments.end(), {"-i", AsLocalFile(path)});
-        auto probe = m_processes.Start(m_values.CoderPath, probeArguments, ReportPath(), {ReadableFor(path), {}});
+        auto probe = m_processes.Start(m_values.CoderPath, probeArguments, ReportPath(),
+                                       {ReadableFor(path), {}});
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
     }
 
@@ -387,8 +388,8 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     m_coderOutputTail.clear();
     // The file was made empty for it, so the coder need not ask whether to overwrite it.
     arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
-    auto conversion =
-        m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(), {ReadableFor(path), partial.path});
+    auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
+                                        {ReadableFor(path), partial.path});
     RunEnd end = RunEnd::Ended;
     try {
         end = WaitTicking(*conversion, true);
@@ -409,9 +410,9 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     const std::string writeError = CoderWriteError(tail);
     const std::vector<std::string> paths = {path, output};
     if (status.Success() && writeError.empty()) {
-        const OutputVerdict verdict = CheckOutput(
-            m_files.StatusOf(partial.path), ShownName(FileNamePart(output)),
-            m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit), tail, expected);
+        const OutputVerdict verdict =
+            CheckOutput(m_files.StatusOf(partial.path), ShownName(FileNamePart(output)),
+                        m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit), tail, expected);
         if (verdict.kind == OutputVerdict::Whole) return TakeOutputName(partial.path, output);
         // A short output is all that a damaged input holds.
         if (verdict.kind == OutputVerdict::Short) {

@@ -267,8 +267,7 @@ PreparedSandbox::PreparedSandbox(const std::vector<std::string>& programFiles,
     if (script)
         for (const auto& system : kScriptPaths)
             AddPathRule(m_ruleset.Get(), system.path, system.rights, handled);
-    if (!access.input.empty())
-        AddPathRule(m_ruleset.Get(), access.input, kReadFile, handled);
+    if (!access.input.empty()) AddPathRule(m_ruleset.Get(), access.input, kReadFile, handled);
     if (!access.output.empty())
         AddPathRule(m_ruleset.Get(), access.output, kReadFile | kWriteFile | kTruncate, handled,
                     Target::FileOnly);

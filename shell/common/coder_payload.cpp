@@ -15,9 +15,7 @@
 #include "posix_platform.h"
 
 namespace lmk {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 std::string PayloadResourcePath(const std::string& name) {
     return ":/Export/" + name;

@@ -48,12 +48,12 @@ public:
     std::string HeightText() override { return height; }
 };
 
+using test::CoderTarget;
 using test::FakeFiles;
 using test::FakeProcesses;
-using test::Plan;
-using test::CoderTarget;
 using test::InputOf;
 using test::OutputOf;
+using test::Plan;
 
 std::string VideoReport(const std::string& size, const std::string& duration = "00:00:10.00") {
     return "Input #0, avi, from 'x':\n  Duration: " + duration +

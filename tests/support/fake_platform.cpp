@@ -51,8 +51,7 @@ std::string FakeFiles::ReadAll(const std::string& path) {
     return found->second;
 }
 
-std::string FakeFiles::ReadFrom(const std::string& path, std::uint64_t offset,
-                                std::size_t limit) {
+std::string FakeFiles::ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) {
     const std::lock_guard lock(m_mutex);
     const auto found = files.find(path);
     if (found == files.end() || offset >= found->second.size()) return {};

@@ -32,8 +32,7 @@ public:
     bool IsFile(const std::string& path) override;
     std::string Delete(const std::string& path) override;
     std::string ReadAll(const std::string& path) override;
-    std::string ReadFrom(const std::string& path, std::uint64_t offset,
-                         std::size_t limit) override;
+    std::string ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) override;
     FileStatus StatusOf(const std::string& path) override;
     // In no particular order, as a folder lists them.
     Strings FolderNames(const std::string& path) override;
@@ -69,7 +68,8 @@ struct Started {
     bool ended = false;
 };
 
-// A probe is "... -i file:PATH"; a conversion "... -i file:PATH ... -y file:PARTIAL", which it creates as the coder does.
+// A probe is "... -i file:PATH"; a conversion "... -i file:PATH ... -y file:PARTIAL", which it
+// creates as the coder does.
 class FakeProcesses : public Processes {
 public:
     explicit FakeProcesses(FakeFiles& files) : m_files(files) {}
