@@ -68,6 +68,9 @@ run_loop() {
   done
 }
 
+# shellcheck source=ratios.sh
+source "$root/bench/ratios.sh"
+# Its own, in place of the shared one.
 check_outputs() {
   local input output
   for input in "${inputs[@]}"; do
@@ -86,8 +89,6 @@ timed() {
   awk -v r="$real" -v u="$user" -v s="$system" 'BEGIN { printf "%d %d", r * 1000, (u + s) * 1000 }'
 }
 
-# shellcheck source=ratios.sh
-source "$root/bench/ratios.sh"
 
 sides=(run_program run_loop)
 [ -n "$window_bench" ] && sides+=(run_window)

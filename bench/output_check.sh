@@ -45,6 +45,9 @@ convert_all() {
 run_checked() { convert_all "$program"; }
 run_baseline() { convert_all "$baseline"; }
 
+# shellcheck source=ratios.sh
+source "$root/bench/ratios.sh"
+# Its own, in place of the shared one.
 timed_ms() {
   local start end
   start=$(date +%s%N)
@@ -53,8 +56,6 @@ timed_ms() {
   echo $(((end - start) / 1000000))
 }
 
-# shellcheck source=ratios.sh
-source "$root/bench/ratios.sh"
 
 sides=(run_checked run_baseline)
 echo "Warming up (not counted)..."

@@ -50,22 +50,6 @@ bare_one() {
 export -f bare_one
 run_xargs() { fresh; printf '%s\0' "${inputs[@]}" | xargs -0 -n 1 -P "$jobs" bash -c 'bare_one "$0"'; }
 
-check_outputs() {
-  local input
-  for input in "${inputs[@]}"; do
-    [ -s "${input%/*}/lmk-${input##*/}" ] || { echo "$1 left no output for $input" >&2; exit 1; }
-  done
-}
-
-timed_ms() {
-  local start end
-  start=$(date +%s%N)
-  "$1"
-  end=$(date +%s%N)
-  check_outputs "$1"
-  echo $(((end - start) / 1000000))
-}
-
 # shellcheck source=ratios.sh
 source "$root/bench/ratios.sh"
 

@@ -53,6 +53,9 @@ run_bare_video() {
     </dev/null >"$work/coder.log" 2>&1
 }
 
+# shellcheck source=ratios.sh
+source "$root/bench/ratios.sh"
+# Its own, in place of the shared one.
 timed_ms() {
   local start end
   start=$(date +%s%N)
@@ -61,8 +64,6 @@ timed_ms() {
   echo $(((end - start) / 1000000))
 }
 
-# shellcheck source=ratios.sh
-source "$root/bench/ratios.sh"
 
 sides=(run_refused_video run_plain_video run_bare_video run_refused_sound run_plain_sound)
 echo "Warming up (not counted)..."

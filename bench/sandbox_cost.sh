@@ -60,22 +60,6 @@ bare_to() {
   done
 }
 
-check_outputs() {
-  local input
-  for input in "${inputs[@]}"; do
-    [ -s "${input%/*}/lmk-${input##*/}" ] || { echo "$1 left no output for $input" >&2; exit 1; }
-  done
-}
-
-timed_ms() {
-  local start end
-  start=$(date +%s%N)
-  "$1"
-  end=$(date +%s%N)
-  check_outputs "$1"
-  echo $(((end - start) / 1000000))
-}
-
 # shellcheck source=ratios.sh
 source "$root/bench/ratios.sh"
 
