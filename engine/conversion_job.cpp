@@ -14,13 +14,6 @@ namespace {
 
 constexpr std::size_t kProgressTailKeep = 64;
 
-// The coder's "time=hh:mm:ss.xx", once the whole clock has been printed.
-std::optional<double> ParseCoderTime(std::string_view text) {
-    const std::size_t end = text.find_first_not_of("0123456789:.");
-    if (end == std::string_view::npos) return std::nullopt;
-    return ParseClockTime(text.substr(0, end));
-}
-
 // A control character in a name would break a log line in two.
 std::string ShownName(std::string name) {
     std::replace_if(
@@ -274,12 +267,12 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
         return;
     }
 
-    const std::vector<std::string> inputOptions = InputOptionsFor(name);
+    // The input as the probe and the conversions name it.
+    std::vector<std::string> source = InputOptionsFor(name);
+    source.insert(source.end(), {"-i", AsLocalFile(path)});
     {
-        std::vector<std::string> probeArguments = inputOptions;
-        probeArguments.insert(probeArguments.end(), {"-i", AsLocalFile(path)});
-        auto probe = m_processes.Start(m_values.CoderPath, probeArguments, ReportPath(),
-                                       {ReadableFor(path), {}});
+        auto probe =
+            m_processes.Start(m_values.CoderPath, source, ReportPath(), {ReadableFor(path), {}});
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
     }
 
@@ -293,8 +286,7 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     }
     m_duration = facts.durationSeconds;
 
-    std::vector<std::string> arguments = inputOptions;
-    arguments.insert(arguments.end(), {"-i", AsLocalFile(path)});
+    std::vector<std::string> arguments = source;
     OutputExpectation expected;
     if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
     if (facts.source) {
@@ -496,7 +488,7 @@ void ConversionJob::ReadProgress() {
     const std::size_t at = m_coderOutputTail.rfind(kTimeMark);
     if (at != std::string::npos) {
         if (const auto position =
-                ParseCoderTime(std::string_view(m_coderOutputTail).substr(at + kTimeMark.size()))) {
+                CoderClockAt(std::string_view(m_coderOutputTail).substr(at + kTimeMark.size()))) {
             m_position = position;
         }
     }

@@ -42,10 +42,14 @@ std::optional<double> LastProgressTime(std::string_view printed) {
     if (at == std::string_view::npos) return std::nullopt;
     const std::string_view value = printed.substr(at + kTimeMark.size());
     if (value.starts_with("N/A")) return 0.0;
+    return CoderClockAt(value);
+}
+
+std::optional<double> CoderClockAt(std::string_view text) {
     // A clock cut off by the end of what was read tells nothing.
-    const std::size_t end = value.find_first_not_of("0123456789:.");
+    const std::size_t end = text.find_first_not_of("0123456789:.");
     if (end == std::string_view::npos) return std::nullopt;
-    return ParseClockTime(value.substr(0, end));
+    return ParseClockTime(text.substr(0, end));
 }
 
 std::string ClockText(double seconds) {

@@ -35,6 +35,8 @@ std::optional<Frame> PrintedOutputFrame(std::string_view printed);
 
 // The time of the coder's last progress line, in seconds ("time=N/A": nothing written, 0).
 std::optional<double> LastProgressTime(std::string_view printed);
+// The clock that starts `text` ("hh:mm:ss.xx"), once the whole of it has been printed.
+std::optional<double> CoderClockAt(std::string_view text);
 
 // "m:ss", or "h:mm:ss" from an hour on; whole seconds, rounded down.
 std::string ClockText(double seconds);
