@@ -109,71 +109,37 @@ TEST(CommandLine, AnyFailureEndsTheRunWithItsWholeTextAndCodeOne) {
     }
 }
 
-// The options as GNU programs take them; a usage error is one line naming the problem.
+// The options as GNU programs take them; a usage error is one line naming the problem (the
+// program's own rows, run whole, are in the integration tests).
 TEST(CommandLine, OptionsAreReadOrRefusedInOneLine) {
     const std::string tryHelp = "\nTry 'lmk-video --help'.\n";
     const struct {
         const char* name;
         Strings arguments;
-        std::optional<int> code;
-        std::string err;
-        ConvertOptions read = {};
+        std::optional<int> code = std::nullopt;
+        std::string err = {};
     } cases[] = {
-        {"values after '='",
-         {"--convert", "--width=$1E0", "--height=0x110", "--coder=/opt/ff=1", "--jobs=3", "a.avi"},
-         std::nullopt,
-         "",
-         {"$1E0", "0x110", "/opt/ff=1", {"a.avi"}, 3}},
-        {"values as the next argument",
-         {"--convert", "--width", "  480", "--jobs", "0", "a.avi"},
-         std::nullopt,
-         "",
-         {"  480", "240", "", {"a.avi"}, 0}},
+        {"values after '='", {"--width=$1E0", "--height=0x110", "--coder=/f=1", "--jobs=3", "a"}},
         {"an empty value after '='",
-         {"--convert", "--height=", "a.avi"},
+         {"--height=", "a"},
          64,
          "lmk-video: --height: '' is not a valid integer value." + tryHelp},
-        {"width below two",
-         {"--convert", "--width=0", "a.avi"},
-         64,
-         "lmk-video: --width: '0' is less than 2." + tryHelp},
-        {"jobs not a number",
-         {"--convert", "--jobs=2.5", "a.avi"},
-         64,
-         "lmk-video: --jobs: '2.5' is not a valid integer value." + tryHelp},
-        {"a value missing",
-         {"--convert", "a.avi", "--coder"},
-         64,
-         "lmk-video: --coder needs a value" + tryHelp},
-        {"a value for an option without one",
-         {"--convert=yes", "a.avi"},
+        {"no value for an option without one",
+         {"--convert=1", "a"},
          64,
          "lmk-video: --convert takes no value" + tryHelp},
-        {"an unknown option",
-         {"--convert", "--size=480", "a.avi"},
-         64,
-         "lmk-video: unknown option --size=480" + tryHelp},
-        {"no file", {"--convert", "--width=480"}, 64, "lmk-video: no FILE to convert" + tryHelp},
-        {"help ends the reading", {"--convert", "--help", "--width=abc"}, 0, ""},
+        {"help ends the reading", {"--help", "--width=abc"}, 0, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ConvertOptions options;
-        std::optional<int> code;
-        std::string err;
-        {
-            CapturedStreams streams;
-            code = ReadConvertOptions(c.arguments, options);
-            err = streams.err.str();
-        }
-        EXPECT_EQ(code, c.code);
-        EXPECT_EQ(err, c.err);
+        CapturedStreams streams;
+        EXPECT_EQ(ReadConvertOptions(c.arguments, options), c.code);
+        EXPECT_EQ(streams.err.str(), c.err);
         if (c.code) continue;
-        EXPECT_EQ(options.width, c.read.width);
-        EXPECT_EQ(options.height, c.read.height);
-        EXPECT_EQ(options.coder, c.read.coder);
-        EXPECT_EQ(options.files, c.read.files);
-        EXPECT_EQ(options.jobs, c.read.jobs);
+        EXPECT_EQ(Strings({options.width, options.height, options.coder}),
+                  Strings({"$1E0", "0x110", "/f=1"}));
+        EXPECT_EQ(options.jobs, 3);
     }
 }
 
