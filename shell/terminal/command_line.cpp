@@ -1,7 +1,7 @@
 #include "command_line.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cstdint>
 #include <iostream>
 #include <thread>
 
@@ -17,18 +17,40 @@
 #include "posix_platform.h"
 #include "stop_signals.h"
 #include "terminal_log.h"
+#include "whole_number.h"
 #include "working_files.h"
 
 namespace lmk {
 namespace {
 
 constexpr int kUsageError = 64;
+// A usage error is one line and this pointer, not the whole help.
+constexpr const char* kTryHelp = "\nTry 'lmk-video --help'.\n";
 constexpr int kStoppedBySignal = 130;
 
 constexpr int kJobFailed = 1;
 constexpr int kSomeFailed = 2;
 
-// Returns an error text, or empty when the arguments are fine.
+// The smallest side a frame can be fitted to.
+constexpr std::int32_t kLeastTarget = 2;
+
+// The whole number `text` given to `option`, at least `least`; a usage error names the option.
+std::int32_t ReadWholeNumber(const std::string& option, const std::string& text, std::int32_t least,
+                             std::string& error) {
+    try {
+        const std::int32_t value = ParseWholeNumber(text);
+        if (value < least)
+            error = option + ": '" + text + "' is less than " + std::to_string(least) + ".";
+        return value;
+    } catch (const EConvertError& failure) {
+        error = option + ": " + PeriodRule(failure.Message());
+    }
+    return 0;
+}
+
+// Returns an error text, or empty when the arguments are fine. An option's value follows it,
+// or its "=" as GNU programs take it. Help and version end the reading: what follows them is
+// not checked.
 std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptions& options,
                          bool& help, bool& version) {
     bool optionsEnded = false;
@@ -36,34 +58,43 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptio
         const std::string& argument = arguments[i];
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
             options.files.push_back(argument);
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else if (argument == "--help" || argument == "-h") {
-            help = true;
-        } else if (argument == "--version") {
-            version = true;
-        } else if (argument == "--convert") {
-        } else if (argument == "--jobs") {
-            if (i + 1 >= arguments.size()) return argument + " needs a value";
-            const std::string& count = arguments[++i];
-            int jobs = 0;
-            const auto [end, error] =
-                std::from_chars(count.data(), count.data() + count.size(), jobs);
-            if (count.empty() || error != std::errc() || end != count.data() + count.size() ||
-                jobs < 0)
-                return "--jobs takes a whole number of conversions at once, 0 for one per "
-                       "processor: " +
-                       count;
-            options.jobs = jobs;
-        } else if (argument == "--width" || argument == "--height" || argument == "--coder") {
-            if (i + 1 >= arguments.size()) return argument + " needs a value";
-            std::string& into = argument == "--width"    ? options.width
-                                : argument == "--height" ? options.height
-                                                         : options.coder;
-            into = arguments[++i];
-        } else {
-            return "unknown option " + argument;
+            continue;
         }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const auto equals = argument.find('=');
+        const std::string option = argument.substr(0, equals);
+        const bool takesValue = option == "--width" || option == "--height" ||
+                                option == "--coder" || option == "--jobs";
+        const bool takesNone =
+            option == "--help" || option == "-h" || option == "--version" || option == "--convert";
+        if (!takesValue && !takesNone) return "unknown option " + argument;
+        if (takesNone) {
+            if (equals != std::string::npos) return option + " takes no value";
+            if (option == "--convert") continue;
+            (option == "--version" ? version : help) = true;
+            return {};
+        }
+        std::string value;
+        if (equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            return option + " needs a value";
+        }
+        std::string error;
+        if (option == "--jobs") {
+            options.jobs = ReadWholeNumber(option, value, 0, error);
+        } else if (option == "--coder") {
+            options.coder = value;
+        } else {
+            ReadWholeNumber(option, value, kLeastTarget, error);
+            (option == "--width" ? options.width : options.height) = value;
+        }
+        if (!error.empty()) return error;
     }
     return {};
 }
@@ -110,8 +141,9 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
 bool IsCommandLineRun(const std::vector<std::string>& arguments) {
     for (const auto& argument : arguments) {
         if (argument == "--") return false;
-        if (argument == "--convert" || argument == "--help" || argument == "-h" ||
-            argument == "--version")
+        // "--help=x" too: the command line then tells that --help takes no value.
+        const std::string option = argument.substr(0, argument.find('='));
+        if (option == "--convert" || option == "--help" || option == "-h" || option == "--version")
             return true;
     }
     return false;
@@ -119,8 +151,8 @@ bool IsCommandLineRun(const std::vector<std::string>& arguments) {
 
 std::string UsageText() {
     return "Usage: lmk-video [FILE...]\n"
-           "       lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH] [--jobs N]\n"
-           "                 [--] FILE...\n"
+           "       lmk-video --convert [--width=TEXT] [--height=TEXT] [--coder=PATH]\n"
+           "                 [--jobs=N] [--] FILE...\n"
            "       lmk-video --help | --version\n"
            "\n"
            "Re-encodes video files for portable devices. Each FILE is converted into\n"
@@ -131,19 +163,20 @@ std::string UsageText() {
            "Without --convert the window opens (and converts the FILEs given, if any).\n"
            "\n"
            "  --convert      convert the FILEs without a window\n"
-           "  --width TEXT   target width (decimal, or hexadecimal after $ or 0x)\n"
-           "  --height TEXT  target height\n"
-           "  --coder PATH   the FFmpeg program to run\n"
-           "  --jobs N       convert up to N files at once (0: one per processor); each\n"
+           "  --width=TEXT   target width from 2 (decimal, or hexadecimal after $ or 0x)\n"
+           "  --height=TEXT  target height from 2\n"
+           "  --coder=PATH   the FFmpeg program to run\n"
+           "  --jobs=N       convert up to N files at once (0: one per processor); each\n"
            "                 file's line is printed when it is done\n"
            "  --help         show this text\n"
            "  --version      show the program's version\n"
+           "An option's value may also be the next argument: --width 480.\n"
            "\n"
            "Ctrl+C stops, as do SIGTERM and SIGHUP (a closed terminal): the running\n"
            "conversions are ended and their partial files deleted; files not yet started\n"
            "are left alone.\n"
            "Exit status: 0 all converted, 1 the job failed, 2 some conversions failed,\n"
-           "130 stopped, 64 a usage error.\n"
+           "130 stopped, 64 a usage error (told in one line).\n"
            "\n" +
            SandboxDescription(!SandboxTurnedOff());
 }
@@ -154,7 +187,7 @@ std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
     bool version = false;
     const std::string error = ParseOptions(arguments, options, help, version);
     if (!error.empty()) {
-        std::cerr << "lmk-video: " << error << "\n\n" << UsageText();
+        std::cerr << "lmk-video: " << error << kTryHelp;
         return kUsageError;
     }
     if (help) {
@@ -166,7 +199,7 @@ std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
         return 0;
     }
     if (options.files.empty()) {
-        std::cerr << UsageText();
+        std::cerr << "lmk-video: no FILE to convert" << kTryHelp;
         return kUsageError;
     }
     return std::nullopt;

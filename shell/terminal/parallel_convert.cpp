@@ -126,7 +126,8 @@ public:
         const auto done = std::find(lines.begin(), lines.end(), kDoneLine);
         {
             const std::lock_guard lock(m_mutex);
-            for (auto line = lines.begin(); line != done; ++line) std::cout << *line << '\n';
+            for (auto line = lines.begin(); line != done; ++line)
+                std::cout << WithoutTrailingSpaces(*line) << '\n';
             std::cout.flush();
             if (done != lines.end()) m_failureLines[index].assign(done + 1, lines.end());
             m_outcome.converted += outcome.converted;

@@ -111,6 +111,11 @@ std::string ShortenToCells(std::string_view line, int cells) {
     return CutToCells(line, cells - endCells - 1) + "…" + std::string(line.substr(end));
 }
 
+std::string_view WithoutTrailingSpaces(std::string_view line) {
+    const auto end = line.find_last_not_of(' ');
+    return line.substr(0, end == std::string_view::npos ? 0 : end + 1);
+}
+
 TerminalLog::TerminalLog() : m_redrawn(isatty(STDOUT_FILENO) == 1) {
     if (!m_redrawn) return;
     struct sigaction action = {};
@@ -133,7 +138,7 @@ int TerminalLog::AddLogLine(const std::string& line) {
         m_addedLine = line;
         Draw(line);
     } else {
-        std::cout << line << '\n';
+        std::cout << WithoutTrailingSpaces(line) << '\n';
     }
     return m_lines++;
 }
@@ -156,7 +161,7 @@ void TerminalLog::Draw(const std::string& line) {
 // mark of a file that is no longer being worked on.
 void TerminalLog::EndOpenLine() {
     if (!m_lineOpen) return;
-    std::cout << "\r\x1b[K" << m_addedLine << '\n';
+    std::cout << "\r\x1b[K" << WithoutTrailingSpaces(m_addedLine) << '\n';
     std::cout.flush();
     m_lineOpen = false;
 }

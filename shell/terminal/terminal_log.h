@@ -36,11 +36,15 @@ std::string CutToCells(std::string_view line, int cells);
 // so that its end (the turning mark and how far the file has come) stays in sight.
 std::string ShortenToCells(std::string_view line, int cells);
 
+// `line` as printed once done: without the spaces at its end (a status line's "... " is
+// followed by its turning mark only while it is redrawn).
+std::string_view WithoutTrailingSpaces(std::string_view line);
+
 // The command line's log. On a terminal whose width is known the open line is redrawn in place
 // as its mark turns, cut to the width so that it never wraps (a wrapped line would leave a copy
 // at each redraw), and shown whole once it is done; the width is read again after SIGWINCH.
 // A terminal of unknown width is taken as $COLUMNS or 80 wide. Elsewhere (a pipe, a file)
-// each line is printed once.
+// each line is printed once. A printed line never ends with a space.
 class TerminalLog : public JobLog {
 public:
     TerminalLog();

@@ -25,6 +25,7 @@ deb=${debs[0]}
 . "$here/checks.sh"
 field() { dpkg-deb -f "$deb" "$1"; }
 has() { grep -Eq "$2" <<<"$1"; }
+lacks() { ! grep -Eq "$2" <<<"$1"; }
 
 unpacked=$(mktemp -d "${TMPDIR:-/tmp}/lmk-package-XXXXXX")
 lintian_report="$unpacked.lintian"
@@ -38,6 +39,8 @@ lintian_run=$!
 dpkg-deb -I "$deb"
 check "named lmk-video" [ "$(field Package)" = lmk-video ]
 check "depends on ffmpeg" has "$(field Depends)" '(^|, )ffmpeg( |,|$)'
+seccomp=$(field Depends | tr ',' '\n' | grep -cE '^ *libseccomp2( |$)' || true)
+check "depends on libseccomp2 once, not $seccomp times" [ "$seccomp" = 1 ]
 check "depends on the Qt widgets" has "$(field Depends)" '(^|, )libqt6widgets6( |,|$)'
 check "recommends fonts-wine" has "$(field Recommends)" '(^|, )fonts-wine( |,|$)'
 check "recommends Qt's translations" has "$(field Recommends)" '(^|, )qt6-translations-l10n( |,|$)'
@@ -68,6 +71,25 @@ done
 check "the change log's last entry is this version" \
     has "$(zcat "$unpacked/$doc/changelog.gz" | head -n 1)" "^lmk-video \($(field Version)\) "
 
+# The licence: the repository's LICENSE is the GPL's text as Debian has it, and the package's
+# copyright file is machine-readable (DEP-5; lintian checks its syntax below): every file under
+# GPL-3.0-or-later, whose stand-alone paragraph points to Debian's copy of the text.
+check "LICENSE is the text of the GPL version 3" \
+    cmp -s "$root/LICENSE" /usr/share/common-licenses/GPL-3
+copyright=$(cat "$unpacked/$doc/copyright")
+check "the copyright file is DEP-5" has "$(head -n 1 <<<"$copyright")" \
+    '^Format: https://www\.debian\.org/doc/packaging-manuals/copyright-format/1\.0/$'
+default_site=$(grep -oP 'set\(LMK_HOMEPAGE "\K[^"]+' "$root/CMakeLists.txt")
+check "the copyright file's source is the default site" has "$copyright" "^Source: $default_site\$"
+check "every file is under GPL-3.0-or-later" \
+    grep -Pzq '\nFiles: \*\nCopyright: [^\n]+\nLicense: GPL-3\.0-or-later\n' <<<"$copyright"
+check "the licence's paragraph points to Debian's GPL-3" grep -Pzq \
+    '\n\nLicense: GPL-3\.0-or-later\n( [^\n]*\n)*[^\n]*/usr/share/common-licenses/GPL-3' \
+    <<<"$copyright"
+check "no text says that all rights are reserved" lacks \
+    "$(cat "$root/README.md" "$root/resources/debian/"* "$unpacked/$doc/copyright")" \
+    '[Aa]ll rights are reserved'
+
 # The manual page renders without a complaint and tells of every option --help lists.
 complaints=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
     "$unpacked/$manual" 2>&1 >/dev/null) || complaints="man failed: $complaints"
@@ -83,6 +105,15 @@ done
 # desktop entry it launches.
 validation=$(appstreamcli validate-tree --no-net "$unpacked" 2>&1) ||
     check "appstreamcli validate-tree: $validation" false
+# Pedantic too: not a single hint, such as a missing release or licence.
+validation=$(appstreamcli validate --pedantic --no-net "$unpacked/$metainfo" 2>&1) ||
+    check "appstreamcli validate --pedantic: $validation" false
+check "appstreamcli validate --pedantic reports nothing: $validation" \
+    lacks "$validation" '^[EWIP]: '
+check "the AppStream entry names the licence" \
+    grep -qF "<project_license>GPL-3.0-or-later</project_license>" "$unpacked/$metainfo"
+check "the AppStream entry's release is this version, dated" grep -qE \
+    "<release version=\"$(field Version)\" date=\"[0-9]{4}-[0-9]{2}-[0-9]{2}\"" "$unpacked/$metainfo"
 check "the AppStream entry launches the desktop entry" \
     grep -qF "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$unpacked/$metainfo"
 check "the AppStream entry's screenshot is on the site" \

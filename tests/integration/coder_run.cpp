@@ -19,7 +19,7 @@ const std::string kDone = "Готово!";
 const std::string kFailedConversionPrefix = "Не удалось сконвертировать файл ";
 
 std::string StatusLine(const std::string& shownName) {
-    return "Обрабатывается файл " + shownName + "... ";
+    return "Обрабатывается файл " + shownName + "...";
 }
 
 void CoderRun::SetUp() {

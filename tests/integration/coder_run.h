@@ -15,6 +15,7 @@ namespace lmk::integration {
 extern const std::string kDone;                    // "Готово!"
 extern const std::string kFailedConversionPrefix;  // "Не удалось сконвертировать файл "
 
+// A file's status line as the program prints it: no space at its end.
 std::string StatusLine(const std::string& shownName);
 
 // Each test gets a fresh folder: work/ for the files it converts and run/ as the program's

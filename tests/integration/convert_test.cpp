@@ -418,7 +418,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ArgumentsCase{"Help", {"--help"}, 0, "Usage: lmk-video", ""},
         ArgumentsCase{"HelpAfterConvert", {"--convert", "-h", "clip.avi"}, 0, "Usage:", ""},
-        ArgumentsCase{"NoFiles", {"--convert"}, 64, "", "Usage: lmk-video"},
+        ArgumentsCase{"NoFiles",
+                      {"--convert"},
+                      64,
+                      "",
+                      "lmk-video: no FILE to convert\nTry 'lmk-video --help'.\n"},
         ArgumentsCase{"UnknownOption",
                       {"--convert", "--frame", "clip.avi"},
                       64,
@@ -430,12 +434,12 @@ INSTANTIATE_TEST_SUITE_P(
                       {"--convert", "--jobs", "two", "clip.avi"},
                       64,
                       "",
-                      "lmk-video: --jobs takes a whole number"},
+                      "lmk-video: --jobs: 'two' is not a valid integer value.\n"},
         ArgumentsCase{"JobsBelowZero",
                       {"--convert", "--jobs", "-1", "clip.avi"},
                       64,
                       "",
-                      "lmk-video: --jobs takes a whole number"},
+                      "lmk-video: --jobs: '-1' is less than 0.\n"},
         ArgumentsCase{"Version", {"--version"}, 0, "lmk-video " LMK_VERSION "\n", ""},
         ArgumentsCase{"NoDisplayForTheWindow",
                       {"clip.avi"},
@@ -453,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
             {"DISPLAY=:97", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "XDG_SESSION_TYPE="}}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// --- Failures that end the job: the error box's text on standard error, exit 1 ------------
+// --- Targets that are not whole numbers from 2: usage errors naming the option, exit 64 ----
 
 struct TargetCase {
     const char* label;
@@ -473,8 +477,8 @@ TEST_P(BadTargetTable, EndsTheJobBeforeAnythingStarts) {
 
     const RunResult result = Convert({input}, c.options);
 
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, c.message);
+    EXPECT_EQ(result.exitCode, 64);
+    EXPECT_EQ(result.err, "lmk-video: " + c.message + "\nTry 'lmk-video --help'.\n");
     EXPECT_EQ(result.out, "");
     EXPECT_THAT(FolderNames(WorkFolder()), ElementsAre("clip.avi"));
 }
@@ -482,15 +486,19 @@ TEST_P(BadTargetTable, EndsTheJobBeforeAnythingStarts) {
 INSTANTIATE_TEST_SUITE_P(
     Texts, BadTargetTable,
     testing::Values(
-        TargetCase{"Letters", {"--width", "abc"}, "'abc' is not a valid integer value.\n"},
-        TargetCase{"Unit", {"--height", "240px"}, "'240px' is not a valid integer value.\n"},
-        TargetCase{"Empty", {"--width", ""}, "'' is not a valid integer value.\n"},
-        TargetCase{"TrailingSpace", {"--width", "320 "}, "'320 ' is not a valid integer value.\n"},
+        TargetCase{"Letters", {"--width", "abc"}, "--width: 'abc' is not a valid integer value."},
         TargetCase{
-            "TooLarge", {"--height", "2147483648"}, "'2147483648' is not a valid integer value.\n"},
+            "Unit", {"--height", "240px"}, "--height: '240px' is not a valid integer value."},
+        TargetCase{"Empty", {"--width", ""}, "--width: '' is not a valid integer value."},
+        TargetCase{
+            "TrailingSpace", {"--width", "320 "}, "--width: '320 ' is not a valid integer value."},
+        TargetCase{"TooLarge",
+                   {"--height", "2147483648"},
+                   "--height: '2147483648' is not a valid integer value."},
         TargetCase{"WidthQuotedFirst",
                    {"--width", "w", "--height", "h"},
-                   "'w' is not a valid integer value.\n"}),
+                   "--width: 'w' is not a valid integer value."},
+        TargetCase{"BelowTwo", {"--height", "1"}, "--height: '1' is less than 2."}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CoderRun, TargetTextsAcceptHexadecimalAndLeadingSpaces) {

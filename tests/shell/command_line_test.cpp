@@ -109,6 +109,40 @@ TEST(CommandLine, AnyFailureEndsTheRunWithItsWholeTextAndCodeOne) {
     }
 }
 
+// The options as GNU programs take them; a usage error is one line naming the problem (the
+// program's own rows, run whole, are in the integration tests).
+TEST(CommandLine, OptionsAreReadOrRefusedInOneLine) {
+    const std::string tryHelp = "\nTry 'lmk-video --help'.\n";
+    const struct {
+        const char* name;
+        Strings arguments;
+        std::optional<int> code = std::nullopt;
+        std::string err = {};
+    } cases[] = {
+        {"values after '='", {"--width=$1E0", "--height=0x110", "--coder=/f=1", "--jobs=3", "a"}},
+        {"an empty value after '='",
+         {"--height=", "a"},
+         64,
+         "lmk-video: --height: '' is not a valid integer value." + tryHelp},
+        {"no value for an option without one",
+         {"--convert=1", "a"},
+         64,
+         "lmk-video: --convert takes no value" + tryHelp},
+        {"help ends the reading", {"--help", "--width=abc"}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConvertOptions options;
+        CapturedStreams streams;
+        EXPECT_EQ(ReadConvertOptions(c.arguments, options), c.code);
+        EXPECT_EQ(streams.err.str(), c.err);
+        if (c.code) continue;
+        EXPECT_EQ(Strings({options.width, options.height, options.coder}),
+                  Strings({"$1E0", "0x110", "/f=1"}));
+        EXPECT_EQ(options.jobs, 3);
+    }
+}
+
 // Something one job's thread waits for and another's brings about. The bound is on "happens at
 // all": a fault that never brings it about fails the row instead of hanging it.
 class Event {
@@ -176,8 +210,9 @@ private:
 };
 
 const std::string kStatus = "Обрабатывается файл ";
+// As printed: without the space that the turning mark follows on a terminal.
 std::string Status(const std::string& name) {
-    return kStatus + name + "... ";
+    return kStatus + name + "...";
 }
 
 // Where a row's stop arrives: the probe or conversion of a file (at its first wait), a file's
@@ -295,7 +330,7 @@ TEST_P(ParallelJobs, StopsClashesAndLines) {
     {
         LineCatcher catcher([&](const std::string& line) {
             if (line.rfind(kStatus, 0) != 0) return;
-            const std::string name = line.substr(kStatus.size(), line.size() - kStatus.size() - 4);
+            const std::string name = line.substr(kStatus.size(), line.size() - kStatus.size() - 3);
             if (const auto event = events.find("line " + name); event != events.end())
                 event->second.Set();
             const std::lock_guard lock(recorded);
@@ -497,6 +532,30 @@ TEST(TerminalLog, LongLinesGiveUpTheirMiddle) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(ShortenToCells(c.line, c.cells), c.shown);
     }
+}
+
+// Piped or redirected, a line is printed once it is added, its end without the space the
+// turning mark follows on a terminal, and redraws print nothing.
+TEST(TerminalLog, LinesToAPipeEndWithoutASpace) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    const FileDescriptor readEnd(ends[0]), writeEnd(ends[1]);
+    const FileDescriptor savedOut(dup(STDOUT_FILENO));
+    std::string out;
+    {
+        CapturedStreams streams;
+        // The log tells a terminal from a pipe when it is made.
+        ASSERT_EQ(dup2(writeEnd.Get(), STDOUT_FILENO), STDOUT_FILENO);
+        std::optional<TerminalLog> log;
+        log.emplace();
+        ASSERT_EQ(dup2(savedOut.Get(), STDOUT_FILENO), STDOUT_FILENO);
+        log->AddLogLine(Status("a.avi") + " ");
+        log->ReplaceLogLine(0, Status("a.avi") + " / 42%");
+        log->AddLogLine("Готово!");
+        log.reset();
+        out = streams.out.str();
+    }
+    EXPECT_EQ(out, Status("a.avi") + "\nГотово!\n");
 }
 
 }  // namespace
