@@ -213,6 +213,7 @@ JobOutcome ConversionJob::Run(const std::vector<std::string>& paths) {
     m_running = true;
     m_queue.assign(paths.begin(), paths.end());
     m_statusIndex = -1;
+    m_filesDone = 0;
     m_host.JobStarted();
 
     JobOutcome outcome;
@@ -233,6 +234,7 @@ JobOutcome ConversionJob::Run(const std::vector<std::string>& paths) {
         const std::string path = m_queue.front();
         m_queue.pop_front();
         ConvertOne(path, outcome, failureLines);
+        m_filesDone = outcome.converted + static_cast<int>(outcome.failedFiles.size());
     }
 
     if (m_statusIndex >= 0) m_log.ReplaceLogLine(m_statusIndex, m_statusLine);
@@ -464,6 +466,9 @@ ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversi
         ++m_spinner;
         if (conversion) ReadProgress();
         ShowMark();
+        m_host.Progress(
+            m_filesDone, static_cast<int>(m_queue.size()) + 1,
+            m_duration && m_position ? std::clamp(*m_position / *m_duration, 0.0, 1.0) : 0.0);
         if (m_host.StopRequested()) {
             process.End();
             return RunEnd::Stopped;

@@ -113,6 +113,7 @@ private:
 
     std::deque<std::string> m_queue;
     bool m_running = false;
+    int m_filesDone = 0;  // converted or failed in this job
 
     // Per file.
     std::string m_statusLine;

@@ -35,6 +35,10 @@ public:
     // asks the desktop for attention, and closes after a stop.
     virtual void JobStarted() {}
     virtual void JobEnded(bool /*stopped*/) {}
+    // At every tick: the files this job has finished, those still to convert (the running one
+    // included) and the running one's share done (0 while unknown), for progress shown
+    // outside the window.
+    virtual void Progress(int /*filesDone*/, int /*filesLeft*/, double /*share*/) {}
 };
 
 enum class WaitResult { Ended, TimedOut };

@@ -82,9 +82,18 @@ void ChooseFiles(QWidget* owner, std::function<void(const QList<QUrl>&)> chosen)
     dialog->setFileMode(QFileDialog::ExistingFiles);
     // The coder is given paths: the dialog offers local files only.
     dialog->setSupportedSchemes({QStringLiteral("file")});
-    QObject::connect(
-        dialog, &QFileDialog::urlsSelected, owner,
-        [chosen = std::move(chosen)](const QList<QUrl>& urls) { Guard([&] { chosen(urls); }); });
+    // Qt's own dialog tells only filesSelected; a platform's dialog tells urlsSelected and then
+    // filesSelected with its local files, which are all it offers.
+    QObject::connect(dialog, &QFileDialog::filesSelected, owner,
+                     [chosen = std::move(chosen)](const QStringList& files) {
+                         Guard([&] {
+                             QList<QUrl> urls;
+                             for (const QString& file : files) {
+                                 urls.push_back(QUrl::fromLocalFile(file));
+                             }
+                             chosen(urls);
+                         });
+                     });
     dialog->open();
 }
 

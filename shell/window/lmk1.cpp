@@ -17,6 +17,7 @@
 #include "added_files.h"
 #include "boxes.h"
 #include "coder_payload.h"
+#include "desktop_notice.h"
 #include "failures.h"
 #include "guard.h"
 #include "ui_TMainForm.h"
@@ -28,6 +29,9 @@ TModuleValues ModuleValues;
 TMainForm* MainForm = nullptr;
 
 namespace {
+
+// A job shorter than this ends while the user still waits for it: no notice.
+constexpr qint64 kNoticeAfterMilliseconds = 5000;
 
 // The definition gives sizes in points for a 96 dpi screen, where the layout's pixels are
 // measured; fonts in pixels keep text and controls in step on any screen.
@@ -148,7 +152,12 @@ void TMainForm::WMDropFiles(const std::vector<std::string>& paths) {
         m_job.Enqueue(paths);
         return;
     }
-    m_job.Run(paths);
+    const JobOutcome outcome = m_job.Run(paths);
+    // A user who looked elsewhere during a long job learns of its end from the desktop's
+    // notifications too; a stopped job closes the window and says nothing.
+    if (!outcome.stopped && !isActiveWindow() && m_jobClock.elapsed() > kNoticeAfterMilliseconds) {
+        ShowJobDoneNotice(m_bus, outcome.converted, static_cast<int>(outcome.failedFiles.size()));
+    }
 }
 
 void TMainForm::PostDrop(const std::vector<std::string>& paths) {
@@ -210,6 +219,11 @@ void TMainForm::Pump() {
 
 void TMainForm::JobStarted() {
     m_exitMeaning = ExitMeaning::Stop;
+    m_jobClock.start();
+}
+
+void TMainForm::Progress(int filesDone, int filesLeft, double share) {
+    m_taskbar.Show(filesDone, filesLeft, share);
 }
 
 std::string TMainForm::WidthText() {
@@ -227,6 +241,7 @@ void TMainForm::JobEnded(bool stopped) {
     // A user who looked elsewhere during a long job learns of its end from the taskbar (the
     // window manager's urgency hint); the one looking at the window needs no call.
     if (!isActiveWindow()) QApplication::alert(this);
+    m_taskbar.Clear(!isActiveWindow());
     emit jobFinished();
 }
 
@@ -253,6 +268,14 @@ void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
 
 void TMainForm::dropEvent(QDropEvent* event) {
     Guard([&] { HandleDrag(event); });
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The window manager drops its attention hint once the window is active; so does the dock.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        Guard([this] { m_taskbar.Calm(); });
+    }
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

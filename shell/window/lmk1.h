@@ -4,11 +4,14 @@
 #include <string>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "conversion_job.h"
 #include "job_ports.h"
 #include "kept_distances.h"
+#include "session_bus.h"
+#include "taskbar_progress.h"
 #include "x11_window_watch.h"
 
 class QLabel;
@@ -90,11 +93,13 @@ public:
     void Pump() override;
     void JobStarted() override;
     void JobEnded(bool stopped) override;
+    void Progress(int filesDone, int filesLeft, double share) override;
 
 signals:
     void jobFinished();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -114,6 +119,10 @@ private:
     KeptDistances m_keptDistances;
     X11WindowWatch m_x11Watch{this, [this](const QMarginsF& frame) { CentreOnceFramed(frame); }};
     WorkingFiles& m_working;
+    // Progress shown outside the window, and the notice of a long job's end.
+    SessionBus m_bus;
+    TaskbarProgress m_taskbar{m_bus};
+    QElapsedTimer m_jobClock;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
     int m_logLines = 0;           // lines as the log counts them; an empty log has none

@@ -46,6 +46,7 @@ void DesktopRun::TearDown() {
     m_dragSource.reset();
     m_clipboardSource.reset();
     m_program.reset();
+    m_windowManager.reset();
     m_folder.reset();
 }
 
@@ -134,6 +135,14 @@ bool DesktopRun::CopyToClipboard(const std::vector<std::string>& arguments) {
 bool DesktopRun::ClipboardSent(const std::string& format) {
     const auto lines = LinesOf(Scratch("clipboard"));
     return std::find(lines.begin(), lines.end(), "sent " + format) != lines.end();
+}
+
+bool DesktopRun::StartWindowManager() {
+    // An ended manager leaves its mark on the root window: wait for this one's own.
+    test::RunProgram(LMK_XPROP_PATH, {"-root", "-remove", "_NET_SUPPORTING_WM_CHECK"});
+    m_windowManager = std::make_unique<Child>(WindowManagerPath(),
+                                              std::vector<std::string>{"--sm-disable"}, Settings());
+    return test::WaitUntil(WindowManagerRunning, kStartLimit);
 }
 
 // The Exit button's middle: 260 + 75 / 2 across and 144 + 25 / 2 down of 343 x 177, kept 8 from

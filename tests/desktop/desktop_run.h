@@ -65,6 +65,10 @@ protected:
     // True once a program pasting has been given the clipboard's data in `format`.
     bool ClipboardSent(const std::string& format);
 
+    // Starts the window manager (openbox), as a desktop has one; false when it did not come up.
+    // The caller skips when none is installed.
+    bool StartWindowManager();
+
     void ClickExit(const std::string& window);
     void ClickWidthBox(const std::string& window);
     // True once every output is there and the program has no coder running.
@@ -75,6 +79,7 @@ protected:
     std::unique_ptr<test::Child> m_program;
     std::unique_ptr<test::Child> m_dragSource;
     std::unique_ptr<test::Child> m_clipboardSource;
+    std::unique_ptr<test::Child> m_windowManager;
 };
 
 // One video stream of this size and one MP3 sound stream.

@@ -133,12 +133,12 @@ bool WindowManagerRunning() {
 
 bool FocusWindow(const std::string& window, std::chrono::milliseconds limit) {
     Xdotool({"windowfocus", window});
-    return WaitUntil(
-        [&] {
-            const RunResult focus = Xdotool({"getwindowfocus"});
-            return focus.exitCode == 0 && focus.out == window + "\n";
-        },
-        limit);
+    return WaitUntil([&] { return HasFocus(window); }, limit);
+}
+
+bool HasFocus(const std::string& window) {
+    const RunResult focus = Xdotool({"getwindowfocus"});
+    return focus.exitCode == 0 && focus.out == window + "\n";
 }
 
 void DragWithPointer(int fromX, int fromY, int toX, int toY) {
@@ -175,6 +175,10 @@ void DestroyWindow(const std::string& window) {
 
 void PressKeys(const std::string& keys) {
     Xdo({"key", keys});
+}
+
+void TypeText(const std::string& text) {
+    Xdo({"type", "--", text});
 }
 
 std::vector<std::string> LinesOf(const std::string& path) {

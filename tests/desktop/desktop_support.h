@@ -42,6 +42,7 @@ bool WindowManagerRunning();
 // Gives the window the keyboard focus, which makes it the active one; false when it did not
 // take it within `limit`.
 bool FocusWindow(const std::string& window, std::chrono::milliseconds limit);
+bool HasFocus(const std::string& window);
 
 // A press on `from`, the pointer moved in small steps to `to`, and a release there.
 void DragWithPointer(int fromX, int fromY, int toX, int toY);
@@ -51,6 +52,8 @@ bool MoveWindow(const std::string& window, int x, int y, std::chrono::millisecon
 // Destroys the X window from outside, as another client may (xdotool windowclose).
 void DestroyWindow(const std::string& window);
 void PressKeys(const std::string& keys);
+// Types the text key by key into the window with the keyboard focus.
+void TypeText(const std::string& text);
 
 // The lines of a text file as they stand; none when it cannot be read.
 std::vector<std::string> LinesOf(const std::string& path);

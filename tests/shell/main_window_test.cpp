@@ -9,6 +9,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontInfo>
@@ -35,6 +39,8 @@
 #include "shell_test_support.h"
 #include "stop_signal_watch.h"
 #include "stop_signals.h"
+#include "test_child.h"
+#include "test_environment.h"
 #include "test_files.h"
 
 namespace lmk {
@@ -778,5 +784,184 @@ TEST_F(MainWindowTest, AboutShowsItsFourLinesInTheInformationBox) {
     EXPECT_EQ(AboutText().find('\n'), std::string::npos);
 }
 
+// --- Beyond the window: the session bus ---
+
+// A value as the bus carried it, with its type: a dock reads "count" only as an int64.
+QString Shown(const QVariant& value) {
+    if (value.canConvert<QDBusArgument>()) {
+        QStringList items;
+        const QVariantMap map = qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
+        for (auto item = map.begin(); item != map.end(); ++item) {
+            items.push_back(item.key() + QLatin1Char('=') + Shown(item.value()));
+        }
+        return QLatin1Char('{') + items.join(QLatin1Char(' ')) + QLatin1Char('}');
+    }
+    return value.toString() + QLatin1Char(':') + QLatin1String(value.typeName());
+}
+
+// A session bus of the test's own (dbus-daemon) and, on it, a listener of the launcher entry's
+// signals and a stand-in notification server: it owns the server's name and answers Notify as a
+// desktop's does. What it hears, in order, one line each.
+class DesktopBus : public QDBusVirtualObject {
+    Q_OBJECT
+
+public:
+    explicit DesktopBus(const std::string& folder)
+        : address("unix:path=" + folder + "/bus"),
+          m_daemon(LMK_DBUS_DAEMON_PATH,
+                   {"--session", "--nofork", "--nopidfile", "--address=" + address}, {}) {
+        const QString name = QStringLiteral("test-desktop");
+        if (!test::WaitUntil(
+                [&] {
+                    if (QDBusConnection::connectToBus(QString::fromStdString(address), name)
+                            .isConnected())
+                        return true;
+                    QDBusConnection::disconnectFromBus(name);
+                    return false;
+                },
+                std::chrono::seconds(60)))
+            throw std::runtime_error("the test's session bus did not come up");
+        m_bus = std::make_unique<QDBusConnection>(name);
+        m_bus->registerService(QStringLiteral("org.freedesktop.Notifications"));
+        m_bus->registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), this);
+        m_bus->connect({}, {}, QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                       QStringLiteral("Update"), this, SLOT(Heard(QDBusMessage)));
+        m_bus->connect(QStringLiteral("org.freedesktop.DBus"),
+                       QStringLiteral("/org/freedesktop/DBus"),
+                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"),
+                       this, SLOT(Left(QString, QString, QString)));
+    }
+
+    ~DesktopBus() override {
+        m_bus.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("test-desktop"));
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        Heard(message);
+        if (message.isReplyRequired()) {
+            connection.send(message.createReply(QVariant::fromValue(1u)));
+        }
+        return true;
+    }
+
+    // True once every connection heard from has left the bus: all it sent has been heard.
+    bool SpeakersLeft() const {
+        return std::all_of(m_speakers.begin(), m_speakers.end(),
+                           [&](const QString& speaker) { return m_left.contains(speaker); });
+    }
+
+    const std::string address;
+    std::vector<std::string> heard;
+
+public slots:
+    void Heard(const QDBusMessage& message) {
+        QStringList line = {message.member()};
+        for (const QVariant& argument : message.arguments()) line.push_back(Shown(argument));
+        heard.push_back(line.join(QLatin1Char(' ')).toStdString());
+        if (!m_speakers.contains(message.service())) m_speakers.push_back(message.service());
+    }
+
+    void Left(const QString& name, const QString&, const QString& newOwner) {
+        if (newOwner.isEmpty()) m_left.push_back(name);
+    }
+
+private:
+    test::Child m_daemon;
+    std::unique_ptr<QDBusConnection> m_bus;
+    QStringList m_speakers;
+    QStringList m_left;
+};
+
+const std::string kUpdate = "Update application://org.example.lmk_video.desktop:QString ";
+
+std::string Progress(const char* progress, int count) {
+    return kUpdate + "{count=" + std::to_string(count) +
+           ":qlonglong count-visible=true:bool progress=" + progress +
+           ":double progress-visible=true:bool}";
+}
+
+std::string Cleared(bool urgent) {
+    return kUpdate + "{count-visible=false:bool progress-visible=false:bool urgent=" +
+           (urgent ? "true" : "false") + ":bool}";
+}
+
+const std::string kCalmed = kUpdate + "{urgent=false:bool}";
+
+// Three clips and a folder without any: the dock's bar and count go with the job and are cleared
+// at its end, at most a few times a second (each file here takes seconds, so each state is seen
+// once). A job that ran for seconds while the user looked elsewhere ends with a notice, and the
+// attention asked for goes when the user comes back. Without a bus the job runs as ever.
+TEST_F(MainWindowTest, TheJobsProgressAndItsEndReachTheDesktopOverTheSessionBus) {
+    const std::string notice =
+        "Notify ЛМК-Видео:QString 0:uint lmk-video:QString Готово!:QString Сконвертировано файлов: "
+        "3, не удалось: 1.:QString :QStringList {desktop-entry=org.example.lmk_video:QString} "
+        "-1:int";
+    const std::vector<std::string> longJob = {Progress("0", 4), Progress("0.25", 3),
+                                              Progress("0.5", 2)};
+    const auto then = [](std::vector<std::string> lines, const std::vector<std::string>& more) {
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
+    const struct {
+        const char* label;
+        bool bus;
+        bool active;     // the window is the active one while the job runs
+        double seconds;  // each file's conversion
+        bool endOnly;    // a short job's ticks, if any, are not looked at
+        std::vector<std::string> heard;
+    } cases[] = {
+        {"elsewhere, a long job", true, false, 2, false,
+         then(longJob, {Cleared(true), notice, kCalmed})},
+        {"active, a long job", true, true, 2, false, then(longJob, {Cleared(false)})},
+        {"elsewhere, a short job", true, false, 0, true, {Cleared(true), kCalmed}},
+        {"no session bus", false, false, 0, false, {}},
+    };
+    DesktopBus desktop(scratch.Path());
+    form.reset();  // each case's window is made where the session bus is set
+    std::filesystem::create_directory(scratch / "no clips");
+    const std::vector<std::string> drop = {Clip("a.avi"), Clip("b.avi"), Clip("c.avi"),
+                                           scratch / "no clips"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const test::EnvironmentOverride bus(
+            "DBUS_SESSION_BUS_ADDRESS",
+            c.bus ? desktop.address : "unix:path=" + (scratch / "no bus"));
+        desktop.heard.clear();
+        form = MakeWindow(platform);
+        finished = std::make_unique<QSignalSpy>(form.get(), &TMainForm::jobFinished);
+        UseFakeCoder(c.seconds);
+        ShowAndActivate();
+        QWidget elsewhere;
+        if (!c.active) {
+            elsewhere.show();
+            elsewhere.activateWindow();
+            QApplication::setActiveWindow(&elsewhere);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+        }
+
+        ASSERT_TRUE(DropFiles(form.get(), drop).dropAccepted);
+        ASSERT_TRUE(WaitForJobs());
+        const std::vector<std::string> log = LogLines(*form);
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[1], kDoneLine);
+        EXPECT_TRUE(boxes.boxes.empty());
+        // Back to the window, then the window gone: all it sent has been heard by then.
+        ShowAndActivate();
+        form.reset();
+        ASSERT_TRUE(PumpUntil(
+            [&] { return desktop.heard.size() >= c.heard.size() && desktop.SpeakersLeft(); }));
+        std::vector<std::string> heard = desktop.heard;
+        if (c.endOnly && heard.size() > c.heard.size()) {
+            heard.erase(heard.begin(), heard.end() - c.heard.size());
+        }
+        EXPECT_EQ(heard, c.heard);
+    }
+}
+
 }  // namespace
 }  // namespace lmk
+
+#include "main_window_test.moc"
