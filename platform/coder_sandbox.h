@@ -14,7 +14,8 @@ namespace lmk {
 
 class CoderFilter;
 
-// The kernel's Landlock version, 0 when it has none (or it is turned off).
+// The kernel's Landlock version, 0 when it has none (or it is turned off); LMK_LANDLOCK_MAX=N
+// uses at most version N (0: none).
 int LandlockVersion();
 
 // True when the user turned the sandbox off with LMK_NO_SANDBOX=1 (for a coder that needs more,
