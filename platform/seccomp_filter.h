@@ -26,7 +26,8 @@ public:
     // The program for a coder whose process id is `self` (as its own PID name space numbers it),
     // written into `room`. Async-signal-safe, allocates nothing.
     sock_fprog For(pid_t self, sock_filter (&room)[kMaxInstructions]) const;
-    // The same, as bytes for bubblewrap's --seccomp.
+    // The same, as bytes for bubblewrap's --seccomp. bubblewrap's own init is process 1 of the
+    // new PID name space and runs under the filter too; the coder it starts is process 2.
     std::vector<sock_filter> For(pid_t self) const;
 
 private:
