@@ -1,9 +1,9 @@
 #include "seccomp_filter.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <linux/sched.h>
@@ -11,7 +11,6 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "file_descriptor.h"
