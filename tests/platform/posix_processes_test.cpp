@@ -498,14 +498,19 @@ struct SandboxCase {
     const char* deniedBy;
 };
 
-// Each attempt at the kernel's Landlock version, at Debian 12's own (2), and with none.
+void PrintTo(const SandboxCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// Each attempt at the kernel's Landlock version (-1), at Debian 12's own (2), and with none.
 class SandboxTest : public ProcessTest,
-                    public ::testing::WithParamInterface<std::tuple<SandboxCase, const char*>> {};
+                    public ::testing::WithParamInterface<std::tuple<SandboxCase, int>> {};
 
 TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
     const auto& [attempt, landlockCap] = GetParam();
     const test::EnvironmentOverride cap(
-        "LMK_LANDLOCK_MAX", *landlockCap ? std::optional<std::string>(landlockCap) : std::nullopt);
+        "LMK_LANDLOCK_MAX",
+        landlockCap < 0 ? std::nullopt : std::optional(std::to_string(landlockCap)));
     if (std::string(attempt.deniedBy) == "Landlock" && LandlockVersion() == 0)
         GTEST_SKIP() << "no Landlock";
     const std::string home = m_folder / "home";
@@ -572,11 +577,11 @@ INSTANTIATE_TEST_SUITE_P(
             SandboxCase{"WatchesNoFolder", "watch-home", "EPERM", "seccomp"},
             SandboxCase{"TruncatesNoFileByPath", "truncate-input", "EPERM", "seccomp"},
             SandboxCase{"SignalsNoOtherProcess", "signal-parent", "EPERM", "seccomp"}),
-        ::testing::Values("", "2", "0")),
+        ::testing::Values(-1, 2, 0)),
     [](const auto& info) {
-        const char* cap = std::get<1>(info.param);
+        const int cap = std::get<1>(info.param);
         return std::string(std::get<0>(info.param).name) + "_AtLandlock" +
-               (*cap ? cap : "OfTheKernel");
+               (cap < 0 ? "OfTheKernel" : std::to_string(cap));
     });
 
 }  // namespace
