@@ -6,15 +6,16 @@
 #include "file_descriptor.h"
 #include "job_ports.h"
 
-struct sock_fprog;
-
 // The coder parses files from anywhere with all of the user's rights, so each run is confined in
 // the child before its exec, by the kernel's own means: Landlock (as far as the kernel's version
 // of it goes) keeps it to the system's folders, its program, its one input and its one output;
-// seccomp takes away sockets, ptrace and the like.
+// seccomp allows only the calls the coder makes, on itself.
 namespace lmk {
 
-// The kernel's Landlock version, 0 when it has none (or it is turned off).
+class CoderFilter;
+
+// The kernel's Landlock version, 0 when it has none (or it is turned off); LMK_LANDLOCK_MAX=N
+// uses at most version N (0: none).
 int LandlockVersion();
 
 // True when the user turned the sandbox off with LMK_NO_SANDBOX=1 (for a coder that needs more,
@@ -39,7 +40,7 @@ public:
 
 private:
     FileDescriptor m_ruleset;  // none without Landlock
-    const sock_fprog* m_filter;
+    const CoderFilter* m_filter;
 };
 
 // The failure of a start whose sandbox the kernel refused, with the system's reason.

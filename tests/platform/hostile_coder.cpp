@@ -11,14 +11,17 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
-
-// In a sanitized build: the leak checker needs ptrace at exit, which the sandbox denies.
-extern "C" int __lsan_is_turned_off() {
-    return 1;
-}
 
 namespace {
 
@@ -62,6 +65,38 @@ bool Tcp(bool listening, int port) {
     return done;
 }
 
+// A child in a new user and network name space, by clone() rather than unshare().
+bool NewNameSpaces() {
+    const long child = syscall(SYS_clone, CLONE_NEWUSER | CLONE_NEWNET | SIGCHLD, 0, 0, 0, 0);
+    if (child == 0) _exit(0);
+    if (child > 0) waitpid(static_cast<pid_t>(child), nullptr, 0);
+    return child > 0;
+}
+
+// The parent's standard output, taken through a descriptor of the process.
+bool TakesParentDescriptor() {
+    const int process = static_cast<int>(syscall(SYS_pidfd_open, getppid(), 0));
+    return process >= 0 && syscall(SYS_pidfd_getfd, process, STDOUT_FILENO, 0) >= 0;
+}
+
+// Each changes the other process as little as it can: its own values again, or signal 0.
+bool ReprioritizesParent() {
+    errno = 0;
+    const int priority = getpriority(PRIO_PROCESS, static_cast<id_t>(getppid()));
+    return errno == 0 && setpriority(PRIO_PROCESS, static_cast<id_t>(getppid()), priority) == 0;
+}
+
+// Its file-size limit would end the parent with SIGXFSZ at its next write.
+bool LimitsParent() {
+    rlimit limit{};
+    return prlimit(getppid(), RLIMIT_FSIZE, nullptr, &limit) == 0 &&
+           prlimit(getppid(), RLIMIT_FSIZE, &limit, nullptr) == 0;
+}
+
+bool SignalsParent() {
+    return kill(getppid(), 0) == 0 || syscall(SYS_tgkill, getppid(), getppid(), 0) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,6 +121,23 @@ int main(int argc, char** argv) {
     if (attempt == "local-socket") return Outcome(socket(AF_UNIX, SOCK_STREAM, 0) >= 0);
     if (attempt == "trace-parent")
         return Outcome(ptrace(PTRACE_ATTACH, getppid(), nullptr, nullptr) == 0);
+    const std::string secret = std::string(home ? home : "") + "/secret";
+    if (attempt == "chmod-home-file") return Outcome(chmod(secret.c_str(), 0666) == 0);
+    if (attempt == "set-xattr")
+        return Outcome(setxattr(secret.c_str(), "user.planted", "1", 1, 0) == 0);
+    if (attempt == "change-times")
+        return Outcome(utimensat(AT_FDCWD, secret.c_str(), nullptr, 0) == 0);
+    if (attempt == "reprioritize-parent") return Outcome(ReprioritizesParent());
+    if (attempt == "limit-parent") return Outcome(LimitsParent());
+    if (attempt == "clone-name-spaces") return Outcome(NewNameSpaces());
+    if (attempt == "take-parent-descriptor") return Outcome(TakesParentDescriptor());
+    if (attempt == "watch-home") {
+        const int watch = inotify_init1(IN_CLOEXEC);
+        return Outcome(watch >= 0 &&
+                       inotify_add_watch(watch, FolderOf(secret).c_str(), IN_ALL_EVENTS) >= 0);
+    }
+    if (attempt == "truncate-input") return Outcome(truncate(input.c_str(), 0) == 0);
+    if (attempt == "signal-parent") return Outcome(SignalsParent());
     if (attempt == "run-shell") {
         execl("/bin/sh", "sh", "-c", "echo allowed", static_cast<char*>(nullptr));
         return Outcome(false);

@@ -3,8 +3,10 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -496,16 +498,28 @@ struct SandboxCase {
     const char* deniedBy;
 };
 
-class SandboxTest : public ProcessTest, public ::testing::WithParamInterface<SandboxCase> {};
+void PrintTo(const SandboxCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// Each attempt at the kernel's Landlock version (-1), at Debian 12's own (2), and with none.
+class SandboxTest : public ProcessTest,
+                    public ::testing::WithParamInterface<std::tuple<SandboxCase, int>> {};
 
 TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
-    if (std::string(GetParam().deniedBy) == "Landlock" && LandlockVersion() == 0)
-        GTEST_SKIP() << "this kernel has no Landlock";
+    const auto& [attempt, landlockCap] = GetParam();
+    const test::EnvironmentOverride cap(
+        "LMK_LANDLOCK_MAX",
+        landlockCap < 0 ? std::nullopt : std::optional(std::to_string(landlockCap)));
+    if (std::string(attempt.deniedBy) == "Landlock" && LandlockVersion() == 0)
+        GTEST_SKIP() << "no Landlock";
     const std::string home = m_folder / "home";
     const std::string inputs = m_folder / "inputs";
     const std::string elsewhere = m_folder / "elsewhere";
     for (const auto& folder : {home, inputs, elsewhere}) ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     WriteFile(home + "/secret", "the user's key");
+    struct stat secret {};
+    ASSERT_EQ(stat((home + "/secret").c_str(), &secret), 0);
     WriteFile(inputs + "/clip.avi", "a hostile file");
     const std::string output = inputs + "/.lmk-partial-1-0-lmk-clip.avi";
     WriteFile(output, "");
@@ -522,34 +536,53 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
 
     PosixProcesses confined;
     auto process = confined.Start(LMK_HOSTILE_CODER,
-                                  {GetParam().attempt, inputs + "/clip.avi", output, elsewhere,
+                                  {attempt.attempt, inputs + "/clip.avi", output, elsewhere,
                                    std::to_string(ntohs(address.sin_port))},
                                   Output(), {inputs + "/clip.avi", output});
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
     close(listener);
-    EXPECT_EQ(ReadFile(Output()), std::string(GetParam().outcome) + "\n")
-        << GetParam().attempt << " was to be "
-        << (*GetParam().deniedBy ? std::string("denied by ") + GetParam().deniedBy : "allowed");
+    EXPECT_EQ(ReadFile(Output()), std::string(attempt.outcome) + "\n")
+        << attempt.attempt << " was to be "
+        << (*attempt.deniedBy ? std::string("denied by ") + attempt.deniedBy : "allowed");
     EXPECT_FALSE(test::Exists(inputs + "/planted"));
     EXPECT_FALSE(test::Exists(elsewhere + "/planted"));
     EXPECT_EQ(ReadFile(inputs + "/clip.avi"), "a hostile file");
+    struct stat secretAfter {};
+    ASSERT_EQ(stat((home + "/secret").c_str(), &secretAfter), 0);
+    EXPECT_EQ(secretAfter.st_mode, secret.st_mode);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Attempts, SandboxTest,
-    ::testing::Values(
-        SandboxCase{"ReadsItsInput", "read-input", "allowed", ""},
-        SandboxCase{"WritesItsOutput", "write-output", "allowed", ""},
-        SandboxCase{"ReadsNoSecretInHome", "read-home-secret", "EACCES", "Landlock"},
-        SandboxCase{"WritesNothingBesideTheInput", "write-beside-input", "EACCES", "Landlock"},
-        SandboxCase{"LeavesTheInputAsItIs", "overwrite-input", "EACCES", "Landlock"},
-        SandboxCase{"CreatesNothingElsewhere", "create-elsewhere", "EACCES", "Landlock"},
-        SandboxCase{"RunsNoShell", "run-shell", "EACCES", "Landlock"},
-        SandboxCase{"ConnectsNowhere", "connect-tcp", "EPERM", "seccomp"},
-        SandboxCase{"ListensNowhere", "listen-tcp", "EPERM", "seccomp"},
-        SandboxCase{"OpensNoLocalSocket", "local-socket", "EPERM", "seccomp"},
-        SandboxCase{"TracesNothing", "trace-parent", "EPERM", "seccomp"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Combine(
+        ::testing::Values(
+            SandboxCase{"ReadsItsInput", "read-input", "allowed", ""},
+            SandboxCase{"WritesItsOutput", "write-output", "allowed", ""},
+            SandboxCase{"ReadsNoSecretInHome", "read-home-secret", "EACCES", "Landlock"},
+            SandboxCase{"WritesNothingBesideTheInput", "write-beside-input", "EACCES", "Landlock"},
+            SandboxCase{"LeavesTheInputAsItIs", "overwrite-input", "EACCES", "Landlock"},
+            SandboxCase{"CreatesNothingElsewhere", "create-elsewhere", "EACCES", "Landlock"},
+            SandboxCase{"RunsNoShell", "run-shell", "EACCES", "Landlock"},
+            SandboxCase{"ConnectsNowhere", "connect-tcp", "EPERM", "seccomp"},
+            SandboxCase{"ListensNowhere", "listen-tcp", "EPERM", "seccomp"},
+            SandboxCase{"OpensNoLocalSocket", "local-socket", "EPERM", "seccomp"},
+            SandboxCase{"TracesNothing", "trace-parent", "EPERM", "seccomp"},
+            SandboxCase{"KeepsTheModeOfHomeFiles", "chmod-home-file", "EPERM", "seccomp"},
+            SandboxCase{"SetsNoAttribute", "set-xattr", "EPERM", "seccomp"},
+            SandboxCase{"KeepsFileTimes", "change-times", "EPERM", "seccomp"},
+            SandboxCase{"LeavesThePriorityOfOthers", "reprioritize-parent", "EPERM", "seccomp"},
+            SandboxCase{"LeavesTheLimitsOfOthers", "limit-parent", "EPERM", "seccomp"},
+            SandboxCase{"MakesNoNameSpaceByClone", "clone-name-spaces", "EPERM", "seccomp"},
+            SandboxCase{"TakesNoDescriptorOfOthers", "take-parent-descriptor", "EPERM", "seccomp"},
+            SandboxCase{"WatchesNoFolder", "watch-home", "EPERM", "seccomp"},
+            SandboxCase{"TruncatesNoFileByPath", "truncate-input", "EPERM", "seccomp"},
+            SandboxCase{"SignalsNoOtherProcess", "signal-parent", "EPERM", "seccomp"}),
+        ::testing::Values(-1, 2, 0)),
+    [](const auto& info) {
+        const int cap = std::get<1>(info.param);
+        return std::string(std::get<0>(info.param).name) + "_AtLandlock" +
+               (cap < 0 ? "OfTheKernel" : std::to_string(cap));
+    });
 
 }  // namespace
 }  // namespace lmk
