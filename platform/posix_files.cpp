@@ -188,16 +188,23 @@ FileStatus PosixFiles::StatusOf(const std::string& path) {
     return {FileKind::Regular, static_cast<std::uint64_t>(info.st_size)};
 }
 
-std::vector<std::string> PosixFiles::FolderNames(const std::string& path) {
-    std::vector<std::string> names;
+FolderListing PosixFiles::FolderNames(const std::string& path) {
+    FolderListing listing;
     DIR* const folder = opendir(path.c_str());
-    if (!folder) return names;
-    while (const dirent* entry = readdir(folder)) {
+    if (!folder) return {{}, SystemErrorText(errno)};
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(folder);
+        if (!entry) {
+            // A folder that fails half way is not one with nothing in it.
+            if (errno != 0) listing = {{}, SystemErrorText(errno)};
+            break;
+        }
         const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") names.emplace_back(name);
+        if (name != "." && name != "..") listing.names.emplace_back(name);
     }
     closedir(folder);
-    return names;
+    return listing;
 }
 
 }  // namespace lmk

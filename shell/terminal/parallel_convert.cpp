@@ -20,29 +20,44 @@
 #include "failures.h"
 #include "file_descriptor.h"
 #include "posix_platform.h"
+#include "session.h"
 #include "terminal_log.h"
-#include "working_files.h"
 
 namespace lmk {
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(kTickMilliseconds);
 
-// One job's log: the lines of the file it works on, nothing drawn while it runs.
+// One job's log: the lines of the file it works on. With `live`, those before "Готово!" are
+// shown there as they come as well; the run prints "Готово!" and the failures at its end.
 class FileLines : public JobLog {
 public:
-    void ClearLog() override { m_lines.clear(); }
+    explicit FileLines(JobLog* live) : m_live(live) {}
+    void ClearLog() override {
+        m_lines.clear();
+        m_liveIndexes.clear();
+        m_done = false;
+        if (m_live) m_live->ClearLog();
+    }
     int AddLogLine(const std::string& line) override {
         m_lines.push_back(line);
+        if (line == kDoneLine) m_done = true;
+        m_liveIndexes.push_back(m_live && !m_done ? m_live->AddLogLine(line) : -1);
         return static_cast<int>(m_lines.size()) - 1;
     }
     void ReplaceLogLine(int index, const std::string& line) override {
-        if (index >= 0 && index < static_cast<int>(m_lines.size())) m_lines[index] = line;
+        if (index < 0 || index >= static_cast<int>(m_lines.size())) return;
+        m_lines[index] = line;
+        if (m_liveIndexes[index] >= 0) m_live->ReplaceLogLine(m_liveIndexes[index], line);
     }
     const std::vector<std::string>& Lines() const { return m_lines; }
+    bool Live() const { return m_live != nullptr; }
 
 private:
+    JobLog* m_live;
     std::vector<std::string> m_lines;
+    std::vector<int> m_liveIndexes;
+    bool m_done = false;
 };
 
 // Calls `wake` once the stop descriptor becomes readable, from a thread of its own, until it goes.
@@ -81,8 +96,8 @@ private:
 // The files, handed out to the jobs in their order, and what became of each.
 class Batch {
 public:
-    Batch(const ParallelRun& run, const std::atomic<bool>& stop, int stopReadable)
-        : m_stop(stop), m_failureLines(run.paths.size()) {
+    Batch(const ParallelRun& run, const std::atomic<bool>& stop, int stopReadable, JobLog* live)
+        : m_stop(stop), m_live(live), m_failureLines(run.paths.size()) {
         for (std::size_t i = 0; i < run.paths.size(); ++i) {
             m_waiting.push_back(i);
             m_uses.push_back(UseOf(run.paths[i]));
@@ -93,9 +108,9 @@ public:
         });
     }
 
-    // The first waiting file that clashes with no running file and no earlier waiting one, once
-    // there is one; nothing once all are handed out or no more may start. A stop seen here is
-    // the run's, even when no running job is left to see it.
+    // The first waiting file that clashes with no running file and no waiting one that goes
+    // before it, once there is one; nothing once all are handed out or no more may start. A stop
+    // seen here is the run's, even when no running job is left to see it.
     std::optional<std::size_t> Take() {
         std::unique_lock lock(m_mutex);
         for (;;) {
@@ -104,8 +119,11 @@ public:
                 m_ending = true;
             }
             if (m_ending || m_waiting.empty()) return std::nullopt;
-            for (auto file = m_waiting.begin(); file != m_waiting.end(); ++file) {
-                if (Clashes(*file, file)) continue;
+            auto file = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                     [&](std::size_t index) { return MayStart(index); });
+            // Files that each go before another (reached by links) go in their order.
+            if (file == m_waiting.end() && m_running.empty()) file = m_waiting.begin();
+            if (file != m_waiting.end()) {
                 const std::size_t index = *file;
                 m_waiting.erase(file);
                 m_running.push_back(index);
@@ -126,8 +144,10 @@ public:
         const auto done = std::find(lines.begin(), lines.end(), kDoneLine);
         {
             const std::lock_guard lock(m_mutex);
-            for (auto line = lines.begin(); line != done; ++line) std::cout << *line << '\n';
-            std::cout.flush();
+            if (!m_live) {
+                for (auto line = lines.begin(); line != done; ++line) std::cout << *line << '\n';
+                std::cout.flush();
+            }
             if (done != lines.end()) m_failureLines[index].assign(done + 1, lines.end());
             m_outcome.converted += outcome.converted;
             m_outcome.failedFiles.insert(m_outcome.failedFiles.end(), outcome.failedFiles.begin(),
@@ -164,6 +184,8 @@ public:
         if (m_failure) std::rethrow_exception(m_failure);
         // A stop after the last file was taken ends the run as stopped too.
         if (m_stop.load()) m_outcome.stopped = true;
+        // The live log's open line is ended before anything is printed after it.
+        if (m_live) m_live->ClearLog();
         std::cout << kDoneLine << '\n';
         for (const auto& lines : m_failureLines)
             for (const auto& line : lines) std::cout << line << '\n';
@@ -172,14 +194,26 @@ public:
     }
 
 private:
-    // An earlier waiting file that clashes goes first, so that the two run in the order given.
-    bool Clashes(std::size_t index, std::deque<std::size_t>::const_iterator at) const {
+    // Of two clashing files the one that reads the other's output goes first, else the earlier.
+    bool GoesBefore(std::size_t first, std::size_t second) const {
+        if (!Clash(m_uses[first], m_uses[second])) return false;
+        const bool firstReads = ReadsOutputOf(m_uses[first], m_uses[second]);
+        const bool secondReads = ReadsOutputOf(m_uses[second], m_uses[first]);
+        if (firstReads != secondReads) return firstReads;
+        return first < second;
+    }
+
+    bool MayStart(std::size_t index) const {
         const auto clashes = [&](std::size_t other) { return Clash(m_uses[index], m_uses[other]); };
-        return std::any_of(m_running.begin(), m_running.end(), clashes) ||
-               std::any_of(m_waiting.cbegin(), at, clashes);
+        const auto before = [&](std::size_t other) {
+            return other != index && GoesBefore(other, index);
+        };
+        return std::none_of(m_running.begin(), m_running.end(), clashes) &&
+               std::none_of(m_waiting.begin(), m_waiting.end(), before);
     }
 
     const std::atomic<bool>& m_stop;
+    JobLog* m_live;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::size_t> m_waiting;
@@ -194,20 +228,16 @@ private:
 
 // One sequential job, file after file. The thread waits for every coder it starts: a coder is
 // ended with the thread that started it.
-void RunJob(Batch& batch, const ParallelRun& run, Processes& processes, Files& files,
-            const std::atomic<bool>& stop) {
+void RunJob(Batch& batch, const ParallelRun& run, Session& session, const std::atomic<bool>& stop,
+            JobLog* live) {
     try {
-        WorkingFiles folder;
-        JobValues values;
-        values.CoderPath = run.coderPath;
-        values.WorkFolder = folder.MakeFolder();
-        FileLines log;
+        FileLines log(live);
         CommandLineHost host(run.width, run.height, stop);
-        ConversionJob job(log, host, processes, files, values);
+        SessionWorker worker(session, log, host);
         while (const auto index = batch.Take()) {
             JobOutcome outcome;
             try {
-                outcome = job.Run({run.paths[*index]});
+                outcome = worker.Job().Run({run.paths[*index]});
             } catch (...) {
                 batch.Release(*index);
                 throw;
@@ -253,23 +283,29 @@ bool Clash(const FileUse& one, const FileUse& other) {
     const auto writes = [](const FileUse& use, const FileIdentity& file) {
         return std::find(use.outputs.begin(), use.outputs.end(), file) != use.outputs.end();
     };
-    if (one.input == other.input || writes(one, other.input) || writes(other, one.input))
+    if (one.input == other.input || ReadsOutputOf(one, other) || ReadsOutputOf(other, one))
         return true;
     return std::any_of(one.outputs.begin(), one.outputs.end(),
                        [&](const FileIdentity& output) { return writes(other, output); });
 }
 
-JobOutcome ConvertInParallel(const ParallelRun& run, Processes& processes, Files& files,
-                             const std::atomic<bool>& stop, int stopReadable) {
-    Batch batch(run, stop, stopReadable);
+bool ReadsOutputOf(const FileUse& reader, const FileUse& writer) {
+    return std::find(writer.outputs.begin(), writer.outputs.end(), reader.input) !=
+           writer.outputs.end();
+}
+
+JobOutcome ConvertFiles(const ParallelRun& run, Session& session, const std::atomic<bool>& stop,
+                        int stopReadable, JobLog* live) {
+    const std::size_t count =
+        std::clamp<std::size_t>(static_cast<std::size_t>(std::max(run.jobs, 1)), 1,
+                                std::max<std::size_t>(run.paths.size(), 1));
+    // Lines drawn as they come only when one job draws them.
+    Batch batch(run, stop, stopReadable, count == 1 ? live : nullptr);
     {
-        const std::size_t count =
-            std::clamp<std::size_t>(static_cast<std::size_t>(std::max(run.jobs, 1)), 1,
-                                    std::max<std::size_t>(run.paths.size(), 1));
         std::vector<std::jthread> jobs;
         for (std::size_t i = 0; i < count; ++i)
-            jobs.emplace_back(RunJob, std::ref(batch), std::cref(run), std::ref(processes),
-                              std::ref(files), std::cref(stop));
+            jobs.emplace_back(RunJob, std::ref(batch), std::cref(run), std::ref(session),
+                              std::cref(stop), count == 1 ? live : nullptr);
     }
     return batch.End();
 }

@@ -65,7 +65,8 @@ TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, 
     : QWidget(parent),
       m_ui(std::make_unique<Ui::TMainForm>()),
       m_working(working),
-      m_job(*this, *this, processes, files, ModuleValues) {
+      m_session(processes, files, working, ModuleValues),
+      m_job(m_session.Job(*this, *this)) {
     ApplyDefinition();
     connect(bExit, &QPushButton::clicked, this, &TMainForm::ExitAsClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
@@ -116,18 +117,15 @@ void TMainForm::ExportExeFromRes(const std::string& name, const std::string& pat
 
 void TMainForm::FormCreate() {
     ModuleValues.StopRequested = false;
-    ModuleValues.CoderPath.clear();
-    ModuleValues.CoderPath = m_working.CoderPath();
-    if (m_working.CoderCarried()) ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
-    ModuleValues.WorkFolder = m_working.MakeFolder();
+    // The private folder and the coder, made as the command line's session makes them.
+    m_session.Open();
     setAcceptDrops(true);
 }
 
 void TMainForm::FormDestroy() {
     setAcceptDrops(false);
     // The coder file goes only when no other copy of the program still runs from it.
-    m_working.Release();
-    ModuleValues.WorkFolder.clear();
+    m_session.Release();
 }
 
 void TMainForm::bExitClick() {
@@ -144,11 +142,13 @@ void TMainForm::bAboutClick() {
 
 void TMainForm::WMDropFiles(const std::vector<std::string>& paths) {
     // A drop during a job joins its list rather than starting a second job inside the first.
+    // Folders are opened when they are dropped, so that a drop's files are the ones it shows.
+    const std::vector<std::string> files = m_session.FileList(paths);
     if (m_job.Running()) {
-        m_job.Enqueue(paths);
+        m_job.Enqueue(files);
         return;
     }
-    m_job.Run(paths);
+    m_job.Run(files);
 }
 
 void TMainForm::PostDrop(const std::vector<std::string>& paths) {

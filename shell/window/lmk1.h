@@ -9,6 +9,7 @@
 #include "conversion_job.h"
 #include "job_ports.h"
 #include "kept_distances.h"
+#include "session.h"
 #include "x11_window_watch.h"
 
 class QLabel;
@@ -21,8 +22,6 @@ class TMainForm;
 }
 
 namespace lmk {
-
-class WorkingFiles;
 
 // The values the window and its jobs share for the whole run: CoderPath, OutputPath, the
 // private WorkFolder and StopRequested, raised by Exit in its stop meaning.
@@ -42,8 +41,8 @@ class TMainForm : public QWidget, public JobLog, public JobHost {
     Q_OBJECT
 
 public:
-    // The platform and the working files are main()'s, handed in; FormCreate asks `working`
-    // for the coder and the private folder.
+    // The platform and the working files are main()'s, handed in; FormCreate opens the
+    // window's session over them, which makes the private folder and the coder.
     TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent = nullptr);
     ~TMainForm() override;
 
@@ -114,6 +113,7 @@ private:
     KeptDistances m_keptDistances;
     X11WindowWatch m_x11Watch{this, [this](const QMarginsF& frame) { CentreOnceFramed(frame); }};
     WorkingFiles& m_working;
+    Session m_session;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
     int m_logLines = 0;           // lines as the log counts them; an empty log has none
