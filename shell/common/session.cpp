@@ -29,8 +29,8 @@ std::vector<std::string> Session::FileList(const std::vector<std::string>& named
     return lmk::FileList(m_files, named);
 }
 
-SessionWorker::SessionWorker(Session& session, JobLog& log, JobHost& host)
-    : m_job(log, host, session.ProcessesPort(), session.FilesPort(), m_values) {
+SessionWorker::SessionWorker(Session& session, JobLog& log, JobHost& host, Files& files)
+    : m_job(log, host, session.ProcessesPort(), files, m_values) {
     m_values.CoderPath = session.Values().CoderPath;
     m_values.WorkFolder = m_folder.MakeFolder();
 }

@@ -47,10 +47,11 @@ private:
 };
 
 // A job beside the session's for the command line's workers: the session's coder and a private
-// folder of its own, removed when it goes.
+// folder of its own, removed when it goes; `files` stands for the session's (a run's view of
+// them).
 class SessionWorker {
 public:
-    SessionWorker(Session& session, JobLog& log, JobHost& host);
+    SessionWorker(Session& session, JobLog& log, JobHost& host, Files& files);
     SessionWorker(const SessionWorker&) = delete;
     SessionWorker& operator=(const SessionWorker&) = delete;
 

@@ -97,7 +97,7 @@ private:
 class Batch {
 public:
     Batch(const ParallelRun& run, const std::atomic<bool>& stop, int stopReadable, JobLog* live)
-        : m_stop(stop), m_live(live), m_failureLines(run.paths.size()) {
+        : m_stop(stop), m_live(live), m_paths(run.paths), m_failureLines(run.paths.size()) {
         for (std::size_t i = 0; i < run.paths.size(); ++i) {
             m_waiting.push_back(i);
             m_uses.push_back(UseOf(run.paths[i]));
@@ -178,6 +178,20 @@ public:
         m_changed.notify_all();
     }
 
+    // Empty when file `index` may end in `output`, which it then holds; else why not: another
+    // file of the run ended in it (t.webm's second attempt and t.webm.mp4 both write
+    // lmk-t.webm.mp4). The same file named twice may replace its own.
+    std::string ClaimOutput(std::size_t index, const std::string& output) {
+        const FileIdentity place = IdentityOf(output);
+        const std::lock_guard lock(m_mutex);
+        for (const auto& [claimed, owner] : m_claims) {
+            if (claimed == place && !(m_uses[owner].input == m_uses[index].input))
+                return "в него уже сконвертирован файл " + FileNamePart(m_paths[owner]);
+        }
+        m_claims.emplace_back(place, index);
+        return {};
+    }
+
     // Once every job has returned.
     JobOutcome End() {
         m_stopWatch.reset();
@@ -219,11 +233,46 @@ private:
     std::deque<std::size_t> m_waiting;
     std::vector<std::size_t> m_running;
     std::vector<FileUse> m_uses;
+    const std::vector<std::string>& m_paths;
+    std::vector<std::pair<FileIdentity, std::size_t>> m_claims;  // outputs ended in, by file
     std::vector<std::vector<std::string>> m_failureLines;
     JobOutcome m_outcome;
     bool m_ending = false;
     std::exception_ptr m_failure;
     std::optional<StopWatch> m_stopWatch;  // last made, first gone: it calls into the rest
+};
+
+// The session's files as one job of the run sees them: an output that another file of the run
+// ended in is never replaced.
+class RunFiles : public Files {
+public:
+    RunFiles(Files& files, Batch& batch) : m_files(files), m_batch(batch) {}
+    void Working(std::size_t index) { m_index = index; }
+
+    bool IsFile(const std::string& path) override { return m_files.IsFile(path); }
+    std::string Delete(const std::string& path) override { return m_files.Delete(path); }
+    std::string ReadAll(const std::string& path) override { return m_files.ReadAll(path); }
+    std::string ReadFrom(const std::string& path, std::uint64_t offset,
+                         std::size_t limit) override {
+        return m_files.ReadFrom(path, offset, limit);
+    }
+    FileStatus StatusOf(const std::string& path) override { return m_files.StatusOf(path); }
+    FolderListing FolderNames(const std::string& path) override {
+        return m_files.FolderNames(path);
+    }
+    PartialFile CreatePartial(const std::string& output) override {
+        return m_files.CreatePartial(output);
+    }
+    std::string Replace(const std::string& partial, const std::string& output) override {
+        if (std::string refusal = m_batch.ClaimOutput(m_index, output); !refusal.empty())
+            return refusal;
+        return m_files.Replace(partial, output);
+    }
+
+private:
+    Files& m_files;
+    Batch& m_batch;
+    std::size_t m_index = 0;
 };
 
 // One sequential job, file after file. The thread waits for every coder it starts: a coder is
@@ -233,8 +282,10 @@ void RunJob(Batch& batch, const ParallelRun& run, Session& session, const std::a
     try {
         FileLines log(live);
         CommandLineHost host(run.width, run.height, stop);
-        SessionWorker worker(session, log, host);
+        RunFiles files(session.FilesPort(), batch);
+        SessionWorker worker(session, log, host, files);
         while (const auto index = batch.Take()) {
+            files.Working(*index);
             JobOutcome outcome;
             try {
                 outcome = worker.Job().Run({run.paths[*index]});
