@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "file_descriptor.h"
 #include "posix_platform.h"
 #include "session.h"
+#include "stop_signals.h"
 #include "terminal_log.h"
 
 namespace lmk {
@@ -43,12 +45,15 @@ public:
         m_lines.push_back(line);
         if (line == kDoneLine) m_done = true;
         m_liveIndexes.push_back(m_live && !m_done ? m_live->AddLogLine(line) : -1);
+        if (m_live) FlushStandardOutput();
         return static_cast<int>(m_lines.size()) - 1;
     }
     void ReplaceLogLine(int index, const std::string& line) override {
         if (index < 0 || index >= static_cast<int>(m_lines.size())) return;
         m_lines[index] = line;
-        if (m_liveIndexes[index] >= 0) m_live->ReplaceLogLine(m_liveIndexes[index], line);
+        if (m_liveIndexes[index] < 0) return;
+        m_live->ReplaceLogLine(m_liveIndexes[index], line);
+        FlushStandardOutput();
     }
     const std::vector<std::string>& Lines() const { return m_lines; }
     bool Live() const { return m_live != nullptr; }
@@ -61,6 +66,8 @@ private:
 };
 
 // Calls `wake` once the stop descriptor becomes readable, from a thread of its own, until it goes.
+// A standard output into a pipe whose reader has gone (`| head`) raises the stop meanwhile, at
+// once rather than at the next line printed.
 class StopWatch {
 public:
     StopWatch(int stopReadable, std::function<void()> wake) {
@@ -69,9 +76,21 @@ public:
         if (pipe2(ends, O_CLOEXEC) != 0) throw OSErrorFromCode(errno, SystemErrorText(errno));
         m_quitRead.Reset(ends[0]);
         m_quitWrite.Reset(ends[1]);
-        m_thread = std::jthread([this, stopReadable, wake = std::move(wake)] {
-            pollfd watched[2] = {{stopReadable, POLLIN, 0}, {m_quitRead.Get(), POLLIN, 0}};
-            while (poll(watched, 2, -1) < 0 && errno == EINTR) {
+        struct stat output {};
+        const bool outputPipe = fstat(STDOUT_FILENO, &output) == 0 && S_ISFIFO(output.st_mode);
+        m_thread = std::jthread([this, stopReadable, outputPipe, wake = std::move(wake)] {
+            // A negative descriptor is left out of the poll.
+            pollfd watched[3] = {{stopReadable, POLLIN, 0},
+                                 {m_quitRead.Get(), POLLIN, 0},
+                                 {outputPipe ? STDOUT_FILENO : -1, 0, 0}};
+            for (;;) {
+                if (poll(watched, 3, -1) < 0) {
+                    if (errno == EINTR) continue;
+                    break;
+                }
+                if (watched[0].revents != 0 || watched[1].revents != 0) break;
+                if ((watched[2].revents & POLLERR) != 0) RaiseStop(SIGPIPE);
+                watched[2].fd = -1;
             }
             if (watched[0].revents != 0) wake();
         });
@@ -146,7 +165,7 @@ public:
             const std::lock_guard lock(m_mutex);
             if (!m_live) {
                 for (auto line = lines.begin(); line != done; ++line) std::cout << *line << '\n';
-                std::cout.flush();
+                FlushStandardOutput();
             }
             if (done != lines.end()) m_failureLines[index].assign(done + 1, lines.end());
             m_outcome.converted += outcome.converted;
@@ -203,7 +222,7 @@ public:
         std::cout << kDoneLine << '\n';
         for (const auto& lines : m_failureLines)
             for (const auto& line : lines) std::cout << line << '\n';
-        std::cout.flush();
+        FlushStandardOutput();
         return m_outcome;
     }
 
