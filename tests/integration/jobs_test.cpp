@@ -183,6 +183,22 @@ TEST_F(CoderRun, TheSequentialRunReadsANamedInputBeforeAnotherFilesOutputReplace
     EXPECT_EQ(FirstStream(StreamsOf(Work("lmk-a.avi")), "video")->width, 320);
 }
 
+// t.webm's second attempt is lmk-t.webm.mp4, t.webm.mp4's first: the second to end there
+// fails, rather than replace the other's output and both be reported done.
+TEST_F(CoderRun, TwoInputsNeverEndInOneOutput) {
+    const std::string webm = Place(ClipKind::WebmVp8, "t.webm");
+    const std::string mp4 = Place(ClipKind::AviSmall176x144, "t.webm.mp4");
+
+    const RunResult result = Convert({webm, mp4});
+
+    EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
+    EXPECT_EQ(SplitLines(result.out).back(),
+              kFailedConversionPrefix +
+                  "t.webm.mp4: не удалось заменить прежний файл lmk-t.webm.mp4: в него уже "
+                  "сконвертирован файл t.webm");
+    EXPECT_EQ(FirstStream(StreamsOf(Work("lmk-t.webm.mp4")), "video")->width, 320);
+}
+
 // `lmk-video --convert --jobs 3 ... | head -c10`: the reader goes after the first line, and the
 // run stops as on SIGTERM, ending the held conversions and leaving nothing of its own behind
 // (the private folders are checked after every run).

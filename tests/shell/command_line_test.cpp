@@ -110,6 +110,23 @@ TEST(CommandLine, AnyFailureEndsTheRunWithItsWholeTextAndCodeOne) {
     }
 }
 
+TEST(CommandLine, AnEmptyNameIsAUsageErrorNotTheCurrentFolder) {
+    ScratchFolder scratch;
+    EnvironmentOverride runtime("XDG_RUNTIME_DIR", scratch.Path());
+    WriteFile(scratch / "clip.avi", "video");
+    const test::CurrentFolderOverride current(scratch.Path());
+    ConvertOptions options;
+    options.coder = "/opt/no/coder";
+    options.files = {scratch / "clip.avi", ""};
+    RaisingProcesses processes([] { ADD_FAILURE() << "a coder was started"; });
+    PosixFiles files;
+    CapturedStreams streams;
+    WorkingFiles working;
+    EXPECT_EQ(RunCommandLine(options, processes, files, working), 64);
+    EXPECT_EQ(streams.err.str(), "lmk-video: an empty argument names no file\n");
+    EXPECT_EQ(FolderNames(scratch.Path()), std::vector<std::string>{"clip.avi"});
+}
+
 // Something one job's thread waits for and another's brings about. The bound is on "happens at
 // all": a fault that never brings it about fails the row instead of hanging it.
 class Event {
