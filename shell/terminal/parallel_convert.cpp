@@ -56,7 +56,6 @@ public:
         FlushStandardOutput();
     }
     const std::vector<std::string>& Lines() const { return m_lines; }
-    bool Live() const { return m_live != nullptr; }
 
 private:
     JobLog* m_live;
@@ -211,6 +210,15 @@ public:
         return {};
     }
 
+    // The file did not end in `output` after all.
+    void ReleaseOutput(std::size_t index, const std::string& output) {
+        const FileIdentity place = IdentityOf(output);
+        const std::lock_guard lock(m_mutex);
+        std::erase_if(m_claims, [&](const auto& claim) {
+            return claim.second == index && claim.first == place;
+        });
+    }
+
     // Once every job has returned.
     JobOutcome End() {
         m_stopWatch.reset();
@@ -285,7 +293,9 @@ public:
     std::string Replace(const std::string& partial, const std::string& output) override {
         if (std::string refusal = m_batch.ClaimOutput(m_index, output); !refusal.empty())
             return refusal;
-        return m_files.Replace(partial, output);
+        std::string error = m_files.Replace(partial, output);
+        if (!error.empty()) m_batch.ReleaseOutput(m_index, output);
+        return error;
     }
 
 private:
