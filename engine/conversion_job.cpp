@@ -5,6 +5,7 @@
 
 #include "coder_output.h"
 #include "failures.h"
+#include "file_list.h"
 #include "frame.h"
 #include "output_check.h"
 #include "probe_report.h"
@@ -36,7 +37,6 @@ constexpr std::size_t kPrintedTailLimit = 64 * 1024;
 constexpr int kTooManyDecodingErrors = 69;
 
 const std::string kNotAFileReason = "это не обычный файл, а канал, устройство или сокет";
-const std::string kNoMediaReason = "в папке нет видео- и звуковых файлов";
 const std::string kEmptyReportReason = "кодер ничего не сообщил о файле";
 const std::string kFolderStandsReason = "Is a directory";
 constexpr std::size_t kLongestName = 255;  // bytes, as the Linux file systems allow
@@ -262,12 +262,8 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     const FileStatus input = m_files.StatusOf(path);
     // A FIFO would hold the coder forever, a device feed it without end.
     if (input.kind == FileKind::Special) return fail(kNotAFileReason);
-    if (input.kind == FileKind::Folder) {
-        const std::vector<std::string> inside = MediaFilesIn(path);
-        if (inside.empty()) return fail(kNoMediaReason);
-        m_queue.insert(m_queue.begin(), inside.begin(), inside.end());
-        return;
-    }
+    // Folders were opened into the file list (FileList): one here gives nothing to convert.
+    if (input.kind == FileKind::Folder) return fail(FolderFailure(m_files, path));
 
     // The input as the probe and the conversions name it.
     std::vector<std::string> source = InputOptionsFor(name);
@@ -342,19 +338,6 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
             fail(attempt.reason);
             break;
     }
-}
-
-std::vector<std::string> ConversionJob::MediaFilesIn(const std::string& folder) {
-    const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
-    std::vector<std::string> names = m_files.FolderNames(folder);
-    // Hidden files are not the user's media, and earlier outputs are not to be converted again.
-    std::erase_if(names, [&](const std::string& name) {
-        return name.starts_with('.') || name.starts_with(kOutputPrefix) || !IsMediaName(name) ||
-               m_files.StatusOf(prefix + name).kind != FileKind::Regular;
-    });
-    std::sort(names.begin(), names.end());
-    for (auto& name : names) name = prefix + name;
-    return names;
 }
 
 ConversionJob::Attempt ConversionJob::Convert(const std::string& path,

@@ -97,8 +97,6 @@ private:
                     const std::string& output, const OutputExpectation& expected);
     // The last part of what the coder printed, as much as the failure and check readers need.
     std::string PrintedTail();
-    // A dropped folder's media files, in name order, as paths.
-    std::vector<std::string> MediaFilesIn(const std::string& folder);
     // What the coder printed, with the names it was given put back as the user knows them.
     static std::string PrintedAsNamed(std::string printed, const std::string& path,
                                       const std::string& partial, const std::string& output);

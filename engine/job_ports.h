@@ -97,6 +97,13 @@ struct FileStatus {
     std::uint64_t size = 0;  // of a regular file
 };
 
+// A folder's names (without "." and ".."), in no particular order; `error` is the system's
+// reason when it cannot be read.
+struct FolderListing {
+    std::vector<std::string> names;
+    std::string error;
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -112,8 +119,7 @@ public:
     virtual std::string ReadFrom(const std::string& path, std::uint64_t offset,
                                  std::size_t limit) = 0;
     virtual FileStatus StatusOf(const std::string& path) = 0;
-    // The names in a folder (without "." and ".."), in no particular order; empty on failure.
-    virtual std::vector<std::string> FolderNames(const std::string& path) = 0;
+    virtual FolderListing FolderNames(const std::string& path) = 0;
 
     // A new file for one run to write in place of `output`, never reached through a link, whose
     // name keeps the output's (and so its extension) and is the run's own. Partial files of

@@ -10,7 +10,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,18 +60,34 @@ constexpr std::string_view kPartialPrefix = ".lmk-partial-";
 
 std::atomic<unsigned long> g_partialSerial{0};
 
-// Partial files of `output` whose process has ended: a run that was killed left them.
+bool TryLock(int fd) {
+    int result;
+    do {
+        result = flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// True while `name` in `folder` is the file open at `fd`.
+bool StillNamed(int folder, const char* name, int fd) {
+    struct stat named {};
+    struct stat held {};
+    return fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+// Partial files of `output` that no run holds locked: a run that was killed left them. The
+// process number in the name tells nothing across PID name spaces (containers, sandboxes).
 void RemoveLeftPartials(const std::string& folder, const std::string& outputName) {
     DIR* const listing = opendir(folder.empty() ? "." : folder.c_str());
     if (!listing) return;
     while (const dirent* entry = readdir(listing)) {
-        const long process = PartialFileProcess(entry->d_name, outputName);
-        // A live process's (ours included, another job's) is in use; one of a reused number
-        // stays until that process ends too.
-        if (process <= 0 || process == getpid() || kill(static_cast<pid_t>(process), 0) == 0 ||
-            errno != ESRCH)
-            continue;
-        unlinkat(dirfd(listing), entry->d_name, 0);
+        if (PartialFileProcess(entry->d_name, outputName) <= 0) continue;
+        const FileDescriptor file(
+            openat(dirfd(listing), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (file.Valid() && TryLock(file.Get()) &&
+            StillNamed(dirfd(listing), entry->d_name, file.Get()))
+            unlinkat(dirfd(listing), entry->d_name, 0);
     }
     closedir(listing);
 }
@@ -79,12 +95,19 @@ void RemoveLeftPartials(const std::string& folder, const std::string& outputName
 constexpr std::size_t kLongestName = NAME_MAX;
 constexpr std::size_t kKeptEnd = 24;
 
+bool IsContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
 // The output's name in `room` bytes: a long one loses the middle, its end (the extension the
-// coder picks the container by) kept.
+// coder picks the container by) kept; both cuts fall between whole UTF-8 characters.
 std::string FittedName(const std::string& name, std::size_t room) {
     if (name.size() <= room) return name;
-    const std::size_t end = std::min(kKeptEnd, room / 2);
-    return name.substr(0, room - end - 1) + "~" + name.substr(name.size() - end);
+    std::size_t tail = name.size() - std::min(kKeptEnd, room / 2);
+    while (tail < name.size() && IsContinuationByte(name[tail])) ++tail;
+    std::size_t head = room - (name.size() - tail) - 1;
+    while (head > 0 && IsContinuationByte(name[head])) --head;
+    return name.substr(0, head) + "~" + name.substr(tail);
 }
 
 // Digits only, without leading zeros (0 itself allowed).
@@ -130,11 +153,28 @@ PartialFile PosixFiles::CreatePartial(const std::string& output) {
             (slash == std::string::npos ? std::string() : folder + "/") +
             PartialFileName(outputName, getpid(), g_partialSerial.fetch_add(1));
         // Made anew: a name planted meanwhile, a link included, is never written through.
-        const FileDescriptor file(
+        FileDescriptor file(
             open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0644));
-        if (file.Valid()) return {path, {}};
-        if (errno != EEXIST) return {{}, SystemErrorText(errno)};
+        if (!file.Valid()) {
+            if (errno != EEXIST) return {{}, SystemErrorText(errno)};
+            continue;
+        }
+        // Another run clearing left partial files may have taken it before it was locked: it
+        // then goes, and another name is tried. On a file system without locks no run clears it.
+        if (TryLock(file.Get())) {
+            if (!StillNamed(AT_FDCWD, path.c_str(), file.Get())) continue;
+        } else if (errno == EWOULDBLOCK) {
+            continue;
+        }
+        const std::lock_guard lock(m_mutex);
+        m_partials[path].Reset(file.Release());
+        return {path, {}};
     }
+}
+
+void PosixFiles::LetGo(const std::string& partial) {
+    const std::lock_guard lock(m_mutex);
+    m_partials.erase(partial);
 }
 
 std::string PosixFiles::Replace(const std::string& partial, const std::string& output) {
@@ -143,6 +183,7 @@ std::string PosixFiles::Replace(const std::string& partial, const std::string& o
         if (!file.Valid() || fsync(file.Get()) != 0) return SystemErrorText(errno);
     }
     if (rename(partial.c_str(), output.c_str()) != 0) return SystemErrorText(errno);
+    LetGo(partial);
     // The new name itself reaches the disk with its folder.
     const auto slash = output.rfind('/');
     const FileDescriptor folder(
@@ -158,7 +199,11 @@ bool PosixFiles::IsFile(const std::string& path) {
 }
 
 std::string PosixFiles::Delete(const std::string& path) {
-    if (unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+    // Unlocked only once it has no name: no other run clears it meanwhile.
+    if (unlink(path.c_str()) == 0 || errno == ENOENT) {
+        LetGo(path);
+        return {};
+    }
     return SystemErrorText(errno);
 }
 
@@ -188,16 +233,23 @@ FileStatus PosixFiles::StatusOf(const std::string& path) {
     return {FileKind::Regular, static_cast<std::uint64_t>(info.st_size)};
 }
 
-std::vector<std::string> PosixFiles::FolderNames(const std::string& path) {
-    std::vector<std::string> names;
+FolderListing PosixFiles::FolderNames(const std::string& path) {
+    FolderListing listing;
     DIR* const folder = opendir(path.c_str());
-    if (!folder) return names;
-    while (const dirent* entry = readdir(folder)) {
+    if (!folder) return {{}, SystemErrorText(errno)};
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(folder);
+        if (!entry) {
+            // A folder that fails half way is not one with nothing in it.
+            if (errno != 0) listing = {{}, SystemErrorText(errno)};
+            break;
+        }
         const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") names.emplace_back(name);
+        if (name != "." && name != "..") listing.names.emplace_back(name);
     }
     closedir(folder);
-    return names;
+    return listing;
 }
 
 }  // namespace lmk

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "file_descriptor.h"
 #include "job_ports.h"
 
 // The POSIX side of the job's ports, and the few other operating-system services the program uses.
@@ -32,13 +35,22 @@ public:
     std::string ReadAll(const std::string& path) override;
     std::string ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) override;
     FileStatus StatusOf(const std::string& path) override;
-    std::vector<std::string> FolderNames(const std::string& path) override;
+    FolderListing FolderNames(const std::string& path) override;
+    // The partial file is locked (flock) from its making until Delete or Replace lets it go, so
+    // that another run, whatever process numbers it sees, tells it from one a killed run left.
     PartialFile CreatePartial(const std::string& output) override;
     std::string Replace(const std::string& partial, const std::string& output) override;
+
+private:
+    void LetGo(const std::string& partial);
+
+    std::mutex m_mutex;
+    std::map<std::string, FileDescriptor> m_partials;  // held locked while their run writes
 };
 
-// ".lmk-partial-" + the process + a serial number + the output's name: hidden, recognisable,
-// keeping the extension, and never the same for two runs alive at once.
+// ".lmk-partial-" + the process + a serial number + the output's name (a long one shortened in
+// its middle, on a whole UTF-8 character): hidden, recognisable, keeping the extension, and
+// never the same for two runs alive at once.
 std::string PartialFileName(const std::string& outputName, long process, unsigned long serial);
 // The process named in a partial file's name for `outputName`, or 0 when it is not one.
 long PartialFileProcess(const std::string& name, const std::string& outputName);

@@ -15,6 +15,7 @@
 #include "failures.h"
 #include "lmk1.h"
 #include "posix_platform.h"
+#include "session.h"
 #include "stop_signal_watch.h"
 #include "stop_signals.h"
 #include "working_files.h"
@@ -49,10 +50,11 @@ int RunWindow(const std::vector<std::string>& arguments, lmk::Processes& process
     // A file manager's "Open with": converted as if dropped once the window is up, and refused
     // like a drop when the window takes none. Qt has taken its own options out of its part.
     std::vector<std::string> named;
-    for (int i = 1; i < qtCount; ++i) named.push_back(lmk::AbsolutePath(qtArgv[i]));
-    if (dashes != arguments.end())
-        for (auto file = dashes + 1; file != arguments.end(); ++file)
-            named.push_back(lmk::AbsolutePath(*file));
+    for (int i = 1; i < qtCount; ++i) named.push_back(qtArgv[i]);
+    if (dashes != arguments.end()) named.insert(named.end(), dashes + 1, arguments.end());
+    // An empty name would be taken as the current folder.
+    std::erase(named, std::string());
+    for (auto& file : named) file = lmk::AbsolutePath(file);
     // A stop that came while the window was being made (its error box closed by it) closes it
     // before any file starts.
     if (lmk::StopSignalFlag())

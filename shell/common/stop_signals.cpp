@@ -1,9 +1,11 @@
 #include "stop_signals.h"
 
 #include <cerrno>
+#include <iostream>
 #include <iterator>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include "failures.h"
@@ -52,13 +54,37 @@ StopSignals::StopSignals() {
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
         ::sigaction(kSignals[i], &action, &m_previous[i]);
     }
+    struct sigaction ignored = {};
+    ignored.sa_handler = SIG_IGN;
+    sigemptyset(&ignored.sa_mask);
+    ::sigaction(SIGPIPE, &ignored, &m_previousPipe);
 }
 
 StopSignals::~StopSignals() {
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
         ::sigaction(kSignals[i], &m_previous[i], nullptr);
     }
+    ::sigaction(SIGPIPE, &m_previousPipe, nullptr);
     g_writeEnd = -1;
+}
+
+void RaiseStop(int signal) {
+    OnSignal(signal);
+}
+
+void FlushStandardOutput() {
+    if (std::cout.good()) {
+        errno = 0;
+        std::cout.flush();
+        if (std::cout.good()) return;
+    }
+    // A write before the flush may have failed first, its errno gone since: a pipe without a
+    // reader also shows as an error on its write end.
+    pollfd output{STDOUT_FILENO, 0, 0};
+    const bool readerGone =
+        errno == EPIPE || (::poll(&output, 1, 0) == 1 && (output.revents & POLLERR) != 0);
+    std::cout.clear();
+    if (readerGone) RaiseStop(SIGPIPE);
 }
 
 void ResetInheritedSignals() {

@@ -10,8 +10,10 @@ namespace lmk {
 // shut-down is taken as a stop too. The handler raises a flag that worker threads may read
 // and writes the signal's number into a pipe whose read end an event loop can watch. It is
 // installed with SA_RESTART, so that blocking calls (the terminal's writes) never see EINTR; the
-// job's timed waits are never restarted anyway. One at a time; the handlers in place before are
-// put back when it goes.
+// job's timed waits are never restarted anyway. SIGPIPE is ignored meanwhile: a reader of the
+// standard output that went away (`| head`) is a stop too (FlushStandardOutput), not a death that
+// leaves partial files and private folders behind. One at a time; the handlers in place before
+// are put back when it goes.
 class StopSignals {
 public:
     StopSignals();
@@ -21,7 +23,15 @@ public:
 
 private:
     struct sigaction m_previous[3] = {};
+    struct sigaction m_previousPipe = {};
 };
+
+// Raises the stop as the signal `signal` would have; any thread may call it.
+void RaiseStop(int signal);
+
+// Flushes the standard output; when its reader has gone (EPIPE) the job is stopped as by
+// SIGTERM (RaiseStop with SIGPIPE). Other write failures are not the job's concern.
+void FlushStandardOutput();
 
 // Puts back what a starting program may inherit through exec from a service manager or a shell:
 // SIGCHLD ignored (the kernel would then reap every coder before its status is read) and

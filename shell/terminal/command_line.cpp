@@ -7,7 +7,6 @@
 
 #include <unistd.h>
 
-#include "coder_payload.h"
 #include "coder_sandbox.h"
 #include "conversion_job.h"
 #include "failure_text.h"
@@ -15,6 +14,7 @@
 #include "frame.h"
 #include "parallel_convert.h"
 #include "posix_platform.h"
+#include "session.h"
 #include "stop_signals.h"
 #include "terminal_log.h"
 #include "whole_number.h"
@@ -111,27 +111,20 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
     ReadTargetFrame(options.width, options.height);
 
     JobValues values;
-    values.WorkFolder = working.MakeFolder();
+    Session session(processes, files, working, values);
     // A coder that cannot run fails here, named, before any file is tried.
-    values.CoderPath = working.CoderPath();
-    if (working.CoderCarried()) working.ExportCoder(kPayloadName, values.CoderPath);
+    session.Open();
 
-    std::vector<std::string> paths;
-    paths.reserve(options.files.size());
+    std::vector<std::string> named;
+    named.reserve(options.files.size());
     // Absolute paths: a relative "rtp:cam.avi" must never reach the coder as a stream address.
-    for (const auto& file : options.files) paths.push_back(AbsolutePath(file));
+    for (const auto& file : options.files) named.push_back(AbsolutePath(file));
 
     // main() installed the stop signals before anything was made.
-    JobOutcome outcome;
-    if (const int jobs = ConversionsAtOnce(options); jobs > 1) {
-        outcome = ConvertInParallel({paths, values.CoderPath, options.width, options.height, jobs},
-                                    processes, files, StopSignalFlag(), StopSignalDescriptor());
-    } else {
-        TerminalLog log;
-        CommandLineHost host(options.width, options.height, StopSignalFlag());
-        ConversionJob job(log, host, processes, files, values);
-        outcome = job.Run(paths);
-    }
+    TerminalLog log;
+    const JobOutcome outcome = ConvertFiles(
+        {session.FileList(named), options.width, options.height, ConversionsAtOnce(options)},
+        session, StopSignalFlag(), StopSignalDescriptor(), &log);
     if (outcome.stopped) return kStoppedBySignal;
     return outcome.failedFiles.empty() ? 0 : kSomeFailed;
 }
@@ -200,6 +193,11 @@ std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
     }
     if (options.files.empty()) {
         std::cerr << "lmk-video: no FILE to convert" << kTryHelp;
+        return kUsageError;
+    }
+    // An empty name would be taken as the current folder.
+    if (std::find(options.files.begin(), options.files.end(), "") != options.files.end()) {
+        std::cerr << "lmk-video: " << kEmptyNameRefusal << kTryHelp;
         return kUsageError;
     }
     return std::nullopt;

@@ -27,10 +27,11 @@ bool IsCommandLineRun(const std::vector<std::string>& arguments);
 std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
                                       ConvertOptions& options);
 
-// One job over the options' files without a window, on the platform main() hands it; the
-// private folder and the carried coder are made in `working`. Returns the exit code: 0 all
-// converted, 1 a failure ended the job, 2 some conversions failed, 130 stopped by a stop signal
-// (StopSignals, installed by main()).
+// Converts the options' files without a window, on the platform main() hands it: a session over
+// `working` makes the private folder and the carried coder, opens folders into their files and
+// schedules them with --jobs workers (one without it). Returns the exit code: 0 all converted,
+// 1 a failure ended the job, 2 some conversions failed, 64 an empty name, 130 stopped by a stop
+// signal (StopSignals, installed by main()) or a standard output whose reader has gone.
 int RunCommandLine(const ConvertOptions& options, Processes& processes, Files& files,
                    WorkingFiles& working);
 

@@ -13,10 +13,11 @@
 
 namespace lmk {
 
-// What `--convert --jobs N` runs the files with.
+class Session;
+
+// What `--convert` runs the files with.
 struct ParallelRun {
-    std::vector<std::string> paths;  // absolute
-    std::string coderPath;
+    std::vector<std::string> paths;  // absolute, folders opened (Session::FileList)
     std::string width;
     std::string height;
     int jobs = 2;
@@ -46,18 +47,22 @@ FileUse UseOf(const std::string& path);
 // True when the two files must not be converted at once: the same input, or one's input or
 // outputs among the other's outputs (its input would be deleted while it is read).
 bool Clash(const FileUse& one, const FileUse& other);
+// True when `reader`'s input is among `writer`'s outputs: the reader goes first, so that the
+// file the user named is read before another file's output replaces it.
+bool ReadsOutputOf(const FileUse& reader, const FileUse& writer);
 
-// Converts the paths with up to `run.jobs` conversions at once: as many sequential jobs, each
-// with a private folder of its own, take the files from one queue in their order; a file whose
-// outputs another job is writing waits for it. Each file's status line is printed once, whole,
-// when it is done; then "Готово!" and the failure lines in the files' order. `stopSignal` ends
-// every running conversion and starts no more. A failure that ends a job starts no more files;
-// once every job has ended it is raised again, and nothing more is printed.
+// Converts the paths with up to `run.jobs` conversions at once: as many jobs of the session's
+// (SessionWorker), each with a private folder of its own, take the files from one queue in their
+// order; of two files that clash, the one that reads the other's output goes first, else the
+// earlier. Each file's status line is printed once, whole, when it is done (with one job and a
+// `live` log, as it comes, there); then "Готово!" and the failure lines in the files' order.
+// A stop ends every running conversion and starts no more. A failure that ends a job starts no
+// more files; once every job has ended it is raised again, and nothing more is printed.
 //
 // A stop is `stop` raised (by a signal handler) together with `stopReadable` becoming readable,
 // which wakes the jobs waiting for a file at once; the descriptor is never read here. Whenever
 // a stop arrives before the run ends, the run ends as stopped.
-JobOutcome ConvertInParallel(const ParallelRun& run, Processes& processes, Files& files,
-                             const std::atomic<bool>& stop, int stopReadable);
+JobOutcome ConvertFiles(const ParallelRun& run, Session& session, const std::atomic<bool>& stop,
+                        int stopReadable, JobLog* live = nullptr);
 
 }  // namespace lmk

@@ -69,7 +69,8 @@ TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, 
     : QWidget(parent),
       m_ui(std::make_unique<Ui::TMainForm>()),
       m_working(working),
-      m_job(*this, *this, processes, files, ModuleValues) {
+      m_session(processes, files, working, ModuleValues),
+      m_job(m_session.Job(*this, *this)) {
     ApplyDefinition();
     connect(bExit, &QPushButton::clicked, this, &TMainForm::ExitAsClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
@@ -120,18 +121,15 @@ void TMainForm::ExportExeFromRes(const std::string& name, const std::string& pat
 
 void TMainForm::FormCreate() {
     ModuleValues.StopRequested = false;
-    ModuleValues.CoderPath.clear();
-    ModuleValues.CoderPath = m_working.CoderPath();
-    if (m_working.CoderCarried()) ExportExeFromRes(kPayloadName, ModuleValues.CoderPath);
-    ModuleValues.WorkFolder = m_working.MakeFolder();
+    // The private folder and the coder, made as the command line's session makes them.
+    m_session.Open();
     setAcceptDrops(true);
 }
 
 void TMainForm::FormDestroy() {
     setAcceptDrops(false);
     // The coder file goes only when no other copy of the program still runs from it.
-    m_working.Release();
-    ModuleValues.WorkFolder.clear();
+    m_session.Release();
 }
 
 void TMainForm::bExitClick() {
@@ -148,11 +146,13 @@ void TMainForm::bAboutClick() {
 
 void TMainForm::WMDropFiles(const std::vector<std::string>& paths) {
     // A drop during a job joins its list rather than starting a second job inside the first.
+    // Folders are opened when they are dropped, so that a drop's files are the ones it shows.
+    const std::vector<std::string> files = m_session.FileList(paths);
     if (m_job.Running()) {
-        m_job.Enqueue(paths);
+        m_job.Enqueue(files);
         return;
     }
-    const JobOutcome outcome = m_job.Run(paths);
+    const JobOutcome outcome = m_job.Run(files);
     // A user who looked elsewhere during a long job learns of its end from the desktop's
     // notifications too; a stopped job closes the window and says nothing.
     if (!outcome.stopped && !isActiveWindow() && m_jobClock.elapsed() > kNoticeAfterMilliseconds) {

@@ -10,6 +10,7 @@
 #include "conversion_job.h"
 #include "job_ports.h"
 #include "kept_distances.h"
+#include "session.h"
 #include "session_bus.h"
 #include "taskbar_progress.h"
 #include "x11_window_watch.h"
@@ -24,8 +25,6 @@ class TMainForm;
 }
 
 namespace lmk {
-
-class WorkingFiles;
 
 // The values the window and its jobs share for the whole run: CoderPath, OutputPath, the
 // private WorkFolder and StopRequested, raised by Exit in its stop meaning.
@@ -45,8 +44,8 @@ class TMainForm : public QWidget, public JobLog, public JobHost {
     Q_OBJECT
 
 public:
-    // The platform and the working files are main()'s, handed in; FormCreate asks `working`
-    // for the coder and the private folder.
+    // The platform and the working files are main()'s, handed in; FormCreate opens the
+    // window's session over them, which makes the private folder and the coder.
     TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent = nullptr);
     ~TMainForm() override;
 
@@ -123,6 +122,7 @@ private:
     SessionBus m_bus;
     TaskbarProgress m_taskbar{m_bus};
     QElapsedTimer m_jobClock;
+    Session m_session;
     ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
     int m_logLines = 0;           // lines as the log counts them; an empty log has none

@@ -190,8 +190,9 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, UnreadableInputs,
     testing::Values(
         UnreadableCase{"Folder", "folder.avi", "folder.avi", "lmk-folder.avi", MakeFolder},
-        // The name after the last "/" is empty: the output would be "lmk-" inside the folder.
-        UnreadableCase{"FolderWithSlash", "folder.avi/", "", "folder.avi/lmk-", MakeFolder},
+        // Named with its trailing "/": shown by its own name, and no "lmk-" made inside it.
+        UnreadableCase{"FolderWithSlash", "folder.avi/", "folder.avi", "folder.avi/lmk-",
+                       MakeFolder},
         UnreadableCase{"TextFile", "notes.avi", "notes.avi", "lmk-notes.avi", MakeText},
         UnreadableCase{"EmptyFile", "empty.mp4", "empty.mp4", "lmk-empty.mp4", MakeEmpty},
         UnreadableCase{"TruncatedMp4", "cut.mp4", "cut.mp4", "lmk-cut.mp4", MakeTruncated},

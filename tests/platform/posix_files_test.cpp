@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include "conversion_job.h"
 #include "failures.h"
+#include "file_descriptor.h"
 #include "posix_platform.h"
 #include "test_environment.h"
 #include "test_files.h"
@@ -66,7 +68,7 @@ TEST_F(FilesTest, IsFileIsTrueForAnythingButAFolder) {
         EXPECT_EQ(m_files.StatusOf(c.path).kind, c.kind) << c.path;
         EXPECT_EQ(m_files.StatusOf(c.path).size, c.size) << c.path;
     }
-    std::vector<std::string> names = m_files.FolderNames(m_folder.Path());
+    std::vector<std::string> names = m_files.FolderNames(m_folder.Path()).names;
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"dangling", "empty", "file", "folder",
                                                "link-to-file", "link-to-folder", "pipe"}));
@@ -149,10 +151,13 @@ TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {
     ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
     const std::string output = m_folder / "lmk-clip.avi";
     const std::string killedRun = m_folder / PartialFileName("lmk-clip.avi", ended, 3);
-    const std::string liveRun = m_folder / PartialFileName("lmk-clip.avi", getppid(), 0);
+    // A live run in another PID name space: its number is no process here, but it holds its lock.
+    const std::string liveRun = m_folder / PartialFileName("lmk-clip.avi", ended, 0);
     const std::string otherOutput = m_folder / PartialFileName("lmk-other.avi", ended, 0);
     const std::string usersOwn = m_folder / ".lmk-partial-notes-lmk-clip.avi";
     for (const auto& path : {killedRun, liveRun, otherOutput, usersOwn}) WriteFile(path, "");
+    const FileDescriptor held(open(liveRun.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(flock(held.Get(), LOCK_EX), 0);
 
     const PartialFile first = m_files.CreatePartial(output);
     const PartialFile second = m_files.CreatePartial(output);
@@ -163,6 +168,43 @@ TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {
     }
     EXPECT_EQ(PartialFileProcess(FileNamePart(killedRun), "lmk-clip.avi"), ended);
     EXPECT_EQ(PartialFileProcess(FileNamePart(usersOwn), "lmk-clip.avi"), 0);
+
+    // Deleted or taken as the output, a partial file is no longer held.
+    EXPECT_EQ(m_files.Delete(first.path), "");
+    EXPECT_EQ(m_files.Replace(second.path, output), "");
+    EXPECT_EQ(
+        flock(FileDescriptor(open(output.c_str(), O_RDONLY | O_CLOEXEC)).Get(), LOCK_EX | LOCK_NB),
+        0);
+}
+
+bool IsUtf8(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead < 0x80       ? 1
+                                   : lead >> 5 == 6  ? 2
+                                   : lead >> 4 == 14 ? 3
+                                   : lead >> 3 == 30 ? 4
+                                                     : 0;
+        if (length == 0 || at + length > text.size()) return false;
+        for (std::size_t i = 1; i < length; ++i)
+            if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return false;
+        at += length;
+    }
+    return true;
+}
+
+TEST_F(FilesTest, LongPartialNamesAreCutOnWholeCharacters) {
+    for (const std::size_t letters : {120, 121, 122, 123, 124, 125, 126, 127, 200}) {
+        std::string name = "lmk-";
+        for (std::size_t i = 0; i < letters; ++i) name += i % 3 == 0 ? "ж" : "日";
+        name += ".avi";
+        const std::string partial = PartialFileName(name, 4194304, 12345);
+        SCOPED_TRACE(letters);
+        EXPECT_LE(partial.size(), 255u);
+        EXPECT_TRUE(partial.ends_with(".avi"));
+        EXPECT_TRUE(IsUtf8(partial)) << partial;
+        EXPECT_EQ(PartialFileProcess(partial, name), 4194304);
+    }
 }
 
 TEST_F(FilesTest, ReadAllGivesEveryByte) {

@@ -27,6 +27,7 @@
 #include "file_descriptor.h"
 #include "parallel_convert.h"
 #include "posix_platform.h"
+#include "session.h"
 #include "terminal_log.h"
 #include "test_environment.h"
 #include "test_files.h"
@@ -129,6 +130,8 @@ TEST(CommandLine, OptionsAreReadOrRefusedInOneLine) {
          64,
          "lmk-video: --convert takes no value" + tryHelp},
         {"help ends the reading", {"--help", "--width=abc"}, 0, ""},
+        // It would name the current folder.
+        {"an empty name", {"a", ""}, 64, "lmk-video: an empty argument names no file" + tryHelp},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -258,7 +261,7 @@ TEST_P(ParallelJobs, StopsClashesAndLines) {
     EnvironmentOverride runtime("XDG_RUNTIME_DIR", runtimeFolder.Path());
     std::filesystem::create_directory_symlink(scratch.Path(), scratch / "link");
     FakeFiles files;
-    ParallelRun run{{}, "/opt/lmk/coder.exe", "320", "240", 2};
+    ParallelRun run{{}, "320", "240", 2};
     for (const auto& file : c.files) {
         const auto equals = file.find('=');
         const std::string name = file.substr(0, equals);
@@ -337,7 +340,11 @@ TEST_P(ParallelJobs, StopsClashesAndLines) {
             if (c.stopAt == StopAt::Line && std::to_string(++linesSeen) == c.stopFile) raiseStop();
         });
         try {
-            outcome = ConvertInParallel(run, processes, files, stop, stopRead.Get());
+            WorkingFiles working;
+            JobValues values;
+            values.CoderPath = "/opt/lmk/coder.exe";
+            Session session(processes, files, working, values);
+            outcome = ConvertFiles(run, session, stop, stopRead.Get());
         } catch (...) {
             raised = CurrentFailureMessage();
         }
@@ -440,18 +447,17 @@ INSTANTIATE_TEST_SUITE_P(
                                  {Status("x.avi"), Status("x.avi"), "Готово!"},
                                  false,
                                  Strings{"x.avi", "x.avi"}},
-                    ParallelCase{"AnInputThatIsAnotherFilesOutputWaits",
-                                 {"a.avi", "lmk-a.avi", "c.avi"},
+                    ParallelCase{"AnInputThatIsAnotherFilesOutputIsReadFirst",
+                                 {"a.avi", "lmk-a.avi"},
                                  StopAt::Never,
                                  "",
-                                 {{true, "lmk-a.avi", StopAt::Conversion, "a.avi"},
-                                  {false, "a.avi", StopAt::Conversion, "c.avi"}},
+                                 {},
                                  {},
                                  "",
                                  false,
-                                 {Status("a.avi"), Status("c.avi"), Status("lmk-a.avi"), "Готово!"},
-                                 false,
-                                 Strings{"a.avi", "c.avi", "lmk-a.avi"}},
+                                 {Status("lmk-a.avi"), Status("a.avi"), "Готово!"},
+                                 true,
+                                 Strings{"a.avi", "lmk-a.avi"}},
                     ParallelCase{"TwoPathsToOneFileOneAfterTheOther",
                                  {"x.avi", "y.avi=x.avi", "c.avi"},
                                  StopAt::Never,

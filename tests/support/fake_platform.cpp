@@ -69,14 +69,16 @@ FileStatus FakeFiles::StatusOf(const std::string& path) {
     return {FileKind::Regular, found->second.size()};
 }
 
-Strings FakeFiles::FolderNames(const std::string& path) {
+FolderListing FakeFiles::FolderNames(const std::string& path) {
     const std::lock_guard lock(m_mutex);
+    if (const auto reason = unreadable.find(path); reason != unreadable.end())
+        return {{}, reason->second};
     Strings names;
     for (const auto& [file, bytes] : files)
         if (file.starts_with(path + "/") && file.find('/', path.size() + 1) == std::string::npos)
             names.push_back(file.substr(path.size() + 1));
     std::reverse(names.begin(), names.end());
-    return names;
+    return {names, {}};
 }
 
 PartialFile FakeFiles::CreatePartial(const std::string& output) {

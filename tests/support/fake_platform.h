@@ -26,7 +26,8 @@ public:
     Strings replaced;
     std::map<std::string, std::string> uncreatable;  // output, the system's reason
     std::set<std::string> folders;
-    std::set<std::string> special;  // FIFOs, devices, sockets
+    std::map<std::string, std::string> unreadable;  // folder, the system's reason
+    std::set<std::string> special;                  // FIFOs, devices, sockets
     std::size_t largestRead = 0;
 
     bool IsFile(const std::string& path) override;
@@ -35,7 +36,7 @@ public:
     std::string ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) override;
     FileStatus StatusOf(const std::string& path) override;
     // In no particular order, as a folder lists them.
-    Strings FolderNames(const std::string& path) override;
+    FolderListing FolderNames(const std::string& path) override;
     // "." + ".lmk-partial-" + the output's name beside it.
     PartialFile CreatePartial(const std::string& output) override;
     std::string Replace(const std::string& partial, const std::string& output) override;

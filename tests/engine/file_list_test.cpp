@@ -1,0 +1,44 @@
+// The paths named, as the jobs take them: folders opened before any file is scheduled.
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "file_list.h"
+
+namespace lmk {
+namespace {
+
+using test::FakeFiles;
+using test::Strings;
+
+TEST(FileList, FoldersGiveTheirMediaFilesAndKeepTheirNames) {
+    const struct {
+        const char* name;
+        Strings named;
+        Strings listed;
+    } cases[] = {
+        {"files as named, in their order", {"/v/b.avi", "/v/a.avi"}, {"/v/b.avi", "/v/a.avi"}},
+        {"a folder's media in name order, without hidden, lmk- and subfolders",
+         {"/v/in"},
+         {"/v/in/A.mkv", "/v/in/b.mp4", "/v/in/tone.flac"}},
+        {"a trailing slash is dropped",
+         {"/v/in/"},
+         {"/v/in/A.mkv", "/v/in/b.mp4", "/v/in/tone.flac"}},
+        {"a folder with no media stays for the job to fail, named", {"/v/empty/"}, {"/v/empty"}},
+        {"a folder and a file in it both listed",
+         {"/v/in", "/v/in/b.mp4"},
+         {"/v/in/A.mkv", "/v/in/b.mp4", "/v/in/tone.flac", "/v/in/b.mp4"}},
+    };
+    FakeFiles files;
+    files.folders = {"/v/in", "/v/empty", "/v/in/sub.avi"};
+    for (const char* name :
+         {"b.mp4", "A.mkv", ".hidden.avi", "lmk-a.mkv", "notes.txt", "tone.flac"})
+        files.files[std::string("/v/in/") + name] = "media";
+    files.files["/v/empty/notes.txt"] = "text";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(FileList(files, c.named), c.listed);
+    }
+}
+
+}  // namespace
+}  // namespace lmk
