@@ -58,10 +58,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${LMK_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The Qt and C++ libraries as dpkg-shlibdeps finds them, the coder the program runs, and the
-# seccomp library of the coder's sandbox (named too, should shlibdeps be turned off).
+# The Qt and C++ libraries as dpkg-shlibdeps finds them, the coder the program runs, bubblewrap
+# that runs it in name spaces of its own, and the seccomp library of the coder's sandbox (named
+# too, should shlibdeps be turned off).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, libseccomp2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, bubblewrap, libseccomp2")
 # The window's font, Tahoma (without it the desktop's own font stands in), and Qt's texts in the
 # user's language for the file dialog.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, qt6-translations-l10n")

@@ -205,6 +205,18 @@ const SeccompFilter& Filter() {
 
 }  // namespace
 
+int SeccompProgramFile() {
+    const SeccompFilter& filter = Filter();
+    if (filter.error != 0) throw SandboxFailure(filter.error);
+    FileDescriptor file(memfd_create("lmk-seccomp", MFD_CLOEXEC));
+    const std::size_t size = filter.program.size() * sizeof(sock_filter);
+    if (!file.Valid() ||
+        write(file.Get(), filter.program.data(), size) != static_cast<ssize_t>(size) ||
+        lseek(file.Get(), 0, SEEK_SET) != 0)
+        throw SandboxFailure(errno);
+    return file.Release();
+}
+
 int LandlockVersion() {
     static const int version = [] {
         const long result = CreateRuleset(nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
@@ -216,18 +228,6 @@ int LandlockVersion() {
 bool SandboxTurnedOff() {
     const char* value = std::getenv("LMK_NO_SANDBOX");
     return value && std::string_view(value) == "1";
-}
-
-std::string SandboxDescription(bool confined) {
-    if (!confined) return "Sandbox: off (LMK_NO_SANDBOX=1): the coder runs with all your rights.\n";
-    const int version = LandlockVersion();
-    if (version == 0)
-        return "Sandbox: seccomp only (no sockets, no tracing); this kernel has no Landlock,\n"
-               "so the coder may read and write what you may.\n";
-    return "Sandbox: Landlock " + std::to_string(version) +
-           " and seccomp: the coder reads only the system's folders and its\n"
-           "input, writes only its output, and has no sockets" +
-           (version >= 4 ? " and no TCP" : "") + ".\n";
 }
 
 std::string SandboxFailureText(int error) {
