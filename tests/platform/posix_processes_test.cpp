@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -21,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bubblewrap.h"
 #include "coder_sandbox.h"
 #include "failures.h"
 #include "posix_platform.h"
@@ -132,7 +134,10 @@ TEST_F(ProcessTest, ChildGetsCleanStartingState) {
     int leakedPipe[2];
     ASSERT_EQ(pipe(leakedPipe), 0);
     const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE, SIGHUP});
-    const test::EnvironmentOverride mark("LMK_PROBE_MARK", "inherited value");
+    // Nothing of ours that would change what the coder prints: colours, a report, a language.
+    const test::EnvironmentOverride colour("AV_LOG_FORCE_COLOR", "1");
+    const test::EnvironmentOverride coderReport("FFREPORT", "file=here.log");
+    const test::EnvironmentOverride language("LANG", "ru_RU.UTF-8");
     const test::CurrentFolderOverride folder(m_folder.Path());
 
     auto process = Start(LMK_CHILD_PROBE, {"one"});
@@ -144,6 +149,8 @@ TEST_F(ProcessTest, ChildGetsCleanStartingState) {
 
     auto report = ParseReport(ReadFile(Output()));
     EXPECT_EQ(report["fds"], "0,1,2");
+    EXPECT_EQ(report["environment"], "LC_ALL,HOME,PATH");
+    EXPECT_EQ(report["LC_ALL"], "C");
     EXPECT_EQ(report["stdin"], "/dev/null");
     EXPECT_EQ(report["stdin-read"], "0");
     EXPECT_EQ(report["own-group"], "1");
@@ -153,7 +160,6 @@ TEST_F(ProcessTest, ChildGetsCleanStartingState) {
     EXPECT_EQ(report["SIGPIPE"], "default");
     EXPECT_EQ(report["SIGHUP"], "default");
     EXPECT_EQ(report["cwd"], test::CurrentFolder());
-    EXPECT_EQ(report["mark"], "inherited value");
     EXPECT_EQ(report["argc"], "2");
     EXPECT_EQ(report["argv0"], LMK_CHILD_PROBE);
     EXPECT_EQ(report["stderr"], "works");
@@ -368,8 +374,13 @@ TEST_F(ProcessTest, AChildIsEndedWhenItsParentIsKilled) {
     const OrphansComeToUs orphans;
     const std::string pidFile = m_folder / "pid";
     test::Child parent(LMK_CODER_PARENT, {pidFile, Output()}, {});
-    ASSERT_TRUE(test::WaitUntil([&] { return test::Exists(pidFile) || parent.Ended(); },
-                                std::chrono::seconds(30)));
+    // The line is whole once its newline is there (one write by the shell's echo).
+    const auto written = [&] {
+        const std::string text = ReadFileIfAny(pidFile);
+        return !text.empty() && text.back() == '\n';
+    };
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return written() || parent.Ended(); }, std::chrono::seconds(30)));
     ASSERT_FALSE(parent.Ended()) << parent.Wait(std::chrono::seconds(0)).err;
     const pid_t child = std::stoi(ReadFile(pidFile));
 
@@ -440,6 +451,11 @@ TEST_P(StartFailureTest, RaisesTheSystemError) {
     WriteFile(m_folder / "not-executable", "#!/bin/sh\nexit 0\n");
     WriteScript(m_folder / "writable-coder", "exit 0");
     ASSERT_EQ(chmod((m_folder / "writable-coder").c_str(), 0757), 0);
+    // Another user's, put in the place of the coder after its first check (as root: nobody's).
+    WriteScript(m_folder / "others-coder", "exit 0");
+    if (chown((m_folder / "others-coder").c_str(), 65534, 65534) != 0 &&
+        std::string(GetParam().name) == "OwnedByAnotherUser")
+        GTEST_SKIP() << "cannot give a file to another user here";
     std::string program = GetParam().program;
     if (program.front() == '@') program = m_folder.Path() + program.substr(1);
     std::string message = GetParam().message;
@@ -472,7 +488,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // Swapped or changed by someone else between its check and its start.
                       StartFailureCase{"WritableByOthers", "@/writable-coder", 1,
                                        "System Error.  Code: 1.\r\nThe coder @/writable-coder is "
-                                       "not used: others may write to it"}),
+                                       "not used: others may write to it"},
+                      StartFailureCase{"OwnedByAnotherUser", "@/others-coder", 1,
+                                       "System Error.  Code: 1.\r\nThe coder @/others-coder is "
+                                       "not used: it belongs to another user"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, OutputFileThatCannotBeCreatedStopsTheStart) {
@@ -494,12 +513,42 @@ struct SandboxCase {
     const char* attempt;  // hostile_coder's
     const char* outcome;  // "allowed", or the errno's name that refused it
     const char* deniedBy;
+    // In name spaces, where these see no such file first: the outcome, denied by them.
+    const char* inNameSpaces = nullptr;
+    bool landlockRefuses = true;  // false: Landlock cannot tell it apart (no row there)
 };
 
-class SandboxTest : public ProcessTest, public ::testing::WithParamInterface<SandboxCase> {};
+// The processes that hold `path` open, as the host numbers them.
+std::vector<pid_t> HoldersOf(const std::string& path) {
+    struct stat file {};
+    std::vector<pid_t> holders;
+    if (stat(path.c_str(), &file) != 0) return holders;
+    for (const auto& process : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = process.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", error)) {
+            struct stat open {};
+            if (stat(fd.path().c_str(), &open) == 0 && open.st_dev == file.st_dev &&
+                open.st_ino == file.st_ino)
+                holders.push_back(std::stoi(name));
+        }
+    }
+    return holders;
+}
+
+// Each attempt in the run's own name spaces, and by Landlock and seccomp where there are none.
+class SandboxTest
+    : public ProcessTest,
+      public ::testing::WithParamInterface<std::tuple<SandboxCase, PosixProcesses::Confinement>> {};
 
 TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
-    if (std::string(GetParam().deniedBy) == "Landlock" && LandlockVersion() == 0)
+    const auto& [attempt, confinement] = GetParam();
+    const bool nameSpaces = confinement == PosixProcesses::InNameSpaces;
+    if (nameSpaces && !BubblewrapRuns()) GTEST_SKIP() << "bubblewrap does not run here";
+    if (!nameSpaces && !attempt.landlockRefuses) GTEST_SKIP() << "only name spaces refuse it";
+    const bool byNameSpaces = nameSpaces && attempt.inNameSpaces;
+    if (!nameSpaces && std::string(attempt.deniedBy) == "Landlock" && LandlockVersion() == 0)
         GTEST_SKIP() << "this kernel has no Landlock";
     const std::string home = m_folder / "home";
     const std::string inputs = m_folder / "inputs";
@@ -520,36 +569,57 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
     ASSERT_EQ(listen(listener, 1), 0);
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
 
-    PosixProcesses confined;
-    auto process = confined.Start(LMK_HOSTILE_CODER,
-                                  {GetParam().attempt, inputs + "/clip.avi", output, elsewhere,
-                                   std::to_string(ntohs(address.sin_port))},
-                                  Output(), {inputs + "/clip.avi", output});
+    PosixProcesses confined(confinement);
+    auto process =
+        confined.Start(LMK_HOSTILE_CODER,
+                       {attempt.attempt, inputs + "/clip.avi", output, elsewhere,
+                        std::to_string(ntohs(address.sin_port)), std::to_string(getpid())},
+                       Output(), {inputs + "/clip.avi", output});
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
     close(listener);
-    EXPECT_EQ(ReadFile(Output()), std::string(GetParam().outcome) + "\n")
-        << GetParam().attempt << " was to be "
-        << (*GetParam().deniedBy ? std::string("denied by ") + GetParam().deniedBy : "allowed");
+    const std::string deniedBy = byNameSpaces ? "name spaces" : attempt.deniedBy;
+    EXPECT_EQ(ReadFile(Output()),
+              std::string(byNameSpaces ? attempt.inNameSpaces : attempt.outcome) + "\n")
+        << attempt.attempt << " was to be "
+        << (deniedBy.empty() ? "allowed" : "denied by " + deniedBy);
     EXPECT_FALSE(test::Exists(inputs + "/planted"));
     EXPECT_FALSE(test::Exists(elsewhere + "/planted"));
     EXPECT_EQ(ReadFile(inputs + "/clip.avi"), "a hostile file");
+    // Nothing the run started is left to write later: its name spaces or its group ended it.
+    const bool ended =
+        test::WaitUntil([&] { return HoldersOf(output).empty(); }, std::chrono::seconds(10));
+    for (const pid_t left : HoldersOf(output)) kill(left, SIGKILL);
+    EXPECT_TRUE(ended) << attempt.attempt << " left a process behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Attempts, SandboxTest,
-    ::testing::Values(
-        SandboxCase{"ReadsItsInput", "read-input", "allowed", ""},
-        SandboxCase{"WritesItsOutput", "write-output", "allowed", ""},
-        SandboxCase{"ReadsNoSecretInHome", "read-home-secret", "EACCES", "Landlock"},
-        SandboxCase{"WritesNothingBesideTheInput", "write-beside-input", "EACCES", "Landlock"},
-        SandboxCase{"LeavesTheInputAsItIs", "overwrite-input", "EACCES", "Landlock"},
-        SandboxCase{"CreatesNothingElsewhere", "create-elsewhere", "EACCES", "Landlock"},
-        SandboxCase{"RunsNoShell", "run-shell", "EACCES", "Landlock"},
-        SandboxCase{"ConnectsNowhere", "connect-tcp", "EPERM", "seccomp"},
-        SandboxCase{"ListensNowhere", "listen-tcp", "EPERM", "seccomp"},
-        SandboxCase{"OpensNoLocalSocket", "local-socket", "EPERM", "seccomp"},
-        SandboxCase{"TracesNothing", "trace-parent", "EPERM", "seccomp"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Combine(
+        ::testing::Values(
+            SandboxCase{"ReadsItsInput", "read-input", "allowed", ""},
+            SandboxCase{"WritesItsOutput", "write-output", "allowed", ""},
+            SandboxCase{"ReadsNoSecretInHome", "read-home-secret", "EACCES", "Landlock", "ENOENT"},
+            SandboxCase{"WritesNothingBesideTheInput", "write-beside-input", "EACCES", "Landlock",
+                        "EROFS"},
+            SandboxCase{"LeavesTheInputAsItIs", "overwrite-input", "EACCES", "Landlock", "EROFS"},
+            SandboxCase{"CreatesNothingElsewhere", "create-elsewhere", "EACCES", "Landlock",
+                        "ENOENT"},
+            SandboxCase{"RunsNoShell", "run-shell", "EACCES", "Landlock", "ENOENT"},
+            SandboxCase{"ConnectsNowhere", "connect-tcp", "EPERM", "seccomp"},
+            SandboxCase{"ListensNowhere", "listen-tcp", "EPERM", "seccomp"},
+            SandboxCase{"OpensNoLocalSocket", "local-socket", "EPERM", "seccomp"},
+            SandboxCase{"TracesNothing", "trace-parent", "EPERM", "seccomp"},
+            SandboxCase{"LeavesNoSessionBehind", "setsid-child", "EPERM", "seccomp"},
+            // Landlock gives /proc whole: the coder's own entries are there too.
+            SandboxCase{"SeesNoOtherProcess", "proc-other", "", "", "ENOENT", false},
+            SandboxCase{"TakesNoMoreThanTheMemoryLimit", "allocate-4-gib", "ENOMEM",
+                        "memory limit"}),
+        ::testing::Values(PosixProcesses::InNameSpaces, PosixProcesses::ByLandlock)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) == PosixProcesses::InNameSpaces ? "_InNameSpaces"
+                                                                        : "_ByLandlock");
+    });
 
 }  // namespace
 }  // namespace lmk
