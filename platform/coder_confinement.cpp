@@ -32,29 +32,29 @@ std::uint64_t CoderMemoryLimit() {
 }
 
 std::string SandboxDescription(bool confined) {
-    const std::string memory =
-        "a memory limit of " + std::to_string(CoderMemoryLimit() >> 20) + " MiB";
+    const std::string memory = std::to_string(CoderMemoryLimit() >> 20) + " MiB";
     switch (confined ? StrongestConfinement() : PosixProcesses::Unconfined) {
         case PosixProcesses::Unconfined:
             return "Sandbox: off (LMK_NO_SANDBOX=1): the coder runs with all your rights.\n";
         case PosixProcesses::InNameSpaces:
-            return "Sandbox: bubblewrap name spaces, a seccomp filter and " + memory +
-                   ": the coder sees\n"
-                   "only the system's libraries, its input and its output, no network and no\n"
-                   "other process, and everything it starts ends with it.\n";
+            return "Sandbox: bubblewrap's name spaces, seccomp and a memory limit (" + memory +
+                   "): the\n"
+                   "coder sees only the system's libraries, its input and its output, no network\n"
+                   "and no other process, and what it starts ends with it.\n";
         default:
             break;
     }
     const int version = LandlockVersion();
     if (version == 0)
-        return "Sandbox: seccomp and " + memory +
-               " only (no sockets, no tracing); this kernel has\n"
-               "neither bubblewrap's name spaces nor Landlock, so the coder may read and write\n"
-               "what you may.\n";
-    return "Sandbox: Landlock " + std::to_string(version) + ", seccomp and " + memory +
-           ": the coder reads\n"
-           "only the system's folders and its input, writes only its output, and has no\n"
-           "sockets" +
+        return "Sandbox: seccomp and a memory limit (" + memory +
+               ") only: no sockets, no tracing;\n"
+               "this system has neither bubblewrap's name spaces nor Landlock, so the coder\n"
+               "may read and write what you may.\n";
+    return "Sandbox: Landlock " + std::to_string(version) + ", seccomp and a memory limit (" +
+           memory +
+           "): the coder\n"
+           "reads only the system's folders and its input, writes only its output, and has\n"
+           "no sockets" +
            (version >= 4 ? " and no TCP" : "") + ".\n";
 }
 
