@@ -13,7 +13,7 @@ PosixProcesses::Confinement StrongestConfinement();
 
 // The most memory (the data limit) a confined coder may take: enough for an 8K clip decoded on
 // many threads, and at most half of the machine's, so a file that asks for more fails and the
-// desktop keeps its memory.
+// desktop keeps its memory. 0: none.
 std::uint64_t CoderMemoryLimit();
 
 }  // namespace lmk

@@ -598,7 +598,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
                               nameSpaces->statusWrite.Get()};
         std::copy(std::begin(passed), std::end(passed), start.passed);
     }
-    if (confinement != Unconfined) start.memoryLimit = CoderMemoryLimit();
+    if (confinement != Unconfined && CoderMemoryLimit() > 0) start.memoryLimit = CoderMemoryLimit();
     std::optional<PreparedSandbox> sandbox;
     if (confinement == ByLandlock) {
         sandbox.emplace(candidates, access);

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "bubblewrap.h"
+#include "coder_confinement.h"
 #include "coder_sandbox.h"
 #include "failures.h"
 #include "posix_platform.h"
@@ -518,6 +519,10 @@ struct SandboxCase {
     bool landlockRefuses = true;  // false: Landlock cannot tell it apart (no row there)
 };
 
+void PrintTo(const SandboxCase& attempt, std::ostream* out) {
+    *out << attempt.name;
+}
+
 // The processes that hold `path` open, as the host numbers them.
 std::vector<pid_t> HoldersOf(const std::string& path) {
     struct stat file {};
@@ -550,6 +555,8 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
     const bool byNameSpaces = nameSpaces && attempt.inNameSpaces;
     if (!nameSpaces && std::string(attempt.deniedBy) == "Landlock" && LandlockVersion() == 0)
         GTEST_SKIP() << "this kernel has no Landlock";
+    if (std::string(attempt.deniedBy) == "memory limit" && CoderMemoryLimit() == 0)
+        GTEST_SKIP() << "no memory limit in a sanitized build";
     const std::string home = m_folder / "home";
     const std::string inputs = m_folder / "inputs";
     const std::string elsewhere = m_folder / "elsewhere";
