@@ -12,9 +12,11 @@ namespace lmk {
 namespace {
 
 // The libraries, and what they read (ld.so's cache and the Debian alternatives that some of
-// their names lead through). No /usr/bin: a binary coder runs no other program.
-constexpr const char* kLibraryFolders[] = {"/usr/lib", "/usr/lib64", "/usr/lib32", "/usr/libx32",
-                                           "/usr/share"};
+// their names lead through); /usr/local's for a coder built there. No /usr/bin: a binary coder
+// runs no other program.
+constexpr const char* kLibraryFolders[] = {"/usr/lib",        "/usr/lib64", "/usr/lib32",
+                                           "/usr/libx32",     "/usr/share", "/usr/local/lib",
+                                           "/usr/local/share"};
 constexpr const char* kSystemFiles[] = {"/etc/ld.so.cache", "/etc/alternatives"};
 // Merged /usr makes these links; elsewhere they are folders of their own.
 constexpr const char* kRootFolders[] = {"/lib", "/lib64", "/lib32", "/libx32", "/bin", "/sbin"};

@@ -74,7 +74,7 @@ int AboveStandardStreams(int fd) {
     return moved;
 }
 
-constexpr int kMaxPassed = 6;
+constexpr int kMaxPassed = 5;
 
 // Everything the child needs before its exec, made beforehand: the child shares our memory
 // until then, and may not allocate or take a lock (another thread of ours may hold one).
@@ -89,7 +89,7 @@ struct ChildStart {
     const PreparedSandbox* sandbox = nullptr;  // Landlock and seccomp; none in name spaces
     int program = -1;  // the checked program's descriptor, run as it is; -1: by its name
     // Open across the exec: the descriptors bubblewrap binds or reads. Sorted, -1 past the end.
-    int passed[kMaxPassed] = {-1, -1, -1, -1, -1, -1};
+    int passed[kMaxPassed] = {-1, -1, -1, -1, -1};
     rlim_t memoryLimit = RLIM_INFINITY;
     bool inNameSpaces = false;  // the program is bubblewrap
 };
