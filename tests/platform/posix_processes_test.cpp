@@ -259,20 +259,41 @@ TEST_P(ExitStatusTest, IsReportedAsTheChildEnded) {
     EXPECT_EQ(status.Success(), GetParam().exited && GetParam().code == 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ExitStatusTest,
-    ::testing::Values(ExitCase{"Exit0", "exit 0", true, 0}, ExitCase{"Exit3", "exit 3", true, 3},
-                      ExitCase{"Exit255", "exit 255", true, 255},
-                      ExitCase{"SIGINT", "kill -INT $$\nexit 0", false, SIGINT},
-                      ExitCase{"SIGTERM", "kill -TERM $$\nexit 0", false, SIGTERM},
-                      ExitCase{"SIGPIPE", "kill -PIPE $$\nexit 0", false, SIGPIPE},
-                      ExitCase{"SIGKILL", "kill -KILL $$\nexit 0", false, SIGKILL},
-                      ExitCase{"SIGHUP", "kill -HUP $$\nexit 0", false, SIGHUP},
-                      ExitCase{"Exit0LeavingAHelperInItsGroup",
-                               "sleep 60 &\necho $! > \"$0.helper.part\"\n"
-                               "mv \"$0.helper.part\" \"$0.helper\"\nexit 0",
-                               true, 0, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+const ExitCase kExitCases[] = {
+    {"Exit0", "exit 0", true, 0},
+    {"Exit3", "exit 3", true, 3},
+    {"Exit255", "exit 255", true, 255},
+    {"SIGINT", "kill -INT $$\nexit 0", false, SIGINT},
+    {"SIGTERM", "kill -TERM $$\nexit 0", false, SIGTERM},
+    {"SIGPIPE", "kill -PIPE $$\nexit 0", false, SIGPIPE},
+    {"SIGKILL", "kill -KILL $$\nexit 0", false, SIGKILL},
+    {"SIGHUP", "kill -HUP $$\nexit 0", false, SIGHUP},
+    {"Exit0LeavingAHelperInItsGroup",
+     "sleep 60 &\necho $! > \"$0.helper.part\"\nmv \"$0.helper.part\" \"$0.helper\"\nexit 0", true,
+     0, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExitStatusTest, ::testing::ValuesIn(kExitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The same ends as bubblewrap passes them on: a coder killed by signal n as 128 + n.
+class ExitInNameSpacesTest : public ExitStatusTest {};
+
+TEST_P(ExitInNameSpacesTest, IsReportedAsTheChildEnded) {
+    if (!BubblewrapRuns()) GTEST_SKIP() << "bubblewrap does not run here";
+    const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE, SIGHUP});
+    PosixProcesses inNameSpaces(PosixProcesses::InNameSpaces);
+    auto process =
+        inNameSpaces.Start(WriteScript(m_folder / "end", GetParam().script), {}, Output(), {});
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    EXPECT_EQ(process->Status().exited, GetParam().exited);
+    EXPECT_EQ(process->Status().code, GetParam().code);
+}
+
+// Its helper cannot write beside the script there.
+INSTANTIATE_TEST_SUITE_P(Cases, ExitInNameSpacesTest,
+                         ::testing::ValuesIn(kExitCases, kExitCases + std::size(kExitCases) - 1),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, WaitTimesOutWhileRunningAndEndsOnceItExits) {
     const std::string trigger = m_folder / "trigger";
