@@ -295,9 +295,11 @@ public:
     PosixProcess& operator=(const PosixProcess&) = delete;
 
     void Adopt(pid_t pid);
-    // The child is bubblewrap: `status` is the end of its status pipe, `sandboxProcess` the
-    // first process of the run's PID name space, `printout` where bwrap tells why it failed.
-    void WatchNameSpaces(int status, long sandboxProcess, std::string printout);
+    // The child is bubblewrap: `status` is the end of its status pipe, of which `statusRead`
+    // was read, `sandboxProcess` the first process of the run's PID name space, `printout`
+    // where bwrap tells why it failed.
+    void WatchNameSpaces(int status, std::string statusRead, long sandboxProcess,
+                         std::string printout);
     WaitResult Wait(int milliseconds) override;
     void End() override;
     ExitStatus Status() const override { return m_status; }
@@ -313,6 +315,7 @@ private:
     bool m_ended = true;
     ExitStatus m_status;
     FileDescriptor m_bubblewrapStatus;  // only in name spaces
+    std::string m_statusText;
     FileDescriptor m_sandboxProcess;
     std::string m_printout;
     std::string m_sandboxFailure;  // bwrap ended without running the coder: its reason
@@ -330,8 +333,10 @@ void PosixProcess::Adopt(pid_t pid) {
     m_pidFd.Reset(OpenPidFd(pid));
 }
 
-void PosixProcess::WatchNameSpaces(int status, long sandboxProcess, std::string printout) {
+void PosixProcess::WatchNameSpaces(int status, std::string statusRead, long sandboxProcess,
+                                   std::string printout) {
     m_bubblewrapStatus.Reset(status);
+    m_statusText = std::move(statusRead);
     // Its parent, bwrap, is not reaped, so the number is still the sandbox's.
     m_sandboxProcess.Reset(OpenPidFd(static_cast<pid_t>(sandboxProcess)));
     m_printout = std::move(printout);
@@ -347,7 +352,9 @@ void PosixProcess::TakeNameSpacesEnd(bool endedByUs) {
         while (poll(&watch, 1, 10000) < 0 && errno == EINTR) {
         }
     }
-    const BubblewrapStatus said = ReadBubblewrapStatus(ReadStatus(m_bubblewrapStatus.Get(), false));
+    // A quick coder's exit code may have come with the sandbox's first words.
+    const BubblewrapStatus said =
+        ReadBubblewrapStatus(m_statusText + ReadStatus(m_bubblewrapStatus.Get(), false));
     m_bubblewrapStatus.Reset();
     m_sandboxProcess.Reset();
     if (said.coderRan) {
@@ -648,8 +655,8 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     if (nameSpaces) {
         // bwrap names the sandbox's first process as soon as it made it; without that it failed.
         nameSpaces->statusWrite.Reset();
-        const BubblewrapStatus made =
-            ReadBubblewrapStatus(ReadStatus(nameSpaces->statusRead.Get(), true));
+        std::string said = ReadStatus(nameSpaces->statusRead.Get(), true);
+        const BubblewrapStatus made = ReadBubblewrapStatus(said);
         if (made.sandboxProcess <= 0) {
             while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
             }
@@ -657,7 +664,8 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
                                              BubblewrapComplaint(outputFile));
         }
         process->Adopt(pid);
-        process->WatchNameSpaces(nameSpaces->statusRead.Release(), made.sandboxProcess, outputFile);
+        process->WatchNameSpaces(nameSpaces->statusRead.Release(), std::move(said),
+                                 made.sandboxProcess, outputFile);
         return process;
     }
     process->Adopt(pid);
