@@ -59,10 +59,10 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${LMK_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries as dpkg-shlibdeps finds them (the seccomp library of the coder's sandbox among
-# them, with its least version), and the coder the program runs. A library named here as well
-# would be listed twice.
+# them, with its least version), the coder the program runs, and bubblewrap that runs it in name
+# spaces of its own. A library named here as well would be listed twice.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, bubblewrap")
 # The window's font, Tahoma (without it the desktop's own font stands in), and Qt's texts in the
 # user's language for the file dialog.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, qt6-translations-l10n")

@@ -11,6 +11,7 @@
 #include <linux/filter.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -124,6 +125,19 @@ void AddPathRule(int ruleset, const std::string& path, std::uint64_t rights, std
 
 }  // namespace
 
+int SeccompProgramFile(bool script) {
+    const CoderFilter& filter = CoderFilter::Get(script);
+    if (filter.Error() != 0) throw SandboxFailure(filter.Error());
+    // The coder is the second process of its PID name space, after bubblewrap's init.
+    const std::vector<sock_filter> program = filter.For(2);
+    FileDescriptor file(memfd_create("lmk-seccomp", MFD_CLOEXEC));
+    const std::size_t size = program.size() * sizeof(sock_filter);
+    if (!file.Valid() || write(file.Get(), program.data(), size) != static_cast<ssize_t>(size) ||
+        lseek(file.Get(), 0, SEEK_SET) != 0)
+        throw SandboxFailure(errno);
+    return file.Release();
+}
+
 int LandlockVersion() {
     static const int kernel = [] {
         const long result = CreateRuleset(nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
@@ -138,18 +152,6 @@ int LandlockVersion() {
 bool SandboxTurnedOff() {
     const char* value = std::getenv("LMK_NO_SANDBOX");
     return value && std::string_view(value) == "1";
-}
-
-std::string SandboxDescription(bool confined) {
-    if (!confined) return "Sandbox: off (LMK_NO_SANDBOX=1): the coder runs with all your rights.\n";
-    const int version = LandlockVersion();
-    if (version == 0)
-        return "Sandbox: a seccomp allow-list only (no sockets, nothing on other processes);\n"
-               "this kernel has no Landlock, so the coder may read and write what you may.\n";
-    return "Sandbox: Landlock " + std::to_string(version) +
-           " and a seccomp allow-list: the coder reads only the system's folders and its\n"
-           "input, writes only its output, and has no sockets" +
-           (version >= 4 ? " and no TCP" : "") + ".\n";
 }
 
 std::string SandboxFailureText(int error) {

@@ -22,8 +22,13 @@ int LandlockVersion();
 // as Firefox's MOZ_DISABLE_RDD_SANDBOX does).
 bool SandboxTurnedOff();
 
-// Which protections a coder run gets on this kernel, for --help.
+// Which protections a coder run gets on this kernel, for --help (coder_confinement.cpp).
 std::string SandboxDescription(bool confined);
+
+// The seccomp filter as a compiled program in a memory file, for bubblewrap's --seccomp: a
+// descriptor for the caller to close; `script`: the coder is a "#!" file. Raises EOSError when
+// it cannot be made.
+int SeccompProgramFile(bool script);
 
 // The rules for one run, made in the parent (they allocate); the child only applies them.
 class PreparedSandbox {

@@ -13,11 +13,13 @@ namespace lmk {
 
 // Each child is ended by the kernel when the thread that started it ends, so start children
 // only from a thread that outlives them: the window's, or a worker that waits for its own.
-// Every child is confined to its CoderAccess (coder_sandbox.h) unless made with Unconfined,
-// which the user asks for by LMK_NO_SANDBOX=1 and the tests of the starting itself use.
+// Every child is confined to its CoderAccess unless made with Unconfined, which the user asks
+// for by LMK_NO_SANDBOX=1 and the tests of the starting itself use: Confined gives the strongest
+// confinement the system allows (coder_confinement.h), InNameSpaces and ByLandlock one of them.
+// Every confined child gets the coder's memory limit, and every child the coder's environment.
 class PosixProcesses : public Processes {
 public:
-    enum Confinement { Confined, Unconfined };
+    enum Confinement { Confined, Unconfined, InNameSpaces, ByLandlock };
     explicit PosixProcesses(Confinement confinement = Confined) : m_confinement(confinement) {}
     std::unique_ptr<Process> Start(const std::string& program,
                                    const std::vector<std::string>& arguments,
@@ -55,10 +57,10 @@ std::string PartialFileName(const std::string& outputName, long process, unsigne
 // The process named in a partial file's name for `outputName`, or 0 when it is not one.
 long PartialFileProcess(const std::string& name, const std::string& outputName);
 
-enum class ProgramOwner { User, Anyone };
+enum class ProgramOwner { User, UserOrRoot };
 // Why the program file open at `fd` must not run, or empty: it must be a regular file that
-// neither group nor others may write, and for User owned by the user, so that no one else can
-// have put it there or change it.
+// neither group nor others may write, owned by the user (or for UserOrRoot by root, as the
+// system's are), so that no one else can have put it there or change it.
 std::string ProgramFileRefusal(int fd, ProgramOwner owner);
 
 // strerror's text for an errno value, trimmed by TrimSystemErrorText.

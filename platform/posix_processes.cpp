@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,11 +14,14 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bubblewrap.h"
+#include "coder_confinement.h"
 #include "coder_sandbox.h"
 #include "failures.h"
 #include "file_descriptor.h"
@@ -70,6 +74,8 @@ int AboveStandardStreams(int fd) {
     return moved;
 }
 
+constexpr int kMaxPassed = 5;
+
 // Everything the child needs before its exec, made beforehand: the child shares our memory
 // until then, and may not allocate or take a lock (another thread of ours may hold one).
 struct ChildStart {
@@ -80,8 +86,12 @@ struct ChildStart {
     int output = -1;
     int errorPipe = -1;  // close-on-exec: the exec closes it, a failure writes its errno there
     int descriptorLimit = 0;
-    const PreparedSandbox* sandbox = nullptr;  // none for an unconfined start
+    const PreparedSandbox* sandbox = nullptr;  // Landlock and seccomp; none in name spaces
     int program = -1;  // the checked program's descriptor, run as it is; -1: by its name
+    // Open across the exec: the descriptors bubblewrap binds or reads. Sorted, -1 past the end.
+    int passed[kMaxPassed] = {-1, -1, -1, -1, -1};
+    rlim_t memoryLimit = RLIM_INFINITY;
+    bool inNameSpaces = false;  // the program is bubblewrap
 };
 
 // Written instead of the errno when the kernel refused the sandbox.
@@ -98,23 +108,38 @@ LMK_CHILD_CODE [[noreturn]] void FailChild(const ChildStart& start, int error) {
     _exit(127);
 }
 
-// Closes every descriptor from 3 up but `kept` and `alsoKept` (-1: none).
-LMK_CHILD_CODE void CloseFromThreeExcept(int kept, int alsoKept, int limit) {
-    const int low = alsoKept < 0 ? kept : std::min(kept, alsoKept);
-    const int high = alsoKept < 0 ? kept : std::max(kept, alsoKept);
-    const auto closeSpan = [](int first, int last) {
-        return first > last ||
-               close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0;
-    };
-    if (closeSpan(3, low - 1) && closeSpan(low + 1, high - 1) && close_range(high + 1, ~0U, 0) == 0)
-        return;
+// Closes every descriptor from 3 up but those of `kept`: sorted, -1 for none.
+LMK_CHILD_CODE void CloseFromThreeExcept(const int* kept, int count, int limit) {
+    bool closed = true;
+    int first = 3;
+    for (int i = 0; i < count && closed; ++i) {
+        if (kept[i] < first) continue;
+        if (kept[i] > first)
+            closed = close_range(static_cast<unsigned>(first), static_cast<unsigned>(kept[i] - 1),
+                                 0) == 0;
+        first = kept[i] + 1;
+    }
+    if (closed && close_range(static_cast<unsigned>(first), ~0U, 0) == 0) return;
     // Kernels before 5.9.
-    for (int fd = 3; fd < limit; ++fd)
-        if (fd != kept && fd != alsoKept) close(fd);
+    for (int fd = 3; fd < limit; ++fd) {
+        bool keep = false;
+        for (int i = 0; i < count; ++i) keep = keep || kept[i] == fd;
+        if (!keep) close(fd);
+    }
+}
+
+// Sorts the few descriptors into `sorted` (room for `count`), without allocating.
+LMK_CHILD_CODE void SortDescriptors(int* sorted, int count) {
+    for (int i = 1; i < count; ++i)
+        for (int j = i; j > 0 && sorted[j - 1] > sorted[j]; --j)
+            std::swap(sorted[j - 1], sorted[j]);
 }
 
 // Applies the run's sandbox; a start never goes on without the sandbox it was given.
 LMK_CHILD_CODE void ConfineChild(const ChildStart& start) {
+    // bubblewrap gains nothing by its exec either; it confines the coder itself.
+    if (start.inNameSpaces && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        FailChild(start, errno | kSandboxFailureMark);
     if (!start.sandbox) return;
     if (const int error = start.sandbox->Apply(); error != 0)
         FailChild(start, error | kSandboxFailureMark);
@@ -155,8 +180,21 @@ LMK_CHILD_CODE [[noreturn]] void BecomeProgram(const ChildStart& start) {
         FailChild(start, errno);
     const int input = open("/dev/null", O_RDONLY);
     if (input < 0 || dup2(input, STDIN_FILENO) < 0) FailChild(start, errno);
+    // Soft and hard alike, so the coder cannot raise it again.
+    const rlimit memory{start.memoryLimit, start.memoryLimit};
+    if (start.memoryLimit != RLIM_INFINITY && setrlimit(RLIMIT_DATA, &memory) != 0)
+        FailChild(start, errno);
     ConfineChild(start);
-    CloseFromThreeExcept(start.errorPipe, start.program, start.descriptorLimit);
+    // bubblewrap reads these after its exec; ours are close-on-exec in every other child.
+    int kept[kMaxPassed + 2] = {start.errorPipe, start.program};
+    int count = 2;
+    for (const int fd : start.passed) {
+        if (fd < 0) continue;
+        if (fcntl(fd, F_SETFD, 0) != 0) FailChild(start, errno);
+        kept[count++] = fd;
+    }
+    SortDescriptors(kept, count);
+    CloseFromThreeExcept(kept, count, start.descriptorLimit);
 
     // The file that was checked is the file that runs, whatever its name points at by now.
     if (start.program >= 0) {
@@ -221,6 +259,34 @@ private:
     sigset_t m_saved;
 };
 
+// Reads what the pipe holds until its writer is gone (or, when `untilObject`, until the
+// first JSON object is whole).
+std::string ReadStatus(int fd, bool untilObject) {
+    std::string text;
+    char buffer[512];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return text;
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (untilObject && text.find('}') != std::string::npos) return text;
+    }
+}
+
+// What bwrap printed last: its reason when it could not make the sandbox or run the coder.
+std::string BubblewrapComplaint(const std::string& printout) {
+    const FileDescriptor file(open(printout.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!file.Valid() || fstat(file.Get(), &info) != 0) return "bubblewrap failed";
+    const off_t from = std::max<off_t>(0, info.st_size - 1024);
+    std::string text(static_cast<std::size_t>(info.st_size - from), '\0');
+    const ssize_t got = pread(file.Get(), text.data(), text.size(), from);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    text = text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    return text.empty() ? "bubblewrap failed" : text;
+}
+
 class PosixProcess : public Process {
 public:
     PosixProcess() = default;
@@ -229,6 +295,11 @@ public:
     PosixProcess& operator=(const PosixProcess&) = delete;
 
     void Adopt(pid_t pid);
+    // The child is bubblewrap: `status` is the end of its status pipe, of which `statusRead`
+    // was read, `sandboxProcess` the first process of the run's PID name space, `printout`
+    // where bwrap tells why it failed.
+    void WatchNameSpaces(int status, std::string statusRead, long sandboxProcess,
+                         std::string printout);
     WaitResult Wait(int milliseconds) override;
     void End() override;
     ExitStatus Status() const override { return m_status; }
@@ -237,11 +308,17 @@ private:
     bool Collect(bool block);
     WaitResult Reap(bool block);
     WaitResult WaitByPolling(int milliseconds);
+    void TakeNameSpacesEnd(bool endedByUs);
 
     pid_t m_pid = -1;
     FileDescriptor m_pidFd;
     bool m_ended = true;
     ExitStatus m_status;
+    FileDescriptor m_bubblewrapStatus;  // only in name spaces
+    std::string m_statusText;
+    FileDescriptor m_sandboxProcess;
+    std::string m_printout;
+    std::string m_sandboxFailure;  // bwrap ended without running the coder: its reason
 };
 
 PosixProcess::~PosixProcess() {
@@ -254,6 +331,37 @@ void PosixProcess::Adopt(pid_t pid) {
     // The child is not reaped yet, so its number cannot have been reused. Without a pidfd
     // (kernels before 5.3, a sandbox that filters the call) Wait falls back to polling.
     m_pidFd.Reset(OpenPidFd(pid));
+}
+
+void PosixProcess::WatchNameSpaces(int status, std::string statusRead, long sandboxProcess,
+                                   std::string printout) {
+    m_bubblewrapStatus.Reset(status);
+    m_statusText = std::move(statusRead);
+    // Its parent, bwrap, is not reaped, so the number is still the sandbox's.
+    m_sandboxProcess.Reset(OpenPidFd(static_cast<pid_t>(sandboxProcess)));
+    m_printout = std::move(printout);
+}
+
+// Takes the coder's status from what bwrap passed on, once bwrap is reaped; and waits for the
+// PID name space to be gone, so that nothing of the run is left when its end is told.
+void PosixProcess::TakeNameSpacesEnd(bool endedByUs) {
+    if (!m_bubblewrapStatus.Valid()) return;
+    // Killed with bwrap (--die-with-parent), its first process takes the name space along.
+    if (m_sandboxProcess.Valid()) {
+        pollfd watch{m_sandboxProcess.Get(), POLLIN, 0};
+        while (poll(&watch, 1, 10000) < 0 && errno == EINTR) {
+        }
+    }
+    // A quick coder's exit code may have come with the sandbox's first words.
+    const BubblewrapStatus said =
+        ReadBubblewrapStatus(m_statusText + ReadStatus(m_bubblewrapStatus.Get(), false));
+    m_bubblewrapStatus.Reset();
+    m_sandboxProcess.Reset();
+    if (said.coderRan) {
+        m_status = CoderStatusFromBubblewrap(said.exitCode);
+    } else if (!endedByUs && m_status.exited) {
+        m_sandboxFailure = BubblewrapComplaint(m_printout);
+    }
 }
 
 // Takes the ended child's status: true once reaped, false while it still runs (only when not
@@ -294,7 +402,13 @@ bool PosixProcess::Collect(bool block) {
 }
 
 WaitResult PosixProcess::Reap(bool block) {
-    if (Collect(block)) return WaitResult::Ended;
+    if (Collect(block)) {
+        TakeNameSpacesEnd(false);
+        if (!m_sandboxFailure.empty())
+            throw OSErrorFromCode(EPERM,
+                                  "The coder's sandbox could not be applied: " + m_sandboxFailure);
+        return WaitResult::Ended;
+    }
     if (errno == 0) return WaitResult::TimedOut;
     throw SystemFailure(errno);
 }
@@ -336,6 +450,7 @@ void PosixProcess::End() {
     // Never raises: the destructor ends a running child too.
     Collect(true);
     m_ended = true;
+    TakeNameSpacesEnd(true);
 }
 
 // A program named by its path, opened for the start to run from its descriptor once it passed
@@ -347,12 +462,84 @@ int OpenCheckedProgram(const std::string& program) {
     if (!file.Valid()) return -1;
     struct stat info {};
     if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-    if (const std::string refusal = ProgramFileRefusal(file.Get(), ProgramOwner::Anyone);
+    if (const std::string refusal = ProgramFileRefusal(file.Get(), ProgramOwner::UserOrRoot);
         !refusal.empty())
         throw OSErrorFromCode(EPERM, "The coder " + program + " is not used: " + refusal);
     char start[2] = {};
     if (pread(file.Get(), start, 2, 0) == 2 && start[0] == '#' && start[1] == '!') return -1;
     return file.Release();
+}
+
+// The coder's environment: nothing that changes what it prints (AV_LOG_FORCE_COLOR, FFREPORT, a
+// language), only where its programs and the user's home are.
+std::vector<std::string> CoderEnvironment() {
+    std::vector<std::string> environment = {"LC_ALL=C"};
+    for (const char* name : {"HOME", "PATH"})
+        if (const char* value = std::getenv(name))
+            environment.push_back(std::string(name) + "=" + value);
+    return environment;
+}
+
+// What a run in name spaces has opened and checked before its start: bubblewrap, the coder, the
+// user's files, the seccomp program and the pipe on which bwrap tells how the run went.
+struct NameSpaceRun {
+    NameSpaceRun(const std::string& program, const CoderAccess& access);
+
+    std::string coderPath;
+    FileDescriptor bubblewrap, coder, input, output, filter, statusRead, statusWrite;
+    std::vector<std::string> arguments;  // bwrap's, up to and with the coder's path
+};
+
+int OpenAbove(const std::string& path, int flags) {
+    return AboveStandardStreams(open(path.c_str(), flags | O_CLOEXEC));
+}
+
+NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access) {
+    bubblewrap.Reset(OpenAbove(kBubblewrapPath, O_RDONLY));
+    if (!bubblewrap.Valid()) throw SystemFailure(errno);
+    if (const std::string refusal = ProgramFileRefusal(bubblewrap.Get(), ProgramOwner::UserOrRoot);
+        !refusal.empty())
+        throw OSErrorFromCode(EPERM, std::string(kBubblewrapPath) + " is not used: " + refusal);
+
+    // The coder is found here, as execvp would, and shown to bwrap by the descriptor checked.
+    coderPath =
+        program.find('/') == std::string::npos ? FindOnPath(program) : AbsolutePath(program);
+    if (coderPath.empty()) throw SystemFailure(ENOENT);
+    coder.Reset(OpenAbove(coderPath, O_RDONLY));
+    if (!coder.Valid()) throw SystemFailure(errno);
+    struct stat info {};
+    if (fstat(coder.Get(), &info) != 0) throw SystemFailure(errno);
+    if (!S_ISREG(info.st_mode) || (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0)
+        throw SystemFailure(EACCES);
+    if (const std::string refusal = ProgramFileRefusal(coder.Get(), ProgramOwner::UserOrRoot);
+        !refusal.empty())
+        throw OSErrorFromCode(EPERM, "The coder " + program + " is not used: " + refusal);
+    char first[2] = {};
+    const bool script = pread(coder.Get(), first, 2, 0) == 2 && first[0] == '#' && first[1] == '!';
+
+    std::vector<BoundFile> files = {{coder.Get(), coderPath, false}};
+    // As Landlock's rules: a path that does not exist gets nothing, nor does a folder or a link
+    // standing where the output was made.
+    if (!access.input.empty()) {
+        input.Reset(OpenAbove(access.input, O_PATH));
+        if (input.Valid() && fstat(input.Get(), &info) == 0 &&
+            (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)))
+            files.push_back({input.Get(), AbsolutePath(access.input), false});
+    }
+    if (!access.output.empty()) {
+        output.Reset(OpenAbove(access.output, O_PATH | O_NOFOLLOW));
+        if (output.Valid() && fstat(output.Get(), &info) == 0 && S_ISREG(info.st_mode))
+            files.push_back({output.Get(), AbsolutePath(access.output), true});
+    }
+    filter.Reset(AboveStandardStreams(SeccompProgramFile(script)));
+    int ends[2];
+    if (!filter.Valid() || pipe2(ends, O_CLOEXEC) != 0) throw SystemFailure(errno);
+    statusRead.Reset(ends[0]);
+    statusWrite.Reset(AboveStandardStreams(ends[1]));
+    if (!statusWrite.Valid()) throw SystemFailure(errno);
+
+    arguments = BubblewrapArguments(files, filter.Get(), statusWrite.Get(), script);
+    arguments.insert(arguments.end(), {"--", coderPath});
 }
 
 }  // namespace
@@ -377,25 +564,50 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     FileDescriptor failureEnd(AboveStandardStreams(pipeEnds[1]));
     if (!failureEnd.Valid()) throw SystemFailure(errno);
 
-    const std::vector<std::string> candidates = ProgramCandidates(program);
-    const FileDescriptor checkedProgram(AboveStandardStreams(OpenCheckedProgram(program)));
+    const Confinement confinement =
+        m_confinement == Confined ? StrongestConfinement() : m_confinement;
+    std::optional<NameSpaceRun> nameSpaces;
+    if (confinement == InNameSpaces) nameSpaces.emplace(program, access);
+    const std::vector<std::string> candidates =
+        nameSpaces ? std::vector<std::string>{} : ProgramCandidates(program);
+    const FileDescriptor checkedProgram(
+        nameSpaces ? -1 : AboveStandardStreams(OpenCheckedProgram(program)));
+
     std::vector<char*> argv;
-    argv.reserve(arguments.size() + 2);
-    argv.push_back(const_cast<char*>(program.c_str()));
+    argv.reserve(arguments.size() + 2 + (nameSpaces ? nameSpaces->arguments.size() : 0));
+    if (nameSpaces) {
+        argv.push_back(const_cast<char*>(kBubblewrapPath));
+        for (auto& argument : nameSpaces->arguments) argv.push_back(argument.data());
+    } else {
+        argv.push_back(const_cast<char*>(program.c_str()));
+    }
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    const std::vector<std::string> environmentText = CoderEnvironment();
+    std::vector<char*> environment;
+    for (const auto& entry : environmentText)
+        environment.push_back(const_cast<char*>(entry.c_str()));
+    environment.push_back(nullptr);
 
     ChildStart start;
     for (const auto& candidate : candidates) start.candidates.push_back(candidate.c_str());
     start.argv = argv.data();
-    start.environment = environ;
+    start.environment = environment.data();
     start.parent = getpid();
     start.output = kept.Get();
     start.errorPipe = failureEnd.Get();
-    start.program = checkedProgram.Get();
+    start.program = nameSpaces ? nameSpaces->bubblewrap.Get() : checkedProgram.Get();
     start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
+    if (nameSpaces) {
+        start.inNameSpaces = true;
+        const int passed[] = {nameSpaces->coder.Get(), nameSpaces->input.Get(),
+                              nameSpaces->output.Get(), nameSpaces->filter.Get(),
+                              nameSpaces->statusWrite.Get()};
+        std::copy(std::begin(passed), std::end(passed), start.passed);
+    }
+    if (confinement != Unconfined && CoderMemoryLimit() > 0) start.memoryLimit = CoderMemoryLimit();
     std::optional<PreparedSandbox> sandbox;
-    if (m_confinement == Confined) {
+    if (confinement == ByLandlock) {
         sandbox.emplace(candidates, access);
         start.sandbox = &*sandbox;
     }
@@ -440,6 +652,22 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
         throw SystemFailure(error);
     }
 
+    if (nameSpaces) {
+        // bwrap names the sandbox's first process as soon as it made it; without that it failed.
+        nameSpaces->statusWrite.Reset();
+        std::string said = ReadStatus(nameSpaces->statusRead.Get(), true);
+        const BubblewrapStatus made = ReadBubblewrapStatus(said);
+        if (made.sandboxProcess <= 0) {
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            throw OSErrorFromCode(EPERM, "The coder's sandbox could not be applied: " +
+                                             BubblewrapComplaint(outputFile));
+        }
+        process->Adopt(pid);
+        process->WatchNameSpaces(nameSpaces->statusRead.Release(), std::move(said),
+                                 made.sandboxProcess, outputFile);
+        return process;
+    }
     process->Adopt(pid);
     return process;
 }

@@ -169,7 +169,7 @@ std::string ProgramFileRefusal(int fd, ProgramOwner owner) {
     struct stat info {};
     if (fstat(fd, &info) != 0) return SystemErrorText(errno);
     if (!S_ISREG(info.st_mode)) return "it is not a regular file";
-    if (owner == ProgramOwner::User && info.st_uid != geteuid())
+    if (info.st_uid != geteuid() && (owner == ProgramOwner::User || info.st_uid != 0))
         return "it belongs to another user";
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "others may write to it";
     return {};

@@ -67,8 +67,14 @@ int main(int argc, char** argv) {
 
     char folder[PATH_MAX] = {};
     std::printf("cwd=%s\n", getcwd(folder, sizeof folder) ? folder : "none");
-    const char* mark = std::getenv("LMK_PROBE_MARK");
-    std::printf("mark=%s\n", mark ? mark : "none");
+    std::string names;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        names += (names.empty() ? "" : ",") + text.substr(0, text.find('='));
+    }
+    std::printf("environment=%s\n", names.c_str());
+    const char* locale = std::getenv("LC_ALL");
+    std::printf("LC_ALL=%s\n", locale ? locale : "none");
     std::printf("argc=%d\n", argc);
     std::printf("argv0=%s\n", argv[0]);
     std::fprintf(stderr, "stderr=works\n");

@@ -1,6 +1,7 @@
 // Starts a long child through PosixProcesses, as the program starts its coder, and then waits
 // to be killed. Usage: platform_coder_parent PID_FILE OUTPUT_FILE; the child writes its own
-// process number into PID_FILE.
+// process number into PID_FILE, as one line, by the shell alone: a helper program of its own
+// would be left to the test when the parent is killed.
 #include <cstdio>
 
 #include <unistd.h>
@@ -16,9 +17,7 @@ int main(int argc, char** argv) {
     try {
         lmk::PosixProcesses processes(lmk::PosixProcesses::Unconfined);
         const auto child = processes.Start(
-            "/bin/sh",
-            {"-c", "echo $$ > \"$0.part\" && mv \"$0.part\" \"$0\" && exec sleep 600", argv[1]},
-            argv[2], {});
+            "/bin/sh", {"-c", "echo $$ > \"$0\" && exec sleep 600", argv[1]}, argv[2], {});
         for (;;) pause();
     } catch (const lmk::Exception& failure) {
         std::fprintf(stderr, "%s\n", failure.what());

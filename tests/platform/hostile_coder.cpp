@@ -1,6 +1,7 @@
 // A coder gone hostile, for the sandbox tests: makes the one attempt named by its first argument
 // and prints "allowed" or the errno's name that refused it.
-// Usage: hostile_coder ATTEMPT INPUT OUTPUT ELSEWHERE PORT
+// Usage: hostile_coder ATTEMPT INPUT OUTPUT ELSEWHERE PORT OUTSIDER
+// OUTSIDER: the number of a process outside the run (the test's own).
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/mman.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -97,10 +99,37 @@ bool SignalsParent() {
     return kill(getppid(), 0) == 0 || syscall(SYS_tgkill, getppid(), getppid(), 0) == 0;
 }
 
+// A child in a session of its own, which the process group's end does not reach: it tells
+// whether its setsid was refused, then stays, holding the output, as long as it lives.
+int LeavesASessionBehind(const std::string& output) {
+    int ready[2];
+    if (pipe(ready) != 0) return Outcome(false);
+    if (fork() == 0) {
+        const bool alone = setsid() >= 0;
+        Outcome(alone);
+        std::fflush(stdout);
+        const int held = open(output.c_str(), O_WRONLY | O_APPEND);
+        close(ready[1]);
+        for (;;) {
+            if (held >= 0 && write(held, "late\n", 5) < 0) _exit(1);
+            pause();
+        }
+    }
+    close(ready[1]);
+    char none;
+    while (read(ready[0], &none, 1) < 0 && errno == EINTR) {
+    }
+    return 0;
+}
+
+bool ReadsCommandLineOf(const std::string& process) {
+    return Opens("/proc/" + process + "/cmdline", O_RDONLY);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) return 64;
+    if (argc != 7) return 64;
     const std::string attempt = argv[1];
     const std::string input = argv[2];
     const std::string output = argv[3];
@@ -141,6 +170,13 @@ int main(int argc, char** argv) {
     if (attempt == "run-shell") {
         execl("/bin/sh", "sh", "-c", "echo allowed", static_cast<char*>(nullptr));
         return Outcome(false);
+    }
+    if (attempt == "setsid-child") return LeavesASessionBehind(output);
+    if (attempt == "proc-other") return Outcome(ReadsCommandLineOf(argv[6]));
+    if (attempt == "allocate-4-gib") {
+        void* memory =
+            mmap(nullptr, 4ULL << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return Outcome(memory != MAP_FAILED);
     }
     return 64;
 }

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bubblewrap.h"
+#include "coder_confinement.h"
 #include "coder_sandbox.h"
 #include "failures.h"
 #include "posix_platform.h"
@@ -134,7 +136,10 @@ TEST_F(ProcessTest, ChildGetsCleanStartingState) {
     int leakedPipe[2];
     ASSERT_EQ(pipe(leakedPipe), 0);
     const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE, SIGHUP});
-    const test::EnvironmentOverride mark("LMK_PROBE_MARK", "inherited value");
+    // Nothing of ours that would change what the coder prints: colours, a report, a language.
+    const test::EnvironmentOverride colour("AV_LOG_FORCE_COLOR", "1");
+    const test::EnvironmentOverride coderReport("FFREPORT", "file=here.log");
+    const test::EnvironmentOverride language("LANG", "ru_RU.UTF-8");
     const test::CurrentFolderOverride folder(m_folder.Path());
 
     auto process = Start(LMK_CHILD_PROBE, {"one"});
@@ -146,6 +151,8 @@ TEST_F(ProcessTest, ChildGetsCleanStartingState) {
 
     auto report = ParseReport(ReadFile(Output()));
     EXPECT_EQ(report["fds"], "0,1,2");
+    EXPECT_EQ(report["environment"], "LC_ALL,HOME,PATH");
+    EXPECT_EQ(report["LC_ALL"], "C");
     EXPECT_EQ(report["stdin"], "/dev/null");
     EXPECT_EQ(report["stdin-read"], "0");
     EXPECT_EQ(report["own-group"], "1");
@@ -155,7 +162,6 @@ TEST_F(ProcessTest, ChildGetsCleanStartingState) {
     EXPECT_EQ(report["SIGPIPE"], "default");
     EXPECT_EQ(report["SIGHUP"], "default");
     EXPECT_EQ(report["cwd"], test::CurrentFolder());
-    EXPECT_EQ(report["mark"], "inherited value");
     EXPECT_EQ(report["argc"], "2");
     EXPECT_EQ(report["argv0"], LMK_CHILD_PROBE);
     EXPECT_EQ(report["stderr"], "works");
@@ -254,20 +260,41 @@ TEST_P(ExitStatusTest, IsReportedAsTheChildEnded) {
     EXPECT_EQ(status.Success(), GetParam().exited && GetParam().code == 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ExitStatusTest,
-    ::testing::Values(ExitCase{"Exit0", "exit 0", true, 0}, ExitCase{"Exit3", "exit 3", true, 3},
-                      ExitCase{"Exit255", "exit 255", true, 255},
-                      ExitCase{"SIGINT", "kill -INT $$\nexit 0", false, SIGINT},
-                      ExitCase{"SIGTERM", "kill -TERM $$\nexit 0", false, SIGTERM},
-                      ExitCase{"SIGPIPE", "kill -PIPE $$\nexit 0", false, SIGPIPE},
-                      ExitCase{"SIGKILL", "kill -KILL $$\nexit 0", false, SIGKILL},
-                      ExitCase{"SIGHUP", "kill -HUP $$\nexit 0", false, SIGHUP},
-                      ExitCase{"Exit0LeavingAHelperInItsGroup",
-                               "sleep 60 &\necho $! > \"$0.helper.part\"\n"
-                               "mv \"$0.helper.part\" \"$0.helper\"\nexit 0",
-                               true, 0, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+const ExitCase kExitCases[] = {
+    {"Exit0", "exit 0", true, 0},
+    {"Exit3", "exit 3", true, 3},
+    {"Exit255", "exit 255", true, 255},
+    {"SIGINT", "kill -INT $$\nexit 0", false, SIGINT},
+    {"SIGTERM", "kill -TERM $$\nexit 0", false, SIGTERM},
+    {"SIGPIPE", "kill -PIPE $$\nexit 0", false, SIGPIPE},
+    {"SIGKILL", "kill -KILL $$\nexit 0", false, SIGKILL},
+    {"SIGHUP", "kill -HUP $$\nexit 0", false, SIGHUP},
+    {"Exit0LeavingAHelperInItsGroup",
+     "sleep 60 &\necho $! > \"$0.helper.part\"\nmv \"$0.helper.part\" \"$0.helper\"\nexit 0", true,
+     0, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExitStatusTest, ::testing::ValuesIn(kExitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The same ends as bubblewrap passes them on: a coder killed by signal n as 128 + n.
+class ExitInNameSpacesTest : public ExitStatusTest {};
+
+TEST_P(ExitInNameSpacesTest, IsReportedAsTheChildEnded) {
+    if (!BubblewrapRuns()) GTEST_SKIP() << "bubblewrap does not run here";
+    const SignalsIgnoredAndBlocked signals({SIGINT, SIGTERM, SIGPIPE, SIGHUP});
+    PosixProcesses inNameSpaces(PosixProcesses::InNameSpaces);
+    auto process =
+        inNameSpaces.Start(WriteScript(m_folder / "end", GetParam().script), {}, Output(), {});
+    ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    EXPECT_EQ(process->Status().exited, GetParam().exited);
+    EXPECT_EQ(process->Status().code, GetParam().code);
+}
+
+// Its helper cannot write beside the script there.
+INSTANTIATE_TEST_SUITE_P(Cases, ExitInNameSpacesTest,
+                         ::testing::ValuesIn(kExitCases, kExitCases + std::size(kExitCases) - 1),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, WaitTimesOutWhileRunningAndEndsOnceItExits) {
     const std::string trigger = m_folder / "trigger";
@@ -370,8 +397,13 @@ TEST_F(ProcessTest, AChildIsEndedWhenItsParentIsKilled) {
     const OrphansComeToUs orphans;
     const std::string pidFile = m_folder / "pid";
     test::Child parent(LMK_CODER_PARENT, {pidFile, Output()}, {});
-    ASSERT_TRUE(test::WaitUntil([&] { return test::Exists(pidFile) || parent.Ended(); },
-                                std::chrono::seconds(30)));
+    // The line is whole once its newline is there (one write by the shell's echo).
+    const auto written = [&] {
+        const std::string text = ReadFileIfAny(pidFile);
+        return !text.empty() && text.back() == '\n';
+    };
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return written() || parent.Ended(); }, std::chrono::seconds(30)));
     ASSERT_FALSE(parent.Ended()) << parent.Wait(std::chrono::seconds(0)).err;
     const pid_t child = std::stoi(ReadFile(pidFile));
 
@@ -442,6 +474,11 @@ TEST_P(StartFailureTest, RaisesTheSystemError) {
     WriteFile(m_folder / "not-executable", "#!/bin/sh\nexit 0\n");
     WriteScript(m_folder / "writable-coder", "exit 0");
     ASSERT_EQ(chmod((m_folder / "writable-coder").c_str(), 0757), 0);
+    // Another user's, put in the place of the coder after its first check (as root: nobody's).
+    WriteScript(m_folder / "others-coder", "exit 0");
+    if (chown((m_folder / "others-coder").c_str(), 65534, 65534) != 0 &&
+        std::string(GetParam().name) == "OwnedByAnotherUser")
+        GTEST_SKIP() << "cannot give a file to another user here";
     std::string program = GetParam().program;
     if (program.front() == '@') program = m_folder.Path() + program.substr(1);
     std::string message = GetParam().message;
@@ -474,7 +511,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // Swapped or changed by someone else between its check and its start.
                       StartFailureCase{"WritableByOthers", "@/writable-coder", 1,
                                        "System Error.  Code: 1.\r\nThe coder @/writable-coder is "
-                                       "not used: others may write to it"}),
+                                       "not used: others may write to it"},
+                      StartFailureCase{"OwnedByAnotherUser", "@/others-coder", 1,
+                                       "System Error.  Code: 1.\r\nThe coder @/others-coder is "
+                                       "not used: it belongs to another user"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, OutputFileThatCannotBeCreatedStopsTheStart) {
@@ -496,23 +536,58 @@ struct SandboxCase {
     const char* attempt;  // hostile_coder's
     const char* outcome;  // "allowed", or the errno's name that refused it
     const char* deniedBy;
+    // In name spaces, where these see no such file first: the outcome, denied by them.
+    const char* inNameSpaces = nullptr;
+    bool landlockRefuses = true;  // false: Landlock cannot tell it apart (no row there)
 };
 
-void PrintTo(const SandboxCase& c, std::ostream* out) {
-    *out << c.name;
+void PrintTo(const SandboxCase& attempt, std::ostream* out) {
+    *out << attempt.name;
 }
 
-// Each attempt at the kernel's Landlock version (-1), at Debian 12's own (2), and with none.
+// The processes that hold `path` open, as the host numbers them.
+std::vector<pid_t> HoldersOf(const std::string& path) {
+    struct stat file {};
+    std::vector<pid_t> holders;
+    if (stat(path.c_str(), &file) != 0) return holders;
+    for (const auto& process : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = process.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", error)) {
+            struct stat open {};
+            if (stat(fd.path().c_str(), &open) == 0 && open.st_dev == file.st_dev &&
+                open.st_ino == file.st_ino)
+                holders.push_back(std::stoi(name));
+        }
+    }
+    return holders;
+}
+
+// How a run is confined: in name spaces, or by Landlock (capped at `landlockCap` unless it is
+// -1: 2 is Debian 12's own kernel's, 0 none) and seccomp where there are none.
+struct SandboxPath {
+    PosixProcesses::Confinement confinement;
+    int landlockCap = -1;
+};
+
+// Each attempt in the run's own name spaces, and by Landlock and seccomp where there are none.
 class SandboxTest : public ProcessTest,
-                    public ::testing::WithParamInterface<std::tuple<SandboxCase, int>> {};
+                    public ::testing::WithParamInterface<std::tuple<SandboxCase, SandboxPath>> {};
 
 TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
-    const auto& [attempt, landlockCap] = GetParam();
+    const auto& [attempt, path] = GetParam();
     const test::EnvironmentOverride cap(
         "LMK_LANDLOCK_MAX",
-        landlockCap < 0 ? std::nullopt : std::optional(std::to_string(landlockCap)));
-    if (std::string(attempt.deniedBy) == "Landlock" && LandlockVersion() == 0)
-        GTEST_SKIP() << "no Landlock";
+        path.landlockCap < 0 ? std::nullopt : std::optional(std::to_string(path.landlockCap)));
+    const bool nameSpaces = path.confinement == PosixProcesses::InNameSpaces;
+    if (nameSpaces && !BubblewrapRuns()) GTEST_SKIP() << "bubblewrap does not run here";
+    if (!nameSpaces && !attempt.landlockRefuses) GTEST_SKIP() << "only name spaces refuse it";
+    const bool byNameSpaces = nameSpaces && attempt.inNameSpaces;
+    if (!nameSpaces && std::string(attempt.deniedBy) == "Landlock" && LandlockVersion() == 0)
+        GTEST_SKIP() << "this kernel has no Landlock";
+    if (std::string(attempt.deniedBy) == "memory limit" && CoderMemoryLimit() == 0)
+        GTEST_SKIP() << "no memory limit in a sanitized build";
     const std::string home = m_folder / "home";
     const std::string inputs = m_folder / "inputs";
     const std::string elsewhere = m_folder / "elsewhere";
@@ -534,22 +609,30 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
     ASSERT_EQ(listen(listener, 1), 0);
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
 
-    PosixProcesses confined;
-    auto process = confined.Start(LMK_HOSTILE_CODER,
-                                  {attempt.attempt, inputs + "/clip.avi", output, elsewhere,
-                                   std::to_string(ntohs(address.sin_port))},
-                                  Output(), {inputs + "/clip.avi", output});
+    PosixProcesses confined(path.confinement);
+    auto process =
+        confined.Start(LMK_HOSTILE_CODER,
+                       {attempt.attempt, inputs + "/clip.avi", output, elsewhere,
+                        std::to_string(ntohs(address.sin_port)), std::to_string(getpid())},
+                       Output(), {inputs + "/clip.avi", output});
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
     close(listener);
-    EXPECT_EQ(ReadFile(Output()), std::string(attempt.outcome) + "\n")
+    const std::string deniedBy = byNameSpaces ? "name spaces" : attempt.deniedBy;
+    EXPECT_EQ(ReadFile(Output()),
+              std::string(byNameSpaces ? attempt.inNameSpaces : attempt.outcome) + "\n")
         << attempt.attempt << " was to be "
-        << (*attempt.deniedBy ? std::string("denied by ") + attempt.deniedBy : "allowed");
+        << (deniedBy.empty() ? "allowed" : "denied by " + deniedBy);
     EXPECT_FALSE(test::Exists(inputs + "/planted"));
     EXPECT_FALSE(test::Exists(elsewhere + "/planted"));
     EXPECT_EQ(ReadFile(inputs + "/clip.avi"), "a hostile file");
     struct stat secretAfter {};
     ASSERT_EQ(stat((home + "/secret").c_str(), &secretAfter), 0);
     EXPECT_EQ(secretAfter.st_mode, secret.st_mode);
+    // Nothing the run started is left to write later: its name spaces or its group ended it.
+    const bool ended =
+        test::WaitUntil([&] { return HoldersOf(output).empty(); }, std::chrono::seconds(10));
+    for (const pid_t left : HoldersOf(output)) kill(left, SIGKILL);
+    EXPECT_TRUE(ended) << attempt.attempt << " left a process behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -558,11 +641,13 @@ INSTANTIATE_TEST_SUITE_P(
         ::testing::Values(
             SandboxCase{"ReadsItsInput", "read-input", "allowed", ""},
             SandboxCase{"WritesItsOutput", "write-output", "allowed", ""},
-            SandboxCase{"ReadsNoSecretInHome", "read-home-secret", "EACCES", "Landlock"},
-            SandboxCase{"WritesNothingBesideTheInput", "write-beside-input", "EACCES", "Landlock"},
-            SandboxCase{"LeavesTheInputAsItIs", "overwrite-input", "EACCES", "Landlock"},
-            SandboxCase{"CreatesNothingElsewhere", "create-elsewhere", "EACCES", "Landlock"},
-            SandboxCase{"RunsNoShell", "run-shell", "EACCES", "Landlock"},
+            SandboxCase{"ReadsNoSecretInHome", "read-home-secret", "EACCES", "Landlock", "ENOENT"},
+            SandboxCase{"WritesNothingBesideTheInput", "write-beside-input", "EACCES", "Landlock",
+                        "EROFS"},
+            SandboxCase{"LeavesTheInputAsItIs", "overwrite-input", "EACCES", "Landlock", "EROFS"},
+            SandboxCase{"CreatesNothingElsewhere", "create-elsewhere", "EACCES", "Landlock",
+                        "ENOENT"},
+            SandboxCase{"RunsNoShell", "run-shell", "EACCES", "Landlock", "ENOENT"},
             SandboxCase{"ConnectsNowhere", "connect-tcp", "EPERM", "seccomp"},
             SandboxCase{"ListensNowhere", "listen-tcp", "EPERM", "seccomp"},
             SandboxCase{"OpensNoLocalSocket", "local-socket", "EPERM", "seccomp"},
@@ -576,12 +661,22 @@ INSTANTIATE_TEST_SUITE_P(
             SandboxCase{"TakesNoDescriptorOfOthers", "take-parent-descriptor", "EPERM", "seccomp"},
             SandboxCase{"WatchesNoFolder", "watch-home", "EPERM", "seccomp"},
             SandboxCase{"TruncatesNoFileByPath", "truncate-input", "EPERM", "seccomp"},
-            SandboxCase{"SignalsNoOtherProcess", "signal-parent", "EPERM", "seccomp"}),
-        ::testing::Values(-1, 2, 0)),
+            SandboxCase{"SignalsNoOtherProcess", "signal-parent", "EPERM", "seccomp"},
+            SandboxCase{"LeavesNoSessionBehind", "setsid-child", "EPERM", "seccomp"},
+            // Landlock gives /proc whole: the coder's own entries are there too.
+            SandboxCase{"SeesNoOtherProcess", "proc-other", "", "", "ENOENT", false},
+            SandboxCase{"TakesNoMoreThanTheMemoryLimit", "allocate-4-gib", "ENOMEM",
+                        "memory limit"}),
+        ::testing::Values(SandboxPath{PosixProcesses::InNameSpaces},
+                          SandboxPath{PosixProcesses::ByLandlock},
+                          SandboxPath{PosixProcesses::ByLandlock, 2},
+                          SandboxPath{PosixProcesses::ByLandlock, 0})),
     [](const auto& info) {
-        const int cap = std::get<1>(info.param);
-        return std::string(std::get<0>(info.param).name) + "_AtLandlock" +
-               (cap < 0 ? "OfTheKernel" : std::to_string(cap));
+        const SandboxPath& path = std::get<1>(info.param);
+        const std::string name = std::get<0>(info.param).name;
+        if (path.confinement == PosixProcesses::InNameSpaces) return name + "_InNameSpaces";
+        return name + "_ByLandlock" +
+               (path.landlockCap < 0 ? "OfTheKernel" : std::to_string(path.landlockCap));
     });
 
 }  // namespace

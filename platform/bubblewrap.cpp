@@ -1,0 +1,117 @@
+#include "bubblewrap.h"
+
+#include <csignal>
+#include <cstdlib>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "posix_platform.h"
+
+namespace lmk {
+namespace {
+
+// The libraries, and what they read (ld.so's cache and the Debian alternatives that some of
+// their names lead through); /usr/local's for a coder built there. No /usr/bin: a binary coder
+// runs no other program.
+constexpr const char* kLibraryFolders[] = {"/usr/lib",        "/usr/lib64", "/usr/lib32",
+                                           "/usr/libx32",     "/usr/share", "/usr/local/lib",
+                                           "/usr/local/share"};
+constexpr const char* kSystemFiles[] = {"/etc/ld.so.cache", "/etc/alternatives"};
+// Merged /usr makes these links; elsewhere they are folders of their own.
+constexpr const char* kRootFolders[] = {"/lib", "/lib64", "/lib32", "/libx32", "/bin", "/sbin"};
+
+void Add(std::vector<std::string>& arguments, std::initializer_list<std::string> more) {
+    arguments.insert(arguments.end(), more);
+}
+
+// A root folder as the system has it: the link to its place under /usr, or the folder itself.
+void AddRootFolder(std::vector<std::string>& arguments, const std::string& folder, bool script) {
+    const bool programs = folder == "/bin" || folder == "/sbin";
+    if (programs && !script) return;
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0) return;
+    if (S_ISLNK(info.st_mode)) {
+        char target[4096];
+        const ssize_t length = readlink(folder.c_str(), target, sizeof target);
+        if (length > 0 && static_cast<std::size_t>(length) < sizeof target)
+            Add(arguments,
+                {"--symlink", std::string(target, static_cast<std::size_t>(length)), folder});
+    } else if (S_ISDIR(info.st_mode)) {
+        Add(arguments, {"--ro-bind", folder, folder});
+    }
+}
+
+long NumberAfter(const std::string& text, const std::string& key, bool& found) {
+    const auto at = text.find("\"" + key + "\":");
+    found = at != std::string::npos;
+    return found ? std::strtol(text.c_str() + at + key.size() + 3, nullptr, 10) : 0;
+}
+
+}  // namespace
+
+bool BubblewrapRuns() {
+    static const bool runs = [] {
+        if (access(kBubblewrapPath, X_OK) != 0) return false;
+        std::vector<std::string> arguments = BubblewrapArguments({}, -1, -1, true);
+        arguments.insert(arguments.end(), {"--", "/usr/bin/true"});
+        try {
+            PosixProcesses trial(PosixProcesses::Unconfined);
+            auto process = trial.Start(kBubblewrapPath, arguments, "/dev/null", {});
+            return process->Wait(-1) == WaitResult::Ended && process->Status().Success();
+        } catch (const std::exception&) {
+            return false;
+        }
+    }();
+    return runs;
+}
+
+std::vector<std::string> BubblewrapArguments(const std::vector<BoundFile>& files, int filterFd,
+                                             int statusFd, bool script) {
+    // Every name space new, none more for the coder to make, no capability, no terminal.
+    std::vector<std::string> arguments = {"--unshare-all",
+                                          "--unshare-user",
+                                          "--disable-userns",
+                                          "--new-session",
+                                          "--die-with-parent",
+                                          "--cap-drop",
+                                          "ALL"};
+    if (statusFd >= 0) Add(arguments, {"--json-status-fd", std::to_string(statusFd)});
+    if (script) {
+        Add(arguments, {"--ro-bind", "/usr", "/usr"});
+    } else {
+        for (const char* folder : kLibraryFolders)
+            Add(arguments, {"--ro-bind-try", folder, folder});
+    }
+    for (const char* folder : kRootFolders) AddRootFolder(arguments, folder, script);
+    for (const char* file : kSystemFiles) Add(arguments, {"--ro-bind-try", file, file});
+    Add(arguments, {"--proc", "/proc", "--dev", "/dev"});
+    for (const auto& file : files)
+        Add(arguments,
+            {file.writable ? "--bind-fd" : "--ro-bind-fd", std::to_string(file.fd), file.path});
+    // The folders made for the binds, and /dev's, hold nothing the coder may add to.
+    Add(arguments, {"--remount-ro", "/dev", "--remount-ro", "/", "--chdir", "/"});
+    if (filterFd >= 0) Add(arguments, {"--seccomp", std::to_string(filterFd)});
+    return arguments;
+}
+
+BubblewrapStatus ReadBubblewrapStatus(const std::string& text) {
+    BubblewrapStatus status;
+    bool found = false;
+    status.sandboxProcess = NumberAfter(text, "child-pid", found);
+    status.exitCode = static_cast<int>(NumberAfter(text, "exit-code", status.coderRan));
+    return status;
+}
+
+ExitStatus CoderStatusFromBubblewrap(int exitCode) {
+    ExitStatus status;
+    if (exitCode > 128 && exitCode < 128 + NSIG) {
+        status.code = exitCode - 128;
+    } else {
+        status.exited = true;
+        status.code = exitCode;
+    }
+    return status;
+}
+
+}  // namespace lmk
