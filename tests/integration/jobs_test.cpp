@@ -93,29 +93,10 @@ TEST_F(CoderRun, JobsPrintEachFileOnceWhenDoneThenTheFailures) {
 TEST_F(CoderRun, JobsNeverWriteOneOutputTwiceAtOnce) {
     const std::string log = Work("coder-log");
     const std::string release = Work("release");
-    // A coder standing in: the probe gives a size; a conversion logs its start and end, and
-    // one writing lmk-x.avi holds until the test releases it.
+    // One writing lmk-x.avi holds until the test releases it.
     const std::string coder =
-        WriteScript(Work("coder"),
-                    "for last; do :; done\n"
-                    "last=${last#file:}\n"
-                    "name=${last##*/}\n"
-                    "name=${name#.lmk-partial-*-*-}\n"
-                    "if [ $# -eq 2 ]; then\n"
-                    "  echo '  Stream #0:0: Video: mpeg4, 640x480 [SAR 1:1]'\n"
-                    "  exit 0\n"
-                    "fi\n"
-                    "echo \"start $name\" >> '" +
-                        log +
-                        "'\n"
-                        "case \"$name\" in lmk-x.avi)\n"
-                        "  while [ ! -e '" +
-                        release +
-                        "' ]; do sleep 0.01; done;;\n"
-                        "esac\n"
-                        "echo converted > \"$last\"\n"
-                        "echo \"end $name\" >> '" +
-                        log + "'\n");
+        LoggingCoder(Work("coder"), log, "lmk-x.avi",
+                     "while [ ! -e '" + release + "' ]; do sleep 0.01; done");
     WriteFile(Work("x.avi"), "x");
     WriteFile(Work("y.avi"), "y");
     std::filesystem::create_directory_symlink(WorkFolder(), Work("link"));
