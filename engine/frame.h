@@ -11,6 +11,13 @@ struct Frame {
     bool operator==(const Frame&) const = default;
 };
 
+// A pixel's width to its height; 0:0 when none is stated.
+struct Ratio {
+    std::uint32_t num = 0;
+    std::uint32_t den = 0;
+    bool operator==(const Ratio&) const = default;
+};
+
 // Scales a source larger than the target down, keeping proportions; never enlarges.
 void FitFrame(Frame& source, const Frame& target);
 

@@ -638,6 +638,17 @@ TEST_P(Outcomes, FollowWhatTheCoderDid) {
     }
 }
 
+// An input of 4,000 tags, which puts the output's stream line across the first megabyte read.
+std::string OutputAfterManyTags() {
+    std::string printed = "Input #0, matroska,webm, from '/v/in.avi':\n  Metadata:\n";
+    printed += Repeated("    TAG             : " + std::string(230, 'x') + "\n", 4000);
+    const std::string head =
+        "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, 320x18";
+    printed += "    PAD             : " +
+               std::string(1024 * 1024 - printed.size() - head.size() - 23, 'x') + "\n";
+    return printed + head + "0 [SAR 1:1 DAR 16:9]\n";
+}
+
 const std::string kOutputLines =
     "Output #0, avi, to '/v/lmk-in.avi':\n  Stream #0:0: Video: mpeg4, yuv420p, 320x240 [SAR 1:1 "
     "DAR 4:3], 25 fps\n";
@@ -720,7 +731,26 @@ INSTANTIATE_TEST_SUITE_P(
                     VideoReport("640x480"),
                     true,
                     [](FakeFiles&) {},
-                    1024 * 1024}),
+                    1024 * 1024},
+        // Names and tags hold what the user put there; the coder's printout is read by its
+        // line starts, each line whole.
+        OutcomeCase{"TagsAndWarningsAreNoOutputStreamLines",
+                    "[avi @ 0x1] Output #0, avi, to 'y':\n  Stream #0:0: Video: h264, 16x16\n" +
+                        kOutputLines +
+                        "    Metadata:\n      title           : Output #0, avi, to 'y':\n"
+                        "                      :   Stream #0:0: Video: h264, 16x16\n"
+                        "frame= 250 time=00:00:09.96 bitrate=1\n"},
+        OutcomeCase{"OutputStreamLineCutByTheReadLimit",
+                    OutputAfterManyTags() + Repeated("frame=1 time=00:00:09.96 x\n", 4000)},
+        OutcomeCase{.name = "SizeBeyondWholeNumbersFailsTheFileAlone",
+                    .failure = "'99999999999' is not a valid integer value",
+                    .starts = 1,
+                    .report = "Input #0, avi, from 'x':\n  Stream #0:0: Video: x, 99999999999x2\n"},
+        OutcomeCase{.name = "HugeProbeReportReadByItsEnds",
+                    .printed = kOutputLines,
+                    .report = VideoReport("640x480") +
+                              Repeated("[h264 @ 0x1] mmco: unref short failure\n", 64 * 1024),
+                    .readLimit = 1024 * 1024}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PathCase {
