@@ -296,6 +296,7 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
     if (const auto frame = FrameArgumentsFor(facts, target)) {
         expected.frame = frame->size;
+        expected.squarePixels = frame->squarePixels;
         arguments.insert(arguments.end(), frame->arguments.begin(), frame->arguments.end());
     }
     std::vector<std::string> plainPixels;

@@ -49,6 +49,11 @@ OutputVerdict CheckOutput(const FileStatus& output, const std::string& outputNam
             return {OutputVerdict::Bad, "кадр файла " + outputName + " " + FrameText(*shown->size) +
                                             " вместо " + FrameText(*expected.frame)};
         }
+        if (expected.squarePixels && IsNonSquare(shown->sampleAspect)) {
+            return {OutputVerdict::Bad, "пиксели файла " + outputName + " не квадратные (SAR " +
+                                            std::to_string(shown->sampleAspect.num) + ":" +
+                                            std::to_string(shown->sampleAspect.den) + ")"};
+        }
     }
     if (expected.duration) {
         const auto reached = printed.lastProgressTime;

@@ -17,7 +17,8 @@ inline constexpr std::string_view kTimeMark = "time=";
 
 // What the conversion was asked to give.
 struct OutputExpectation {
-    std::optional<Frame> frame;      // the size asked for, when one was, in square pixels
+    std::optional<Frame> frame;      // the size asked for, when one was
+    bool squarePixels = false;       // asked for, of a source whose pixels are not square
     std::optional<double> duration;  // the input's, in seconds, when its report gives it for sure
 };
 

@@ -39,11 +39,18 @@ ProbeFacts ProbeFactsFromReport(std::string_view report, const std::vector<std::
 std::optional<FrameArguments> FrameArgumentsFor(const ProbeFacts& facts, const Frame& target) {
     if (!facts.source) return std::nullopt;
     FrameArguments planned;
-    Frame size = *facts.source;
+    Frame size = ShownFrame(*facts.source, facts.sampleAspect, facts.turned);
     FitFrame(size, target);
     planned.size = EvenSides(size);
-    planned.arguments = {
-        "-s", std::to_string(planned.size.width) + "x" + std::to_string(planned.size.height)};
+    const std::string width = std::to_string(planned.size.width);
+    const std::string height = std::to_string(planned.size.height);
+    // The coder would keep the source's pixel shape, which players that ignore it squeeze.
+    planned.squarePixels = IsNonSquare(facts.sampleAspect);
+    if (planned.squarePixels) {
+        planned.arguments = {"-vf", "scale=" + width + ":" + height + ",setsar=1"};
+    } else {
+        planned.arguments = {"-s", width + "x" + height};
+    }
     return planned;
 }
 

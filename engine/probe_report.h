@@ -41,6 +41,7 @@ ProbeFacts ProbeFactsFromReport(std::string_view report,
 struct FrameArguments {
     std::vector<std::string> arguments;
     Frame size;
+    bool squarePixels = false;  // made square, from pixels that are not
 };
 
 // The source's frame as shown, fitted into `target` with even sides. The one video stream

@@ -61,6 +61,12 @@ std::string VideoReport(const std::string& size, const std::string& duration = "
            " [SAR 1:1 DAR 4:3], 25 fps\n";
 }
 
+std::string SarReport(const std::string& size, const std::string& sar) {
+    return "Input #0, avi, from 'x':\n  Duration: 00:00:10.00, start: 0.000000\n"
+           "  Stream #0:0: Video: mpeg2video, yuv420p, " +
+           size + " [SAR " + sar + " DAR 16:9], 25 fps\n";
+}
+
 std::string Repeated(const std::string& text, std::size_t count) {
     std::string all;
     for (std::size_t i = 0; i < count; ++i) all += text;
@@ -198,6 +204,39 @@ INSTANTIATE_TEST_SUITE_P(
                  "320",
                  "240",
                  {"-s", "320x180"}},
+        // Pixels that are not square: the frame as shown is fitted, and written square.
+        SizeCase{"PalDvdWide",
+                 SarReport("720x576", "64:45"),
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}},
+        SizeCase{"PalNarrow",
+                 SarReport("720x576", "16:15"),
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:240,setsar=1"}},
+        SizeCase{
+            "NtscDv", SarReport("720x480", "8:9"), "320", "240", {"-vf", "scale=320:240,setsar=1"}},
+        SizeCase{
+            "Hdv", SarReport("1440x1080", "4:3"), "320", "240", {"-vf", "scale=320:180,setsar=1"}},
+        SizeCase{"SmallerThanTargetMadeSquare",
+                 SarReport("352x288", "12:11"),
+                 "640",
+                 "480",
+                 {"-vf", "scale=384:288,setsar=1"}},
+        SizeCase{"TurnedPalDvdWide",
+                 SarReport("720x576", "64:45") +
+                     "    Side data:\n"
+                     "      displaymatrix: rotation of -90.00 degrees\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=134:240,setsar=1"}},
+        SizeCase{"ContainersShapeBeforeTheCodecs",
+                 "  Stream #0:0: Video: vp9, yuv420p(tv), 720x576 [SAR 1:1 DAR 5:4], SAR 64:45 "
+                 "DAR 16:9, 25 fps\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}},
         SizeCase{"TenBitMadeEightBitFourTwoZero",
                  "  Stream #0:0: Video: h264 (High 10), yuv420p10le(tv, progressive), 1920x1080 "
                  "[SAR 1:1 DAR 16:9], 30 fps\n",
@@ -666,6 +705,11 @@ INSTANTIATE_TEST_SUITE_P(
             "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, 640x480, 25 fps\n",
             {true, 0},
             "кадр файла lmk-in.avi 640x480 вместо 320x240"},
+        OutcomeCase{.name = "OutputInPixelsThatAreNotSquareDeleted",
+                    .printed = "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, "
+                               "320x180 [SAR 64:45 DAR 16:9], 25 fps\n",
+                    .failure = "пиксели файла lmk-in.avi не квадратные (SAR 64:45)",
+                    .report = SarReport("720x576", "64:45")},
         OutcomeCase{"CutOffInputKeptAndReported",
                     kOutputLines + "frame= 102 time=00:00:04.10 bitrate=1\n",
                     {true, 0},

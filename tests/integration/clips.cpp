@@ -205,6 +205,10 @@ void ClipShelf::Make(ClipKind kind, const std::string& path, const std::string& 
         case ClipKind::WavTone:
             RunCoder(Joined({Sound(), {"-c:a", "pcm_s16le", path}}));
             break;
+        case ClipKind::Mp4PalWide:
+            RunCoder(Joined(
+                {Picture("720x576"), Sound(), {"-vf", "setsar=64/45"}, kH264, kAac, {path}}));
+            break;
         case ClipKind::Mp4NoAspect480x360:
             // An unset sample aspect ratio drops the "[SAR ...]" note that follows the size.
             RunCoder(

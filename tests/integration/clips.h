@@ -58,8 +58,9 @@ enum class ClipKind {
     Mp4FourSeconds,    // its index first, so that a cut-off copy stays readable
     PngPicture,
     DashManifest,  // video.mpd, its segments beside it
+    Mp4PalWide,    // 720x576 H.264 in pixels 64:45 wide, as on a 16:9 DVD
 };
-inline constexpr ClipKind kLastClipKind = ClipKind::DashManifest;
+inline constexpr ClipKind kLastClipKind = ClipKind::Mp4PalWide;
 
 class ClipShelf {
 public:
