@@ -45,11 +45,20 @@ std::optional<FrameArguments> FrameArgumentsFor(const ProbeFacts& facts, const F
     const std::string width = std::to_string(planned.size.width);
     const std::string height = std::to_string(planned.size.height);
     // The coder would keep the source's pixel shape, which players that ignore it squeeze.
+    // Of several video streams (programmes, angles, a cover) the coder converts the one
+    // fitted, and the sound it would take; subtitles and data stay behind.
+    if (facts.videoStreams > 1 && facts.videoIndex) {
+        planned.arguments = {"-map", "0:" + std::to_string(*facts.videoIndex)};
+        if (facts.soundIndex)
+            planned.arguments.insert(planned.arguments.end(),
+                                     {"-map", "0:" + std::to_string(*facts.soundIndex)});
+    }
     planned.squarePixels = IsNonSquare(facts.sampleAspect);
     if (planned.squarePixels) {
-        planned.arguments = {"-vf", "scale=" + width + ":" + height + ",setsar=1"};
+        planned.arguments.insert(planned.arguments.end(),
+                                 {"-vf", "scale=" + width + ":" + height + ",setsar=1"});
     } else {
-        planned.arguments = {"-s", width + "x" + height};
+        planned.arguments.insert(planned.arguments.end(), {"-s", width + "x" + height});
     }
     return planned;
 }

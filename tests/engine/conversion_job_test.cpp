@@ -203,7 +203,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "90k tbn (attached pic)\n",
                  "320",
                  "240",
-                 {"-s", "320x180"}},
+                 {"-map", "0:0", "-map", "0:1", "-s", "320x180"}},
+        // The coder is told to convert the stream fitted: here not the first programme's.
+        SizeCase{"TwoProgrammesTheLargerNamed",
+                 "Input #0, mpegts, from 'x':\n  Program 1\n"
+                 "  Stream #0:0[0x100]: Video: mpeg2video, yuv420p, 720x576 [SAR 64:45 DAR 16:9]\n"
+                 "  Stream #0:1[0x101]: Audio: mp2, 48000 Hz, stereo, fltp, 192 kb/s\n"
+                 "  Program 2\n"
+                 "  Stream #0:2[0x200]: Video: h264, yuv420p, 1280x720 [SAR 1:1 DAR 16:9]\n"
+                 "  Stream #0:3[0x201]: Audio: ac3, 48000 Hz, 5.1(side), fltp, 384 kb/s\n",
+                 "320",
+                 "240",
+                 {"-map", "0:2", "-map", "0:3", "-s", "320x180"}},
         // Pixels that are not square: the frame as shown is fitted, and written square.
         SizeCase{"PalDvdWide",
                  SarReport("720x576", "64:45"),
