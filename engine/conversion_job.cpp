@@ -267,6 +267,11 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
         return;
     }
 
+    // A target no frame can take fails before any coder runs.
+    const TargetReading target = ReadTarget(m_host.WidthText(), m_host.HeightText(),
+                                            m_host.WidthName(), m_host.HeightName());
+    if (!target.problem.empty()) return fail(target.problem);
+
     // The input as the probe and the conversions name it.
     std::vector<std::string> source = InputOptionsFor(name);
     source.insert(source.end(), {"-i", AsLocalFile(path)});
@@ -283,7 +288,6 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     } catch (const EConvertError& refusal) {
         return fail(refusal.Message());
     }
-    const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
     // Without a stream line the source's size is unknown: never convert at the source's size.
     if (!facts.hasStreams) {
         const std::string cause = CoderFailureReason(report, {path});
@@ -294,7 +298,7 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     std::vector<std::string> arguments = source;
     OutputExpectation expected;
     if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
-    if (const auto frame = FrameArgumentsFor(facts, target)) {
+    if (const auto frame = FrameArgumentsFor(facts, target.frame)) {
         expected.frame = frame->size;
         expected.squarePixels = frame->squarePixels;
         arguments.insert(arguments.end(), frame->arguments.begin(), frame->arguments.end());

@@ -313,25 +313,23 @@ TEST_F(ConversionJobTest, WithoutItsPrivateFolderNothingStarts) {
     EXPECT_FALSE(job.Running());
 }
 
-TEST_F(ConversionJobTest, BadWidthTextEndsJobBeforeTheConversion) {
-    window.width = "abc";
-    window.height = "xyz";
-    EXPECT_THROW(
-        {
-            try {
-                job.Run({"/a/one.avi"});
-            } catch (const EConvertError& failure) {
-                EXPECT_EQ(failure.Message(), "'abc' is not a valid integer value");
-                throw;
-            }
-        },
-        EConvertError);
-    EXPECT_EQ(processes.started.size(), 1u);
-    EXPECT_EQ(window.events.back(), "ended");
-    // The drop was released: the next drop runs a job of its own.
-    window.width = "320";
-    window.height = "240";
-    EXPECT_EQ(job.Run({"/a/two.avi"}).converted, 1);
+TEST_F(ConversionJobTest, TargetNoFrameCanTakeFailsEachFileBeforeAnyCoder) {
+    const struct {
+        std::string width, height, reason;
+    } cases[] = {
+        {"abc", "xyz", "ширина в «Размер видео»: «abc» — нужно целое число больше нуля"},
+        {"-5", "240", "ширина в «Размер видео»: «-5» — нужно целое число больше нуля"},
+        {"320", "0", "высота в «Размер видео»: «0» — нужно целое число больше нуля"},
+    };
+    for (const auto& c : cases) {
+        window.width = c.width;
+        window.height = c.height;
+        processes.started.clear();
+        EXPECT_EQ(Run({"/a/one.avi", "/a/two.avi"}).back(),
+                  "Не удалось сконвертировать файл two.avi: " + c.reason);
+        EXPECT_EQ(processes.started.size(), 0u);
+        EXPECT_EQ(outcome.failedFiles, (Strings{"one.avi", "two.avi"}));
+    }
 }
 
 TEST_F(ConversionJobTest, StopDuringProbeStartsAndDeletesNothing) {

@@ -54,6 +54,13 @@ TEST(EvenSides, LowersOddSidesNeverBelowTwo) {
     EXPECT_EQ(EvenSides({320, 240}), (Frame{320, 240}));
 }
 
+TEST(ReadTarget, NamesTheFirstSideNoFrameCanTake) {
+    EXPECT_EQ(ReadTarget("$140", "240", "W", "H").frame, (Frame{320, 240}));
+    EXPECT_EQ(ReadTarget("$140", "240", "W", "H").problem, "");
+    EXPECT_EQ(ReadTarget("0", "-1", "W", "H").problem, "W: «0» — нужно целое число больше нуля");
+    EXPECT_EQ(ReadTarget("1", "2.5", "W", "H").problem, "H: «2.5» — нужно целое число больше нуля");
+}
+
 TEST(ReadTargetFrame, ParsesBothTextsWidthFirst) {
     EXPECT_EQ(ReadTargetFrame("320", "240"), (Frame{320, 240}));
     EXPECT_EQ(ReadTargetFrame(" $140", "0xF0"), (Frame{320, 240}));

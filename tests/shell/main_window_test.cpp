@@ -729,7 +729,7 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForItThenCloses) {
     EXPECT_FALSE(form->isVisible());
 }
 
-TEST_F(MainWindowTest, ABadTargetTextShowsTheErrorBoxAndTheWindowGoesOn) {
+TEST_F(MainWindowTest, ABadTargetTextFailsTheFileNamingItsBoxAndTheWindowGoesOn) {
     ShowAndActivate();
     UseFakeCoder(0);
     const std::string clip = Clip("clip.avi");
@@ -737,8 +737,8 @@ TEST_F(MainWindowTest, ABadTargetTextShowsTheErrorBoxAndTheWindowGoesOn) {
         const char* width;
         const char* shown;
     } cases[] = {
-        {"abc", "'abc' is not a valid integer value."},
-        {"", "'' is not a valid integer value."},
+        {"abc", "ширина в «Размер видео»: «abc» — нужно целое число больше нуля"},
+        {"", "ширина в «Размер видео»: «» — нужно целое число больше нуля"},
     };
     int jobs = 0;
     for (const auto& c : cases) {
@@ -747,10 +747,9 @@ TEST_F(MainWindowTest, ABadTargetTextShowsTheErrorBoxAndTheWindowGoesOn) {
         form->edW->setText(QString::fromUtf8(c.width));
         ASSERT_TRUE(DropFiles(form.get(), {clip}).dropAccepted);
         ASSERT_TRUE(WaitForJobs(++jobs));
-        ASSERT_EQ(boxes.boxes.size(), 1u);
-        EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
-        EXPECT_EQ(boxes.boxes[0].title, ApplicationTitle);
-        EXPECT_EQ(boxes.boxes[0].text.toStdString(), c.shown);
+        EXPECT_TRUE(boxes.boxes.empty());
+        EXPECT_EQ(LogLines(*form).back(),
+                  std::string("Не удалось сконвертировать файл clip.avi: ") + c.shown);
         EXPECT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
         EXPECT_TRUE(form->isVisible());
     }
