@@ -23,7 +23,7 @@ constexpr std::string_view kChaptersHead = "Chapters:";
 constexpr std::string_view kDurationMark = "Duration: ";
 constexpr std::string_view kRotationMark = "displaymatrix: rotation of ";
 constexpr std::string_view kEstimatedMark = "Estimating duration from bitrate";
-constexpr std::string_view kTimeMark = "time=";
+constexpr std::string_view kClockMark = "time=";
 constexpr std::string_view kCoverMark = "(attached pic)";
 constexpr std::string_view kDefaultMark = "(default)";
 // The coder prefers a stream marked default by this much over a larger one.
@@ -45,7 +45,7 @@ std::optional<unsigned> Number(std::string_view text, std::size_t& at) {
 }
 
 // Length of a leading "[name @ 0x...] ", or 0.
-std::size_t PrefixLength(std::string_view line) {
+std::size_t LogPrefixLength(std::string_view line) {
     if (line.empty() || line.front() != '[') return 0;
     const std::size_t close = line.find("] ");
     const std::size_t at = line.find(" @ 0x");
@@ -54,7 +54,7 @@ std::size_t PrefixLength(std::string_view line) {
 }
 
 std::string_view WithoutPrefixes(std::string_view line) {
-    while (const std::size_t length = PrefixLength(line)) line.remove_prefix(length);
+    while (const std::size_t length = LogPrefixLength(line)) line.remove_prefix(length);
     return line;
 }
 
@@ -323,8 +323,8 @@ private:
         if (m_section == Section::Mapping || masked.starts_with(kPressHead)) return;
         const bool progress = masked.starts_with("frame=") || masked.starts_with("size=");
         if (progress) {
-            if (const std::size_t time = masked.rfind(kTimeMark); time != std::string_view::npos) {
-                const std::string_view value = masked.substr(time + kTimeMark.size());
+            if (const std::size_t time = masked.rfind(kClockMark); time != std::string_view::npos) {
+                const std::string_view value = masked.substr(time + kClockMark.size());
                 m_printout.lastProgressTime =
                     value.starts_with("N/A") ? std::optional<double>(0.0) : ParseClockTime(value);
             }
@@ -403,8 +403,11 @@ std::optional<double> ParseClockTime(std::string_view text) {
 }
 
 PrintedEnds ReadPrintedEnds(Files& files, const std::string& path, std::size_t headLimit,
-                            std::size_t tailLimit) {
-    const std::uint64_t size = files.StatusOf(path).size;
+                            std::size_t tailLimit, bool required) {
+    const FileStatus status = files.StatusOf(path);
+    // The whole of nothing, or the failure to open it with its reason.
+    if (required && status.kind != FileKind::Regular) return {files.ReadAll(path), {}, false};
+    const std::uint64_t size = status.size;
     PrintedEnds ends;
     if (size <= headLimit + tailLimit) {
         ends.head = files.ReadFrom(path, 0, headLimit + tailLimit);

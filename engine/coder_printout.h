@@ -25,9 +25,10 @@ struct PrintedEnds {
 };
 
 // Reads the printout at `path` whole when it holds at most `headLimit` + `tailLimit` bytes,
-// else its first `headLimit` and last `tailLimit` bytes.
+// else its first `headLimit` and last `tailLimit` bytes. When `required`, a printout that is
+// not there raises EFOpenError as Files::ReadAll does; else it reads as empty.
 PrintedEnds ReadPrintedEnds(Files& files, const std::string& path, std::size_t headLimit,
-                            std::size_t tailLimit);
+                            std::size_t tailLimit, bool required);
 
 struct PrintedStream {
     bool output = false;         // described under "Output #"

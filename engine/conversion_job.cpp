@@ -281,7 +281,7 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
     }
 
-    const CoderPrintout report = ReadPrinted(ReportPath(), path, {}, {});
+    const CoderPrintout report = ReadPrinted(ReportPath(), path, {}, {}, true);
     ProbeFacts facts;
     try {
         facts = ProbeFactsFromPrintout(report);
@@ -403,7 +403,7 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
-    const CoderPrintout printed = ReadPrinted(CoderOutputPath(), path, partial.path, output);
+    const CoderPrintout printed = ReadPrinted(CoderOutputPath(), path, partial.path, output, false);
     const std::string writeError = CoderWriteError(printed);
     const std::vector<std::string> paths = {path, output};
     if (status.Success() && writeError.empty()) {
@@ -439,9 +439,11 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
 }
 
 CoderPrintout ConversionJob::ReadPrinted(const std::string& printout, const std::string& path,
-                                         const std::string& partial, const std::string& output) {
+                                         const std::string& partial, const std::string& output,
+                                         bool required) {
     // A coder may print gigabytes: only the ends of what it printed are read.
-    PrintedEnds ends = ReadPrintedEnds(m_files, printout, kPrintedHeadLimit, kPrintedTailLimit);
+    PrintedEnds ends =
+        ReadPrintedEnds(m_files, printout, kPrintedHeadLimit, kPrintedTailLimit, required);
     ends.head = PrintedAsNamed(std::move(ends.head), path, partial, output);
     ends.tail = PrintedAsNamed(std::move(ends.tail), path, partial, output);
     // The names the coder was given are no words of its own.

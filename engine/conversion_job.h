@@ -95,9 +95,10 @@ private:
                     std::vector<std::string>& failureLines);
     Attempt Convert(const std::string& path, std::vector<std::string> arguments,
                     const std::string& output, const OutputExpectation& expected);
-    // The ends of the coder's printout at `printout`, read with the names it was given masked.
+    // The ends of the coder's printout at `printout`, read with the names it was given masked;
+    // a `required` one (the probe's report) that is not there raises EFOpenError.
     CoderPrintout ReadPrinted(const std::string& printout, const std::string& path,
-                              const std::string& partial, const std::string& output);
+                              const std::string& partial, const std::string& output, bool required);
     // A dropped folder's media files, in name order, as paths.
     std::vector<std::string> MediaFilesIn(const std::string& folder);
     // What the coder printed, with the names it was given put back as the user knows them.
