@@ -161,6 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
                   .width = 320,
                   .height = 180,
                   .squarePixels = true},
+        // Not the first programme's 720x576, but the stream the coder converts.
+        FrameCase{"TwoProgrammesTheLarger", ClipKind::TsTwoProgrammes, "mpeg2video", 320, 180},
         FrameCase{"TenBitMadeEightBit", ClipKind::Mp4High10, "h264", 320, 180},
         FrameCase{"VariableFrameRate", ClipKind::MkvVariableRate, "h264", 320, 240},
         FrameCase{"CutAtAKeyframe", ClipKind::Mp4CutAtKeyframe, "h264", 320, 212},
