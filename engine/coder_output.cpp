@@ -14,29 +14,11 @@ std::string_view Trimmed(std::string_view line) {
     return line;
 }
 
-// The coder's description of the files and streams: indented lines (metadata, streams) under
-// "Input #", "Output #" and "Stream mapping:". None of it names a cause.
-bool IsDescription(std::string_view rawLine) {
-    static constexpr std::array<std::string_view, 4> kHeads = {"Input #", "Output #",
-                                                               "Stream mapping:", "Press [q]"};
-    if (!rawLine.empty() && (rawLine.front() == ' ' || rawLine.front() == '\t')) return true;
-    for (const auto head : kHeads)
-        if (rawLine.starts_with(head)) return true;
-    return false;
-}
-
-// Every non-empty line, trimmed; CR alone ends a line too, as progress lines do.
-Lines PrintedLines(std::string_view output, bool withoutDescription = false) {
+// The lines outside the descriptions, trimmed, the empty ones left out.
+Lines PrintedLines(const CoderPrintout& printed) {
     Lines lines;
-    std::size_t start = 0;
-    while (start <= output.size()) {
-        const std::size_t end = std::min(output.find_first_of("\r\n", start), output.size());
-        const std::string_view raw = output.substr(start, end - start);
-        if (const std::string_view line = Trimmed(raw);
-            !line.empty() && !(withoutDescription && IsDescription(raw)))
-            lines.push_back(line);
-        start = end + 1;
-    }
+    for (const auto& other : printed.others)
+        if (const std::string_view line = Trimmed(other.text); !line.empty()) lines.push_back(line);
     return lines;
 }
 
@@ -102,10 +84,10 @@ bool NamesOneOf(std::string_view line, const std::vector<std::string>& paths) {
 
 }  // namespace
 
-std::string CoderWriteError(std::string_view output) {
+std::string CoderWriteError(const CoderPrintout& printed) {
     static constexpr std::array<std::string_view, 3> kMarks = {
         "Error writing trailer", "Error closing file", "av_interleaved_write_frame(): "};
-    const Lines lines = PrintedLines(output);
+    const Lines lines = PrintedLines(printed);
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
         const std::string_view text = WithoutPrefix(*line);
         for (const auto mark : kMarks)
@@ -114,8 +96,9 @@ std::string CoderWriteError(std::string_view output) {
     return {};
 }
 
-std::string CoderFailureReason(std::string_view output, const std::vector<std::string>& paths) {
-    Lines lines = PrintedLines(output, true);
+std::string CoderFailureReason(const CoderPrintout& printed,
+                               const std::vector<std::string>& paths) {
+    Lines lines = PrintedLines(printed);
     // An encoder's statistics follow the last progress line.
     const auto summary = std::find_if(lines.rbegin(), lines.rend(), IsProgress);
     if (summary != lines.rend()) {
@@ -161,15 +144,18 @@ std::string ShownCoderLine(std::string_view line, const std::vector<std::string>
 
 namespace lmk {
 
-std::string CoderDecodingError(std::string_view output) {
-    const Lines lines = PrintedLines(output);
+std::string CoderDecodingError(const CoderPrintout& printed) {
+    const Lines lines = PrintedLines(printed);
     for (auto line = lines.rbegin(); line != lines.rend(); ++line)
         if (line->starts_with("Error while decoding stream")) return std::string(*line);
     return {};
 }
 
-bool SaysInputUndecodable(std::string_view output) {
-    return output.find("Cannot determine format of input stream") != std::string_view::npos;
+bool SaysInputUndecodable(const CoderPrintout& printed) {
+    for (const auto& other : printed.others)
+        if (WithoutPrefix(other.masked).starts_with("Cannot determine format of input stream"))
+            return true;
+    return false;
 }
 
 bool SaysOutputUnwritable(std::string_view line, const std::string& output) {

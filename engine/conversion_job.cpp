@@ -265,6 +265,11 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     // Folders were opened into the file list (FileList): one here gives nothing to convert.
     if (input.kind == FileKind::Folder) return fail(FolderFailure(m_files, path));
 
+    // A target no frame can take fails before any coder runs.
+    const TargetReading target = ReadTarget(m_host.WidthText(), m_host.HeightText(),
+                                            m_host.WidthName(), m_host.HeightName());
+    if (!target.problem.empty()) return fail(target.problem);
+
     // The input as the probe and the conversions name it.
     std::vector<std::string> source = InputOptionsFor(name);
     source.insert(source.end(), {"-i", AsLocalFile(path)});
@@ -274,12 +279,16 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
     }
 
-    const std::string report = m_files.ReadAll(ReportPath());
-    const ProbeFacts facts = ProbeFactsFromReport(report);
-    const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
+    const CoderPrintout report = ReadPrinted(ReportPath(), path, {}, {}, true);
+    ProbeFacts facts;
+    try {
+        facts = ProbeFactsFromPrintout(report);
+    } catch (const EConvertError& refusal) {
+        return fail(refusal.Message());
+    }
     // Without a stream line the source's size is unknown: never convert at the source's size.
     if (!facts.hasStreams) {
-        const std::string cause = CoderFailureReason(PrintedAsNamed(report, path, {}, {}), {path});
+        const std::string cause = CoderFailureReason(report, {path});
         return fail(cause.empty() ? kEmptyReportReason : ShownReason(cause, path, {path}));
     }
     m_duration = facts.durationSeconds;
@@ -287,13 +296,10 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     std::vector<std::string> arguments = source;
     OutputExpectation expected;
     if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
-    if (facts.source) {
-        Frame size = *facts.source;
-        FitFrame(size, target);
-        size = EvenSides(size);
-        expected.frame = size;
-        arguments.insert(arguments.end(),
-                         {"-s", std::to_string(size.width) + "x" + std::to_string(size.height)});
+    if (const auto frame = FrameArgumentsFor(facts, target.frame)) {
+        expected.frame = frame->size;
+        expected.squarePixels = frame->squarePixels;
+        arguments.insert(arguments.end(), frame->arguments.begin(), frame->arguments.end());
     }
     std::vector<std::string> plainPixels;
     if (facts.hasVideo && facts.pixelFormat != kPlainPixels)
@@ -382,14 +388,12 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
-    // A coder may print gigabytes: only the ends of what it printed are read.
-    const std::string tail = PrintedAsNamed(PrintedTail(), path, partial.path, output);
-    const std::string writeError = CoderWriteError(tail);
+    const CoderPrintout printed = ReadPrinted(CoderOutputPath(), path, partial.path, output, false);
+    const std::string writeError = CoderWriteError(printed);
     const std::vector<std::string> paths = {path, output};
     if (status.Success() && writeError.empty()) {
-        const OutputVerdict verdict =
-            CheckOutput(m_files.StatusOf(partial.path), ShownName(FileNamePart(output)),
-                        m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit), tail, expected);
+        const OutputVerdict verdict = CheckOutput(
+            m_files.StatusOf(partial.path), ShownName(FileNamePart(output)), printed, expected);
         if (verdict.kind == OutputVerdict::Whole) return TakeOutputName(partial.path, output);
         // A short output is all that a damaged input holds.
         if (verdict.kind == OutputVerdict::Short) {
@@ -407,11 +411,11 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     // A write failure (a full disk) would meet the next container too.
     if (!writeError.empty()) return {Attempt::Failed, ShownReason(writeError, path, paths)};
     // Too many decoding errors: the input, not the container, is at fault.
-    if (status.code == kTooManyDecodingErrors || SaysInputUndecodable(tail)) {
-        if (const std::string decoding = CoderDecodingError(tail); !decoding.empty())
+    if (status.code == kTooManyDecodingErrors || SaysInputUndecodable(printed)) {
+        if (const std::string decoding = CoderDecodingError(printed); !decoding.empty())
             return {Attempt::Failed, decoding};
     }
-    const std::string cause = CoderFailureReason(tail, paths);
+    const std::string cause = CoderFailureReason(printed, paths);
     if (cause.empty()) return {Attempt::Refused, "код завершения " + std::to_string(status.code)};
     // An output that cannot be written at all (no right to the folder, a name too long) would
     // fail in any container.
@@ -419,10 +423,16 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
             ShownReason(cause, path, paths)};
 }
 
-std::string ConversionJob::PrintedTail() {
-    const std::uint64_t size = m_files.StatusOf(CoderOutputPath()).size;
-    const std::uint64_t from = size > kPrintedTailLimit ? size - kPrintedTailLimit : 0;
-    return m_files.ReadFrom(CoderOutputPath(), from, kPrintedTailLimit);
+CoderPrintout ConversionJob::ReadPrinted(const std::string& printout, const std::string& path,
+                                         const std::string& partial, const std::string& output,
+                                         bool required) {
+    // A coder may print gigabytes: only the ends of what it printed are read.
+    PrintedEnds ends =
+        ReadPrintedEnds(m_files, printout, kPrintedHeadLimit, kPrintedTailLimit, required);
+    ends.head = PrintedAsNamed(std::move(ends.head), path, partial, output);
+    ends.tail = PrintedAsNamed(std::move(ends.tail), path, partial, output);
+    // The names the coder was given are no words of its own.
+    return ReadCoderPrintout(ends, {path, output, partial});
 }
 
 std::string ConversionJob::PrintedAsNamed(std::string printed, const std::string& path,

@@ -95,8 +95,10 @@ private:
                     std::vector<std::string>& failureLines);
     Attempt Convert(const std::string& path, std::vector<std::string> arguments,
                     const std::string& output, const OutputExpectation& expected);
-    // The last part of what the coder printed, as much as the failure and check readers need.
-    std::string PrintedTail();
+    // The ends of the coder's printout at `printout`, read with the names it was given masked;
+    // a `required` one (the probe's report) that is not there raises EFOpenError.
+    CoderPrintout ReadPrinted(const std::string& printout, const std::string& path,
+                              const std::string& partial, const std::string& output, bool required);
     // What the coder printed, with the names it was given put back as the user knows them.
     static std::string PrintedAsNamed(std::string printed, const std::string& path,
                                       const std::string& partial, const std::string& output);

@@ -26,6 +26,9 @@ public:
     virtual ~JobHost() = default;
     virtual std::string WidthText() = 0;
     virtual std::string HeightText() = 0;
+    // How a failure names the two target sides to the user: the window's boxes by default.
+    virtual std::string WidthName() { return "ширина в «Размер видео»"; }
+    virtual std::string HeightName() { return "высота в «Размер видео»"; }
     // Asked after every wait of a run; true once the user or a signal asked the job to stop.
     virtual bool StopRequested() = 0;
 

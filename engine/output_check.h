@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "coder_printout.h"
 #include "frame.h"
 #include "job_ports.h"
 
@@ -17,6 +18,7 @@ inline constexpr std::string_view kTimeMark = "time=";
 // What the conversion was asked to give.
 struct OutputExpectation {
     std::optional<Frame> frame;      // the size asked for, when one was
+    bool squarePixels = false;       // asked for, of a source whose pixels are not square
     std::optional<double> duration;  // the input's, in seconds, when its report gives it for sure
 };
 
@@ -29,22 +31,15 @@ struct OutputVerdict {
     std::string reason;
 };
 
-// The size on the first video stream line of the coder's "Output #" description that is no
-// cover picture; none when it printed none.
-std::optional<Frame> PrintedOutputFrame(std::string_view printed);
-
-// The time of the coder's last progress line, in seconds ("time=N/A": nothing written, 0).
-std::optional<double> LastProgressTime(std::string_view printed);
 // The clock that starts `text` ("hh:mm:ss.xx"), once the whole of it has been printed.
 std::optional<double> CoderClockAt(std::string_view text);
 
 // "m:ss", or "h:mm:ss" from an hour on; whole seconds, rounded down.
 std::string ClockText(double seconds);
 
-// `head` and `tail`: the start and the end of what the coder printed (the output's description
-// comes before its progress). `outputName` names the output in the reason.
+// `printed`: what the coder printed while converting, read at its ends (the output's
+// description comes before its progress). `outputName` names the output in the reason.
 OutputVerdict CheckOutput(const FileStatus& output, const std::string& outputName,
-                          std::string_view head, std::string_view tail,
-                          const OutputExpectation& expected);
+                          const CoderPrintout& printed, const OutputExpectation& expected);
 
 }  // namespace lmk

@@ -20,6 +20,8 @@ public:
 
     std::string WidthText() override { return m_width; }
     std::string HeightText() override { return m_height; }
+    std::string WidthName() override { return "--width"; }
+    std::string HeightName() override { return "--height"; }
     bool StopRequested() override { return m_stop.load(); }
 
 private:

@@ -9,6 +9,10 @@ using Strings = std::vector<std::string>;
 
 const Strings kPaths = {"/v/in.webm", "/v/lmk-in.webm"};
 
+CoderPrintout Read(std::string_view printed) {
+    return ReadCoderPrintout(printed, kPaths);
+}
+
 struct ReasonCase {
     const char* name;
     std::string printed;
@@ -18,7 +22,7 @@ struct ReasonCase {
 class FailureReasonTable : public testing::TestWithParam<ReasonCase> {};
 
 TEST_P(FailureReasonTable, NamesTheCause) {
-    EXPECT_EQ(ShownCoderLine(CoderFailureReason(GetParam().printed, kPaths), kPaths),
+    EXPECT_EQ(ShownCoderLine(CoderFailureReason(Read(GetParam().printed), kPaths), kPaths),
               GetParam().reason);
 }
 
@@ -71,15 +75,16 @@ TEST(ShownCoderLine, DropsPrefixesAndShortensEveryPathLongestFirst) {
 }
 
 TEST(CoderWriteError, FindsTheLastWriteFailureAtALineStart) {
-    EXPECT_EQ(CoderWriteError("frame=1\rav_interleaved_write_frame(): No space left on device\r\n"
-                              "Error closing file out.avi: No space left on device\nend\n"),
-              "Error closing file out.avi: No space left on device");
-    EXPECT_EQ(CoderWriteError("[mp4 @ 0x1] Error writing trailer of x: I/O error"),
+    EXPECT_EQ(
+        CoderWriteError(Read("frame=1\rav_interleaved_write_frame(): No space left on device\r\n"
+                             "Error closing file out.avi: No space left on device\nend\n")),
+        "Error closing file out.avi: No space left on device");
+    EXPECT_EQ(CoderWriteError(Read("[mp4 @ 0x1] Error writing trailer of x: I/O error")),
               "[mp4 @ 0x1] Error writing trailer of x: I/O error");
-    EXPECT_EQ(CoderWriteError("frame=  50 fps=0.0 Lsize=8kB video:1kB\n"), "");
+    EXPECT_EQ(CoderWriteError(Read("frame=  50 fps=0.0 Lsize=8kB video:1kB\n")), "");
     // A file's name may hold the marks.
-    EXPECT_EQ(CoderWriteError("Input #0, avi, from '/v/Error writing trailer.avi':\n"
-                              "Output #0, avi, to '/v/lmk-Error closing file.avi':\n"),
+    EXPECT_EQ(CoderWriteError(Read("Input #0, avi, from '/v/Error writing trailer.avi':\n"
+                                   "Output #0, avi, to '/v/lmk-Error closing file.avi':\n")),
               "");
 }
 

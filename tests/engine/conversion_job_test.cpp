@@ -61,6 +61,12 @@ std::string VideoReport(const std::string& size, const std::string& duration = "
            " [SAR 1:1 DAR 4:3], 25 fps\n";
 }
 
+std::string SarReport(const std::string& size, const std::string& sar) {
+    return "Input #0, avi, from 'x':\n  Duration: 00:00:10.00, start: 0.000000\n"
+           "  Stream #0:0: Video: mpeg2video, yuv420p, " +
+           size + " [SAR " + sar + " DAR 16:9], 25 fps\n";
+}
+
 std::string Repeated(const std::string& text, std::size_t count) {
     std::string all;
     for (std::size_t i = 0; i < count; ++i) all += text;
@@ -197,7 +203,51 @@ INSTANTIATE_TEST_SUITE_P(
                  "90k tbn (attached pic)\n",
                  "320",
                  "240",
-                 {"-s", "320x180"}},
+                 {"-map", "0:0", "-map", "0:1", "-s", "320x180"}},
+        // The coder is told to convert the stream fitted: here not the first programme's.
+        SizeCase{"TwoProgrammesTheLargerNamed",
+                 "Input #0, mpegts, from 'x':\n  Program 1\n"
+                 "  Stream #0:0[0x100]: Video: mpeg2video, yuv420p, 720x576 [SAR 64:45 DAR 16:9]\n"
+                 "  Stream #0:1[0x101]: Audio: mp2, 48000 Hz, stereo, fltp, 192 kb/s\n"
+                 "  Program 2\n"
+                 "  Stream #0:2[0x200]: Video: h264, yuv420p, 1280x720 [SAR 1:1 DAR 16:9]\n"
+                 "  Stream #0:3[0x201]: Audio: ac3, 48000 Hz, 5.1(side), fltp, 384 kb/s\n",
+                 "320",
+                 "240",
+                 {"-map", "0:2", "-map", "0:3", "-s", "320x180"}},
+        // Pixels that are not square: the frame as shown is fitted, and written square.
+        SizeCase{"PalDvdWide",
+                 SarReport("720x576", "64:45"),
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}},
+        SizeCase{"PalNarrow",
+                 SarReport("720x576", "16:15"),
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:240,setsar=1"}},
+        SizeCase{
+            "NtscDv", SarReport("720x480", "8:9"), "320", "240", {"-vf", "scale=320:240,setsar=1"}},
+        SizeCase{
+            "Hdv", SarReport("1440x1080", "4:3"), "320", "240", {"-vf", "scale=320:180,setsar=1"}},
+        SizeCase{"SmallerThanTargetMadeSquare",
+                 SarReport("352x288", "12:11"),
+                 "640",
+                 "480",
+                 {"-vf", "scale=384:288,setsar=1"}},
+        SizeCase{"TurnedPalDvdWide",
+                 SarReport("720x576", "64:45") +
+                     "    Side data:\n"
+                     "      displaymatrix: rotation of -90.00 degrees\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=134:240,setsar=1"}},
+        SizeCase{"ContainersShapeBeforeTheCodecs",
+                 "  Stream #0:0: Video: vp9, yuv420p(tv), 720x576 [SAR 1:1 DAR 5:4], SAR 64:45 "
+                 "DAR 16:9, 25 fps\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}},
         SizeCase{"TenBitMadeEightBitFourTwoZero",
                  "  Stream #0:0: Video: h264 (High 10), yuv420p10le(tv, progressive), 1920x1080 "
                  "[SAR 1:1 DAR 16:9], 30 fps\n",
@@ -263,25 +313,22 @@ TEST_F(ConversionJobTest, WithoutItsPrivateFolderNothingStarts) {
     EXPECT_FALSE(job.Running());
 }
 
-TEST_F(ConversionJobTest, BadWidthTextEndsJobBeforeTheConversion) {
-    window.width = "abc";
-    window.height = "xyz";
-    EXPECT_THROW(
-        {
-            try {
-                job.Run({"/a/one.avi"});
-            } catch (const EConvertError& failure) {
-                EXPECT_EQ(failure.Message(), "'abc' is not a valid integer value");
-                throw;
-            }
-        },
-        EConvertError);
-    EXPECT_EQ(processes.started.size(), 1u);
-    EXPECT_EQ(window.events.back(), "ended");
-    // The drop was released: the next drop runs a job of its own.
-    window.width = "320";
-    window.height = "240";
-    EXPECT_EQ(job.Run({"/a/two.avi"}).converted, 1);
+TEST_F(ConversionJobTest, TargetNoFrameCanTakeFailsEachFileBeforeAnyCoder) {
+    const struct {
+        std::string width, height, reason;
+    } cases[] = {
+        {"-5", "240", "ширина в «Размер видео»: «-5» — нужно целое число больше нуля"},
+        {"320", "0", "высота в «Размер видео»: «0» — нужно целое число больше нуля"},
+    };
+    for (const auto& c : cases) {
+        window.width = c.width;
+        window.height = c.height;
+        processes.started.clear();
+        EXPECT_EQ(Run({"/a/one.avi", "/a/two.avi"}).back(),
+                  "Не удалось сконвертировать файл two.avi: " + c.reason);
+        EXPECT_EQ(processes.started.size(), 0u);
+        EXPECT_EQ(outcome.failedFiles, (Strings{"one.avi", "two.avi"}));
+    }
 }
 
 TEST_F(ConversionJobTest, StopDuringProbeStartsAndDeletesNothing) {
@@ -638,6 +685,17 @@ TEST_P(Outcomes, FollowWhatTheCoderDid) {
     }
 }
 
+// An input of 4,000 tags, which puts the output's stream line across the first megabyte read.
+std::string OutputAfterManyTags() {
+    std::string printed = "Input #0, matroska,webm, from '/v/in.avi':\n  Metadata:\n";
+    printed += Repeated("    TAG             : " + std::string(230, 'x') + "\n", 4000);
+    const std::string head =
+        "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, 320x18";
+    printed += "    PAD             : " +
+               std::string(1024 * 1024 - printed.size() - head.size() - 23, 'x') + "\n";
+    return printed + head + "0 [SAR 1:1 DAR 16:9]\n";
+}
+
 const std::string kOutputLines =
     "Output #0, avi, to '/v/lmk-in.avi':\n  Stream #0:0: Video: mpeg4, yuv420p, 320x240 [SAR 1:1 "
     "DAR 4:3], 25 fps\n";
@@ -655,6 +713,11 @@ INSTANTIATE_TEST_SUITE_P(
             "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, 640x480, 25 fps\n",
             {true, 0},
             "кадр файла lmk-in.avi 640x480 вместо 320x240"},
+        OutcomeCase{.name = "OutputInPixelsThatAreNotSquareDeleted",
+                    .printed = "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, yuv420p, "
+                               "320x180 [SAR 64:45 DAR 16:9], 25 fps\n",
+                    .failure = "пиксели файла lmk-in.avi не квадратные (SAR 64:45)",
+                    .report = SarReport("720x576", "64:45")},
         OutcomeCase{"CutOffInputKeptAndReported",
                     kOutputLines + "frame= 102 time=00:00:04.10 bitrate=1\n",
                     {true, 0},
@@ -717,7 +780,26 @@ INSTANTIATE_TEST_SUITE_P(
                     VideoReport("640x480"),
                     true,
                     [](FakeFiles&) {},
-                    1024 * 1024}),
+                    1024 * 1024},
+        // Names and tags hold what the user put there; the coder's printout is read by its
+        // line starts, each line whole.
+        OutcomeCase{"TagsAndWarningsAreNoOutputStreamLines",
+                    "[avi @ 0x1] Output #0, avi, to 'y':\n  Stream #0:0: Video: h264, 16x16\n" +
+                        kOutputLines +
+                        "    Metadata:\n      title           : Output #0, avi, to 'y':\n"
+                        "                      :   Stream #0:0: Video: h264, 16x16\n"
+                        "frame= 250 time=00:00:09.96 bitrate=1\n"},
+        OutcomeCase{"OutputStreamLineCutByTheReadLimit",
+                    OutputAfterManyTags() + Repeated("frame=1 time=00:00:09.96 x\n", 4000)},
+        OutcomeCase{.name = "SizeBeyondWholeNumbersFailsTheFileAlone",
+                    .failure = "'99999999999' is not a valid integer value",
+                    .starts = 1,
+                    .report = "Input #0, avi, from 'x':\n  Stream #0:0: Video: x, 99999999999x2\n"},
+        OutcomeCase{.name = "HugeProbeReportReadByItsEnds",
+                    .printed = kOutputLines,
+                    .report = VideoReport("640x480") +
+                              Repeated("[h264 @ 0x1] mmco: unref short failure\n", 64 * 1024),
+                    .readLimit = 1024 * 1024}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PathCase {

@@ -42,6 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"ZeroKept", {0, 0}, {320, 240}, {0, 0}},
         FitCase{"NegativeTargetIsHuge", {1920, 1080}, {4294966976u, 4294967056u}, {1920, 1080}},
         // 90000 x 50000 wraps at 32 bits to 205032704 before the division (45000 unwrapped).
+        FitCase{"ThinSideNeverBelowTwo", {2, 4000}, {320, 240}, {2, 240}},
+        FitCase{"FlatSideNeverBelowTwo", {4000, 2}, {320, 240}, {320, 2}},
         FitCase{"ProductWrapsAt32Bits", {100000, 90000}, {50000, 100}, {50000, 2050}}),
     [](const testing::TestParamInfo<FitCase>& info) { return std::string(info.param.name); });
 
@@ -50,6 +52,14 @@ TEST(EvenSides, LowersOddSidesNeverBelowTwo) {
     EXPECT_EQ(EvenSides({181, 240}), (Frame{180, 240}));
     EXPECT_EQ(EvenSides({1, 3}), (Frame{2, 2}));
     EXPECT_EQ(EvenSides({320, 240}), (Frame{320, 240}));
+}
+
+TEST(ReadTarget, NamesTheFirstSideNoFrameCanTake) {
+    EXPECT_EQ(ReadTarget("$140", "240", "W", "H").frame, (Frame{320, 240}));
+    EXPECT_EQ(ReadTarget("$140", "240", "W", "H").problem, "");
+    EXPECT_EQ(ReadTarget("0", "-1", "W", "H").problem, "W: «0» — нужно целое число больше нуля");
+    EXPECT_EQ(ReadTarget("1", "-$2", "W", "H").problem, "H: «-$2» — нужно целое число больше нуля");
+    EXPECT_THROW(ReadTarget("1", "2.5", "W", "H"), EConvertError);
 }
 
 TEST(ReadTargetFrame, ParsesBothTextsWidthFirst) {

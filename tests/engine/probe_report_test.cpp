@@ -7,63 +7,7 @@
 namespace lmk {
 namespace {
 
-using Lines = std::vector<std::string>;
 using namespace std::string_literals;
-
-struct SplitCase {
-    const char* name;
-    std::string report;
-    Lines lines;
-};
-
-class SplitReportLinesTable : public testing::TestWithParam<SplitCase> {};
-
-TEST_P(SplitReportLinesTable, Splits) {
-    EXPECT_EQ(SplitReportLines(GetParam().report), GetParam().lines);
-}
-
-TEST_P(SplitReportLinesTable, OnePassCommaTextMatchesSplitThenJoin) {
-    EXPECT_EQ(CommaTextFromReport(GetParam().report), JoinCommaText(GetParam().lines));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SplitReportLinesTable,
-    testing::Values(
-        SplitCase{"Empty", "", {}}, SplitCase{"OneBreak", "\r\n", {""}},
-        SplitCase{"CrLf", "a\r\nb\r\n", {"a", "b"}}, SplitCase{"LfAlone", "a\nb\n", {"a", "b"}},
-        SplitCase{"CrAlone", "a\rb\r", {"a", "b"}}, SplitCase{"NoFinalBreak", "a\nb", {"a", "b"}},
-        SplitCase{"LfCrIsTwoBreaks", "a\n\rb", {"a", "", "b"}},
-        SplitCase{"EmptyLineBetween", "a\r\n\r\nb", {"a", "", "b"}},
-        SplitCase{"NulEndsReport", "a\nb\0c\nd"s, {"a", "b"}}, SplitCase{"NulFirst", "\0abc"s, {}},
-        SplitCase{"QuotedItems", "a \"b\"\r\nc,d\n\nplain", {"a \"b\"", "c,d", "", "plain"}},
-        SplitCase{"OneEmptyLineThenNul", "\n\0x"s, {""}},
-        SplitCase{"TwoEmptyLines", "\n\n", {"", ""}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct JoinCase {
-    const char* name;
-    Lines lines;
-    std::string text;
-};
-
-class JoinCommaTextTable : public testing::TestWithParam<JoinCase> {};
-
-TEST_P(JoinCommaTextTable, Joins) {
-    EXPECT_EQ(JoinCommaText(GetParam().lines), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, JoinCommaTextTable,
-    testing::Values(JoinCase{"NoLines", {}, ""}, JoinCase{"OneEmptyLine", {""}, "\"\""},
-                    JoinCase{"TwoEmptyLines", {"", ""}, ","},
-                    JoinCase{"PlainLineAsItIs", {"plain"}, "plain"},
-                    JoinCase{"SpaceQuotes", {"abc", "d e"}, "abc,\"d e\""},
-                    JoinCase{"QuoteDoubled", {"say \"hi\""}, "\"say \"\"hi\"\"\""},
-                    JoinCase{"QuoteWithoutSpace", {"a\"b"}, "\"a\"\"b\""},
-                    JoinCase{"Comma", {"a,b"}, "\"a,b\""}, JoinCase{"Tab", {"a\tb"}, "\"a\tb\""},
-                    JoinCase{"BeyondAsciiPlain", {"Привет"}, "Привет"},
-                    JoinCase{"EmptyAmongOthers", {"a", "", "b c"}, "a,,\"b c\""}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 struct ReportCase {
     const char* name;
@@ -134,10 +78,11 @@ INSTANTIATE_TEST_SUITE_P(
                    Report("  Stream #0:0[0x1](eng): Video: mjpeg (Baseline) (jpeg / 0x6765706A), "
                           "yuvj422p(pc, bt470bg/unknown/unknown), 640x480, 11520 kb/s, 30 fps\n"),
                    Frame{640, 480}},
-        ReportCase{"OnlyTheFirstVideoLine",
+        // The coder takes the stream with the larger frame.
+        ReportCase{"TheVideoTheCoderTakes",
                    Report("  Stream #0:0: Video: h264, yuv420p\n"
                           "  Stream #0:1: Video: mpeg4, 320x200, 25 fps\n"),
-                   std::nullopt},
+                   Frame{320, 200}},
         ReportCase{"LineSizeTurned",
                    Report("  Stream #0:0: Video: h264, yuv420p, 1280x720, 25 fps\n"
                           "      displaymatrix: rotation of -90.00 degrees\n"),
@@ -152,14 +97,40 @@ INSTANTIATE_TEST_SUITE_P(
                    Report("    Stream #0.0: Video: mpeg4, 640x480 [SAR 1:1 DAR 4:3]\r\n"
                           "    Stream #0.1: Video: mpeg4, 320x200 [SAR 1:1 DAR 8:5]\r\n"),
                    Frame{640, 480}},
-        ReportCase{"SecondVideoWhenFirstHasNoSpace",
+        ReportCase{"LargerVideoWhateverFollowsItsSize",
                    Report("    Stream #0.0: Video: h264, 1280x720, 25 fps\r\n"
                           "    Stream #0.1: Video: mpeg4, 320x200 [SAR 1:1 DAR 8:5]\r\n"),
+                   Frame{1280, 720}},
+        ReportCase{"DefaultVideoBeforeALargerOne",
+                   Report("  Stream #0:0: Video: h264, 1280x720, 25 fps\n"
+                          "  Stream #0:1: Video: mpeg4, 320x200, 25 fps (default)\n"),
                    Frame{320, 200}},
-        ReportCase{"LaterTextAnywhere",
+        ReportCase{"TwoProgrammesTheHdOne",
+                   Report("  Program 1\n    Metadata:\n      service_name    : SD\n"
+                          "  Stream #0:0[0x100]: Video: mpeg2video (Main), yuv420p(tv), 720x576 "
+                          "[SAR 16:15 DAR 4:3], 25 fps\n"
+                          "  Program 2\n  Stream #0:2[0x200]: Video: h264 (High), yuv420p(tv), "
+                          "1280x720 [SAR 1:1 DAR 16:9], 50 fps\n"),
+                   Frame{1280, 720}},
+        ReportCase{"TextAfterTheStreamLinesNeverASize",
                    Report("    Stream #0.0: Video: h264, 1280x720, 25 fps\r\n    Note: 12x34 "
                           "here\r\n"),
-                   Frame{12, 34}},
+                   Frame{1280, 720}},
+        // Names and tags hold what the user put there.
+        ReportCase{"TagValueIsNoStreamLine",
+                   "Input #0, mov,mp4, from 'a.mp4':\n  Metadata:\n"
+                   "    title           : x\n                    :   Stream #0:0: Video: h264, "
+                   "16x16 [SAR 1:1 DAR 1:1]\n"
+                   "  Duration: 00:00:03.00, start: 0.000000, bitrate: 1 kb/s\n"
+                   "  Stream #0:0(und): Video: h264, yuv420p, 640x480, 25 fps\n",
+                   Frame{640, 480}},
+        ReportCase{"StreamTagIsNoSideData",
+                   Report("  Stream #0:0: Video: h264, 720x480 [SAR 1:1 DAR 3:2]\n"
+                          "    Metadata:\n      comment         : x\n"
+                          "      displaymatrix: rotation of -90.00 degrees\n"),
+                   Frame{720, 480}},
+        ReportCase{"OutputsStreamIsNoSource",
+                   "Output #0, avi, to 'x':\n  Stream #0:0: Video: mpeg4, 16x16\n", std::nullopt},
         ReportCase{"NulHidesVideo",
                    "Input #0\r\n\0    Stream #0.0: Video: mpeg4, 640x480 [PAR 1:1 DAR 4:3]\r\n"s,
                    std::nullopt},
@@ -191,11 +162,6 @@ INSTANTIATE_TEST_SUITE_P(
                    Report("  Stream #0:0: Video: x, 2147483647x1 [SAR 1:1 DAR 1:1]\n"),
                    Frame{2147483647u, 1}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SourceFrame, FixedSearchAloneFindsNoSizeACommaFollows) {
-    EXPECT_FALSE(FindSourceFrame(CommaTextFromReport(
-        "    Stream #0.0: Video: h264, yuv420p, 1280x720, 25 fps, 25 tbr, 25 tbn, 50 tbc\r\n")));
-}
 
 struct KindsCase {
     const char* name;
@@ -230,26 +196,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SourceFrame, SizeBeyondWholeNumbersFailsQuotingDigits) {
     try {
-        ProbeFactsFromReport("  Stream #0:0: Video: x, 2147483648x480 [SAR 1:1 DAR 1:1]\n");
+        ProbeFactsFromReport(Report("  Stream #0:0: Video: x, 2147483648x480 [SAR 1:1 DAR 1:1]\n"));
         FAIL();
     } catch (const EConvertError& failure) {
         EXPECT_EQ(failure.Message(), "'2147483648' is not a valid integer value");
     }
 }
 
-TEST(SourceFrame, MatchReachesAcrossLinesAndGivesGroups) {
-    const std::string text = JoinCommaText(SplitReportLines(
-        "    Stream #0.0: Audio: mp3\r\n    Stream #0.1: Video: mpeg4, 640x480 [PAR 1:1]\r\n"));
-    const auto match = FindSourceFrame(text);
-    ASSERT_TRUE(match);
-    EXPECT_EQ(match->width, "640");
-    EXPECT_EQ(match->height, "480");
-    EXPECT_EQ(text.substr(match->end - 8, 9), "640x480 [");
-}
-
 TEST(SourceFrame, LongReportsAreReadWithoutTrouble) {
     // Ten megabytes of near misses, then the real line: a recursive or quadratic search fails here.
-    std::string report = "  Stream #0:0: Video: h264\n";
+    std::string report = kHead + "  Stream #0:0: Video: h264\n";
     while (report.size() < 10'000'000) report += " 1x1, 22x, x3 4x4,\n";
     report += "  Stream #0:1: Video: mpeg4, 352x288 [SAR 1:1 DAR 11:9]\n";
     const ProbeFacts facts = ProbeFactsFromReport(report);
@@ -257,12 +213,54 @@ TEST(SourceFrame, LongReportsAreReadWithoutTrouble) {
     EXPECT_EQ(*facts.source, (Frame{352, 288}));
 }
 
-TEST(ReportDuration, ReadsClockOrNothing) {
-    EXPECT_DOUBLE_EQ(*ReportDuration("  Duration: 00:01:02.50, start: 0.0"), 62.5);
-    EXPECT_DOUBLE_EQ(*ReportDuration("Duration: 01:00:00.00,"), 3600.0);
-    EXPECT_FALSE(ReportDuration("  Duration: N/A, bitrate: N/A"));
-    EXPECT_FALSE(ReportDuration("no length here"));
-    EXPECT_FALSE(ReportDuration("Duration: 00:00:00.00"));
+struct DurationCase {
+    const char* name;
+    std::string report;
+    std::optional<double> seconds;
+    std::vector<std::string> names = {};
+};
+
+class DurationTable : public testing::TestWithParam<DurationCase> {};
+
+TEST_P(DurationTable, ReadsTheInputsClockOrNothing) {
+    EXPECT_EQ(ProbeFactsFromReport(GetParam().report, GetParam().names).durationSeconds,
+              GetParam().seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DurationTable,
+    testing::Values(
+        DurationCase{"Clock", "Input #0, avi, from 'x':\n  Duration: 00:01:02.50, start: 0.0\n",
+                     62.5},
+        DurationCase{"Hour", "Input #0, avi, from 'x':\n  Duration: 01:00:00.00,\n", 3600.0},
+        DurationCase{"NotKnown", "Input #0, avi, from 'x':\n  Duration: N/A, bitrate: N/A\n",
+                     std::nullopt},
+        DurationCase{"Zero", "Input #0, avi, from 'x':\n  Duration: 00:00:00.00\n", std::nullopt},
+        DurationCase{"NameHoldsAClock",
+                     "Input #0, mov,mp4, from '/v/Duration: 01:00:00.00 clip.mp4':\n"
+                     "  Duration: 00:00:03.00, start: 0.000000, bitrate: 1 kb/s\n",
+                     3.0,
+                     {"/v/Duration: 01:00:00.00 clip.mp4"}},
+        DurationCase{"OutsideTheInputsDescription", "[x @ 0x1] y\n  Duration: 00:00:03.00\n",
+                     std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProbeFacts, ANameIsNoWordOfTheCoders) {
+    const std::string name = "/v/x\n  Stream #0:0: Video: h264, 99999999999x2 [SAR 1:1 DAR 1:1]";
+    const ProbeFacts facts = ProbeFactsFromReport(
+        "Input #0, avi, from '" + name + "':\n  Stream #0:0: Video: mpeg4, 640x480, 25 fps\n",
+        {name});
+    EXPECT_EQ(facts.source, (Frame{640, 480}));
+}
+
+TEST(ProbeFacts, ALineCutByTheReadIsDropped) {
+    const std::string streams = "Input #0, avi, from 'x':\n  Stream #0:0: Video: h264, 320x180";
+    EXPECT_FALSE(ReadCoderPrintout(streams, "", {}, true).OutputVideo());
+    EXPECT_FALSE(ProbeFactsFromPrintout(ReadCoderPrintout(streams, "", {}, true)).source);
+    const CoderPrintout ends = ReadCoderPrintout(
+        streams + "\n", "time=00:00:09.00 x\nframe=1 time=00:00:02.00\n", {}, true);
+    EXPECT_EQ(ProbeFactsFromPrintout(ends).source, (Frame{320, 180}));
+    EXPECT_EQ(ends.lastProgressTime, 2.0);
 }
 
 }  // namespace

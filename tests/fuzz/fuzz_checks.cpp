@@ -1,12 +1,12 @@
 #include "fuzz_checks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,11 +17,8 @@
 namespace lmk::fuzz {
 namespace {
 
-using namespace std::string_view_literals;
-
 constexpr std::string_view kDecimalDigits = "0123456789";
 constexpr std::string_view kHexDigits = "0123456789abcdefABCDEF";
-constexpr std::string_view kLineBreaks = "\r\n\0"sv;
 
 std::string RefusalMessage(std::string_view text) {
     return "'" + std::string(text) + "' is not a valid integer value";
@@ -76,143 +73,115 @@ std::optional<std::int32_t> ReferenceWholeNumber(std::string_view text) {
 }
 
 // A group holds digits only; its value, or nothing when it exceeds 2147483647.
-std::optional<std::uint32_t> GroupValue(std::string_view digits) {
-    const std::size_t significant = digits.find_first_not_of('0');
-    if (significant == std::string_view::npos) return 0;
-    const std::string trimmed(digits.substr(significant));
-    if (trimmed.size() > 10) return std::nullopt;
-    const unsigned long long value = std::strtoull(trimmed.c_str(), nullptr, 10);
-    if (value > 2147483647u) return std::nullopt;
-    return static_cast<std::uint32_t>(value);
-}
-
 bool AllDigits(std::string_view text) {
     return !text.empty() && text.find_first_not_of(kDecimalDigits) == std::string_view::npos;
 }
 
-std::size_t OffsetIn(std::string_view text, std::string_view part) {
-    return static_cast<std::size_t>(part.data() - text.data());
-}
-
-std::string CheckMatchShape(std::string_view text, const FrameMatch& match) {
-    const auto inside = [&](std::string_view part) {
-        return part.data() >= text.data() && part.data() + part.size() <= text.data() + text.size();
-    };
-    if (!inside(match.width) || !inside(match.height)) return "a group lies outside the text";
-    if (!AllDigits(match.width) || !AllDigits(match.height))
-        return "a group is not all ASCII digits: '" + Printable(match.width) + "' x '" +
-               Printable(match.height) + "'";
-    const std::size_t width = OffsetIn(text, match.width);
-    const std::size_t height = OffsetIn(text, match.height);
-    if (width == 0 || text[width - 1] != ' ' || height != width + match.width.size() + 1 ||
-        text[height - 1] != 'x' || match.end != height + match.height.size() + 1)
-        return "the groups do not stand as space, digits, x, digits, space";
-    if (match.end > text.size() || text.substr(match.end - 1, 1) != " ")
-        return "the match does not end just past a space";
-    return {};
-}
-
-// libstdc++'s ECMAScript "." refuses only '\n' and '\r' for char (its _AnyMatcher also refuses
-// U+2028 and U+2029, but only for wider character types), and "\d" in the classic locale holds
-// the ASCII digits alone. The comma text holds neither line break, so the pattern reads here
-// exactly as the search intends it; the invariants above make sure of that before comparing.
-std::string CompareWithRegex(std::string_view text, const std::optional<FrameMatch>& match) {
-    static const std::regex pattern("Stream #.*?: Video: .*? (\\d+?)x(\\d+?) ",
-                                    std::regex::ECMAScript);
-    std::match_results<std::string_view::const_iterator> found;
-    const bool matched = std::regex_search(text.begin(), text.end(), found, pattern);
-    if (matched != match.has_value())
-        return matched ? "std::regex matches '" + Printable(found.str(1)) + "' x '" +
-                             Printable(found.str(2)) + "' where the search found nothing"
-                       : "the search found '" + Printable(match->width) + "' x '" +
-                             Printable(match->height) + "' where std::regex finds nothing";
-    if (!matched) return {};
-    const auto at = [&](int group) {
-        return static_cast<std::size_t>(found[group].first - text.begin());
-    };
-    if (at(1) != OffsetIn(text, match->width) || found.length(1) != std::ssize(match->width) ||
-        at(2) != OffsetIn(text, match->height) || found.length(2) != std::ssize(match->height) ||
-        static_cast<std::size_t>(found[0].second - text.begin()) != match->end)
-        return "groups differ: std::regex '" + Printable(found.str(1)) + "' x '" +
-               Printable(found.str(2)) + "' at " + std::to_string(at(1)) + ", search '" +
-               Printable(match->width) + "' x '" + Printable(match->height) + "' at " +
-               std::to_string(OffsetIn(text, match->width));
-    return {};
-}
-
-struct Groups {
-    std::string width;
-    std::string height;
+// The facts, or the refusal's message.
+struct Reading {
+    std::optional<ProbeFacts> facts;
+    std::string refusal;
 };
 
-// The stream-line reading done another way: the first line on which "Stream #" comes before
-// ": Video: ", then std::regex's leftmost " (\d+)x(\d+)" after it that a space, a comma or the
-// line's end follows.
-std::optional<Groups> ReferenceLineSize(std::string_view report) {
-    static const std::regex size(" (\\d+)x(\\d+)(?=[ ,]|$)", std::regex::ECMAScript);
-    for (const auto& line : SplitReportLines(report)) {
-        const std::size_t stream = line.find("Stream #");
-        if (stream == std::string::npos) continue;
-        const std::size_t video = line.find(": Video: ", stream);
-        if (video == std::string::npos) continue;
-        if (line.find("(attached pic)", video) != std::string::npos) continue;  // a cover
-        const std::string rest = line.substr(video + 9);
-        std::smatch found;
-        if (!std::regex_search(rest, found, size)) return std::nullopt;
-        return Groups{found.str(1), found.str(2)};
-    }
-    return std::nullopt;
-}
-
-// The whole path as the job takes it: the fixed search's groups where it matches, else the
-// first video stream line's size (checked against std::regex on small reports); no size gives
-// no frame, a size gives its values (turned pictures swap them), and a group beyond 2147483647
-// is refused quoting it.
-// True when the stream description holding `at` in the comma text is a cover picture's.
-bool OnCover(std::string_view text, std::size_t at) {
-    const std::size_t start = text.rfind("Stream #", at);
-    if (start == std::string_view::npos) return false;
-    const std::size_t end = std::min(text.find("Stream #", at), text.size());
-    const std::size_t cover = text.find("(attached pic)", start);
-    return cover != std::string_view::npos && cover < end;
-}
-
-std::string CheckProbeFacts(std::string_view report, std::optional<FrameMatch> match) {
-    // A size on a cover picture's line does not stand.
-    if (match && OnCover(CommaTextFromReport(report), match->end)) match.reset();
-    const bool checkLine = !match && report.size() <= kRegexReportLimit;
-    std::optional<Groups> groups;
-    if (match) groups = Groups{std::string(match->width), std::string(match->height)};
-    if (checkLine) groups = ReferenceLineSize(report);
-    std::optional<std::uint32_t> width, height;
-    if (groups) {
-        width = GroupValue(groups->width);
-        height = GroupValue(groups->height);
-    }
+Reading Read(std::string_view report, const std::vector<std::string>& names = {}) {
     try {
-        const ProbeFacts facts = ProbeFactsFromReport(report);
-        if (facts.durationSeconds &&
-            !(std::isfinite(*facts.durationSeconds) && *facts.durationSeconds > 0))
-            return "a duration that is not a positive number";
-        if (!match && !checkLine) return {};
-        if (!groups) return facts.source ? "a source frame without a size in the report" : "";
-        if (!width || !height) return "a group beyond 2147483647 was accepted";
-        if (!facts.source) return "no source frame although the report gives a size";
-        const Frame& source = *facts.source;
-        const bool asFound = source.width == *width && source.height == *height;
-        const bool swapped = source.width == *height && source.height == *width;
-        if (!asFound && !swapped)
-            return "source frame " + std::to_string(source.width) + "x" +
-                   std::to_string(source.height) + " is not the groups' " + std::to_string(*width) +
-                   "x" + std::to_string(*height);
+        return {ProbeFactsFromReport(report, names), {}};
     } catch (const EConvertError& failure) {
-        if (!match && !checkLine) return {};
-        if (!groups) return "refused without a size: " + Printable(failure.Message());
-        const std::string_view quoted = !width ? groups->width : groups->height;
-        if (width && height) return "refused a size within range: " + Printable(failure.Message());
-        if (!QuotesUnchanged(failure.Message(), quoted))
-            return "refusal message '" + Printable(failure.Message()) + "' does not quote '" +
-                   Printable(quoted) + "'";
+        return {std::nullopt, failure.Message()};
+    }
+}
+
+bool Same(const Reading& a, const Reading& b) {
+    if (a.refusal != b.refusal || a.facts.has_value() != b.facts.has_value()) return false;
+    if (!a.facts) return true;
+    const ProbeFacts& x = *a.facts;
+    const ProbeFacts& y = *b.facts;
+    return x.source == y.source && x.sampleAspect == y.sampleAspect &&
+           x.durationSeconds == y.durationSeconds && x.hasStreams == y.hasStreams &&
+           x.hasVideo == y.hasVideo && x.hasSound == y.hasSound && x.videoIndex == y.videoIndex &&
+           x.soundIndex == y.soundIndex && x.durationEstimated == y.durationEstimated;
+}
+
+std::vector<std::string_view> LinesOf(std::string_view report) {
+    report = report.substr(0, report.find('\0'));
+    std::vector<std::string_view> lines;
+    std::size_t at = 0;
+    while (at < report.size()) {
+        const std::size_t end = std::min(report.find_first_of("\r\n", at), report.size());
+        lines.push_back(report.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// Every "WxH" on `line` that a space starts and a space, a comma or the line's end follows, by
+// its values (beyond 32 bits: none).
+std::vector<Frame> SizesOn(std::string_view line) {
+    std::vector<Frame> sizes;
+    const auto value = [](std::string_view digits) -> std::optional<std::uint32_t> {
+        const std::size_t significant = digits.find_first_not_of('0');
+        if (significant == std::string_view::npos) return 0;
+        if (digits.size() - significant > 10) return std::nullopt;
+        const unsigned long long number =
+            std::strtoull(std::string(digits.substr(significant)).c_str(), nullptr, 10);
+        if (number > UINT32_MAX) return std::nullopt;
+        return static_cast<std::uint32_t>(number);
+    };
+    for (std::size_t at = 1; at < line.size(); ++at) {
+        if (line[at - 1] != ' ') continue;
+        const std::size_t x = line.find_first_not_of(kDecimalDigits, at);
+        if (x == at || x == std::string_view::npos || line[x] != 'x') continue;
+        std::size_t end = line.find_first_not_of(kDecimalDigits, x + 1);
+        if (end == std::string_view::npos) end = line.size();
+        if (end == x + 1 || (end < line.size() && line[end] != ' ' && line[end] != ',')) continue;
+        const auto width = value(line.substr(at, x - at));
+        const auto height = value(line.substr(x + 1, end - x - 1));
+        if (width && height) sizes.push_back({*width, *height});
+    }
+    return sizes;
+}
+
+// A size found stands as "WxH" on a line that holds a video stream's marks.
+std::string CheckSizeOnAStreamLine(std::string_view report, const Frame& source) {
+    for (const auto line : LinesOf(report)) {
+        const std::size_t stream = line.find("Stream #");
+        if (stream == std::string_view::npos || line.find(": Video: ", stream) == line.npos)
+            continue;
+        for (const Frame& size : SizesOn(line)) {
+            if (size == source || (size.width == source.height && size.height == source.width))
+                return {};
+        }
+    }
+    return "source frame " + std::to_string(source.width) + "x" + std::to_string(source.height) +
+           " stands on no video stream line";
+}
+
+constexpr std::string_view kFakeLines =
+    "  Stream #0:0: Video: h264, 16x16 [SAR 1:1 DAR 1:1]\nOutput #0, avi, to 'x':\n"
+    "  Duration: 01:00:00.00\n";
+
+// What a name or a tag holds never changes what the report says: a warning naming a file
+// whose name holds stream lines, put before a heading, and a title tag holding them, put
+// after one.
+std::string CheckNamesAndTagsChangeNothing(std::string_view report, const Reading& plain) {
+    const std::vector<std::string_view> lines = LinesOf(report);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i].starts_with("Input #") && !lines[i].starts_with("Output #")) continue;
+        const std::size_t at = static_cast<std::size_t>(lines[i].data() - report.data());
+        const std::string name = "/v/x'\n" + std::string(kFakeLines) + "y.avi";
+        const std::string named = std::string(report.substr(0, at)) + "[avi @ 0x1] " + name +
+                                  ": note\n" + std::string(report.substr(at));
+        if (!Same(Read(named, {name}), plain))
+            return "a name masked before a heading changed the facts";
+        const std::size_t next = at + lines[i].size();
+        const bool shallowNext = i + 1 == lines.size() || lines[i + 1].find_first_not_of(' ') <= 2;
+        if (!shallowNext || next >= report.size()) break;
+        std::string tagged = std::string(report.substr(0, next)) + "\n  Metadata:\n    title  : x";
+        for (const auto fake : LinesOf(kFakeLines))
+            tagged += "\n                    : " + std::string(fake);
+        tagged += std::string(report.substr(next));
+        if (!Same(Read(tagged), plain)) return "a title tag after a heading changed the facts";
+        break;
     }
     return {};
 }
@@ -252,26 +221,30 @@ std::string CheckWholeNumber(std::string_view text) {
 }
 
 std::string CheckProbeReport(std::string_view report) {
-    const std::vector<std::string> lines = SplitReportLines(report);
-    for (const auto& line : lines) {
-        if (line.find_first_of(kLineBreaks) != std::string::npos)
-            return "a line holds CR, LF or NUL: '" + Printable(line) + "'";
+    const Reading plain = Read(report);
+    if (!plain.facts) {
+        // Only digits beyond 2147483647 on a stream line are refused, quoted unchanged.
+        const std::string prefix = "'";
+        const std::string suffix = "' is not a valid integer value";
+        const std::string& message = plain.refusal;
+        if (!message.starts_with(prefix) || !message.ends_with(suffix))
+            return "refused with '" + Printable(message) + "'";
+        const std::string digits =
+            message.substr(prefix.size(), message.size() - prefix.size() - suffix.size());
+        if (!AllDigits(digits) || digits.size() < 10 || report.find(digits) == report.npos)
+            return "refused digits that are no side in the report: " + Printable(message);
+        return CheckNamesAndTagsChangeNothing(report, plain);
     }
-    const std::string text = JoinCommaText(lines);
-    if (text.find_first_of(kLineBreaks) != std::string::npos)
-        return "the comma text holds CR, LF or NUL: '" + Printable(text) + "'";
-    if (CommaTextFromReport(report) != text)
-        return "the one-pass comma text differs from split then join: '" + Printable(text) + "'";
-
-    const std::optional<FrameMatch> match = FindSourceFrame(text);
-    if (match) {
-        if (std::string problem = CheckMatchShape(text, *match); !problem.empty()) return problem;
+    const ProbeFacts& facts = *plain.facts;
+    if (facts.durationSeconds &&
+        !(std::isfinite(*facts.durationSeconds) && *facts.durationSeconds > 0))
+        return "a duration that is not a positive number";
+    if (facts.source && !facts.hasVideo) return "a source frame without a video stream";
+    if (facts.source) {
+        if (std::string problem = CheckSizeOnAStreamLine(report, *facts.source); !problem.empty())
+            return problem;
     }
-    if (report.size() <= kRegexReportLimit) {
-        if (std::string problem = CompareWithRegex(text, match); !problem.empty())
-            return problem + " in the comma text '" + Printable(text) + "'";
-    }
-    return CheckProbeFacts(report, match);
+    return CheckNamesAndTagsChangeNothing(report, plain);
 }
 
 }  // namespace lmk::fuzz

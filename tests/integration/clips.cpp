@@ -106,6 +106,8 @@ std::string ClipShelf::Extension(ClipKind kind) {
             return ".png";
         case ClipKind::DashManifest:
             return ".mpd";
+        case ClipKind::TsTwoProgrammes:
+            return ".ts";
         default:
             return ".mp4";
     }
@@ -204,6 +206,19 @@ void ClipShelf::Make(ClipKind kind, const std::string& path, const std::string& 
             break;
         case ClipKind::WavTone:
             RunCoder(Joined({Sound(), {"-c:a", "pcm_s16le", path}}));
+            break;
+        case ClipKind::TsTwoProgrammes:
+            RunCoder(Joined({Picture("720x576"),
+                             Sound(),
+                             Picture("1280x720"),
+                             Sound(),
+                             {"-map", "0", "-map", "1", "-map", "2", "-map", "3", "-c:v",
+                              "mpeg2video", "-c:a", "mp2", "-program", "title=SD:st=0:st=1",
+                              "-program", "title=HD:st=2:st=3", path}}));
+            break;
+        case ClipKind::Mp4PalWide:
+            RunCoder(Joined(
+                {Picture("720x576"), Sound(), {"-vf", "setsar=64/45"}, kH264, kAac, {path}}));
             break;
         case ClipKind::Mp4NoAspect480x360:
             // An unset sample aspect ratio drops the "[SAR ...]" note that follows the size.

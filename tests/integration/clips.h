@@ -57,9 +57,11 @@ enum class ClipKind {
     Mp4CutAtKeyframe,  // copied from its second second on: starts with an edit list
     Mp4FourSeconds,    // its index first, so that a cut-off copy stays readable
     PngPicture,
-    DashManifest,  // video.mpd, its segments beside it
+    DashManifest,     // video.mpd, its segments beside it
+    Mp4PalWide,       // 720x576 H.264 in pixels 64:45 wide, as on a 16:9 DVD
+    TsTwoProgrammes,  // SD 720x576 first, HD 1280x720 second, each with its sound
 };
-inline constexpr ClipKind kLastClipKind = ClipKind::DashManifest;
+inline constexpr ClipKind kLastClipKind = ClipKind::TsTwoProgrammes;
 
 class ClipShelf {
 public:

@@ -66,6 +66,7 @@ struct FrameCase {
     std::string name = {};                 // the input's, when not "clip" + the clip's extension
     std::string output = {};               // when not "lmk-" + name + added
     std::vector<std::string> beside = {};  // the user's files beside the input, to stay as they are
+    bool squarePixels = false;             // written so, from a source whose pixels are not
 };
 
 void PrintTo(const FrameCase& c, std::ostream* out) {
@@ -101,6 +102,9 @@ TEST_P(FrameTable, OutputHasFittedFrameAndMp3Sound) {
         EXPECT_EQ(ReadFile(Work(names[i])), before[i - 2]) << names[i] << " was changed";
     if (c.videoCodec) {
         ExpectVideo(Work(output), c.videoCodec, c.width, c.height);
+        if (c.squarePixels) {
+            EXPECT_EQ(FirstStream(StreamsOf(Work(output)), "video")->sampleAspect, "1:1");
+        }
     } else {
         EXPECT_FALSE(FirstStream(StreamsOf(Work(output)), "video"));
     }
@@ -150,6 +154,15 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"FlacAsMp3", ClipKind::FlacTone, nullptr, 0, 0, ".mp3"},
         // Outputs a portable player takes, named for what they hold, and only them written.
         FrameCase{"Vp9WithCoverSizedByItsVideo", ClipKind::MkvVp9WithCover, "h264", 320, 180},
+        // Fitted as shown (1024x576), in square pixels.
+        FrameCase{.label = "PalWideAsShownSquare",
+                  .clip = ClipKind::Mp4PalWide,
+                  .videoCodec = "h264",
+                  .width = 320,
+                  .height = 180,
+                  .squarePixels = true},
+        // Not the first programme's 720x576, but the stream the coder converts.
+        FrameCase{"TwoProgrammesTheLarger", ClipKind::TsTwoProgrammes, "mpeg2video", 320, 180},
         FrameCase{"TenBitMadeEightBit", ClipKind::Mp4High10, "h264", 320, 180},
         FrameCase{"VariableFrameRate", ClipKind::MkvVariableRate, "h264", 320, 240},
         FrameCase{"CutAtAKeyframe", ClipKind::Mp4CutAtKeyframe, "h264", 320, 212},

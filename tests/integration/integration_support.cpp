@@ -45,10 +45,10 @@ void RunCoder(const std::vector<std::string>& arguments) {
 }
 
 std::vector<Stream> StreamsOf(const std::string& path) {
-    const RunResult result =
-        RunProgram(CoderReportPath(), {"-v", "error", "-show_entries",
-                                       "stream=codec_type,codec_name,width,height,pix_fmt", "-of",
-                                       "compact=p=0", "-i", path});
+    const RunResult result = RunProgram(
+        CoderReportPath(), {"-v", "error", "-show_entries",
+                            "stream=codec_type,codec_name,width,height,pix_fmt,sample_aspect_ratio",
+                            "-of", "compact=p=0", "-i", path});
     std::vector<Stream> streams;
     if (result.exitCode != 0) return streams;
     for (const auto& line : SplitLines(result.out)) {
@@ -66,6 +66,7 @@ std::vector<Stream> StreamsOf(const std::string& path) {
             if (key == "width") stream.width = std::atoi(value.c_str());
             if (key == "height") stream.height = std::atoi(value.c_str());
             if (key == "pix_fmt") stream.pixelFormat = value;
+            if (key == "sample_aspect_ratio") stream.sampleAspect = value;
         }
         streams.push_back(stream);
     }

@@ -23,6 +23,7 @@ struct Stream {
     int width = 0;
     int height = 0;
     std::string pixelFormat;
+    std::string sampleAspect;  // "1:1", or "N/A" and "0:1" when none is stated
 };
 
 // The streams of a media file; empty when the coder cannot read it.
