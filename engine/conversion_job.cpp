@@ -267,27 +267,39 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
         return;
     }
 
-    // The input as the probe and the conversions name it.
-    std::vector<std::string> source = InputOptionsFor(name);
+    const std::optional<ConversionPlan> plan = PlanFile(path);
+    if (!plan) return;
+    if (!plan->refusal.empty()) return fail(plan->refusal);
+    m_duration = plan->duration;
+
+    const Attempt attempt = RunPlan(path, *plan);
+    switch (attempt.kind) {
+        case Attempt::Converted:
+            ++outcome.converted;
+            break;
+        case Attempt::Stopped:
+            break;
+        case Attempt::Short:
+        case Attempt::Refused:
+        case Attempt::Failed:
+            fail(attempt.reason);
+            break;
+    }
+}
+
+std::vector<std::string> SourceArguments(const std::string& path) {
+    std::vector<std::string> source = InputOptionsFor(FileNamePart(path));
     source.insert(source.end(), {"-i", AsLocalFile(path)});
-    {
-        auto probe =
-            m_processes.Start(m_values.CoderPath, source, ReportPath(), {ReadableFor(path), {}});
-        if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
-    }
+    return source;
+}
 
-    const std::string report = m_files.ReadAll(ReportPath());
-    const ProbeFacts facts = ProbeFactsFromReport(report);
-    const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
-    // Without a stream line the source's size is unknown: never convert at the source's size.
-    if (!facts.hasStreams) {
-        const std::string cause = CoderFailureReason(PrintedAsNamed(report, path, {}, {}), {path});
-        return fail(cause.empty() ? kEmptyReportReason : ShownReason(cause, path, {path}));
-    }
-    m_duration = facts.durationSeconds;
-
-    std::vector<std::string> arguments = source;
-    OutputExpectation expected;
+ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts,
+                              const Frame& target) {
+    const std::string name = FileNamePart(path);
+    ConversionPlan plan;
+    plan.duration = facts.durationSeconds;
+    std::vector<std::string> arguments = SourceArguments(path);
+    OutputExpectation& expected = plan.expected;
     if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
     if (facts.source) {
         Frame size = *facts.source;
@@ -306,15 +318,14 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     // size H.263 lacks): then once more in one that does. Some containers are never used.
     const std::string_view direct = DirectFormOf(name, facts.hasVideo);
     const std::string folder = FolderPart(path);
-    Attempt attempt{Attempt::Refused, {}};
     if (direct.empty()) {
         std::vector<std::string> first = arguments;
         // Players decode 8-bit 4:2:0 only; encoders that take other formats alone keep theirs.
         if (TakesPlainPixels(name))
             first.insert(first.end() - 2, plainPixels.begin(), plainPixels.end());
-        attempt = Convert(path, first, folder + OutputName(name), expected);
+        plan.attempts.push_back({first, folder + OutputName(name)});
     }
-    if (attempt.kind == Attempt::Refused && (facts.hasVideo || facts.hasSound)) {
+    if (facts.hasVideo || facts.hasSound) {
         if (facts.hasVideo) {
             arguments.insert(arguments.end(),
                              {"-vcodec", "libx264", "-pix_fmt", std::string(kPlainPixels)});
@@ -322,24 +333,39 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
             if (facts.soundRate && *facts.soundRate < kLeastMp4SoundRate)
                 arguments.insert(arguments.end(), {"-ar", std::to_string(kMp4SoundRate)});
         }
-        attempt = Convert(path, arguments,
-                          folder + OutputName(name, facts.hasVideo ? kVideoFallbackExtension
-                                                                   : kSoundFallbackExtension),
-                          expected);
+        plan.attempts.push_back(
+            {arguments, folder + OutputName(name, facts.hasVideo ? kVideoFallbackExtension
+                                                                 : kSoundFallbackExtension)});
+    }
+    return plan;
+}
+
+std::optional<ConversionPlan> ConversionJob::PlanFile(const std::string& path) {
+    {
+        auto probe = m_processes.Start(m_values.CoderPath, SourceArguments(path), ReportPath(),
+                                       {ReadableFor(path), {}});
+        if (WaitTicking(*probe, false) == RunEnd::Stopped) return std::nullopt;
     }
 
-    switch (attempt.kind) {
-        case Attempt::Converted:
-            ++outcome.converted;
-            break;
-        case Attempt::Stopped:
-            break;
-        case Attempt::Short:
-        case Attempt::Refused:
-        case Attempt::Failed:
-            fail(attempt.reason);
-            break;
+    const std::string report = m_files.ReadAll(ReportPath());
+    const ProbeFacts facts = ProbeFactsFromReport(report);
+    const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
+    // Without a stream line the source's size is unknown: never convert at the source's size.
+    if (!facts.hasStreams) {
+        const std::string cause = CoderFailureReason(PrintedAsNamed(report, path, {}, {}), {path});
+        return ConversionPlan{.refusal = cause.empty() ? kEmptyReportReason
+                                                       : ShownReason(cause, path, {path})};
     }
+    return PlanConversion(path, facts, target);
+}
+
+ConversionJob::Attempt ConversionJob::RunPlan(const std::string& path, const ConversionPlan& plan) {
+    Attempt attempt{Attempt::Refused, {}};
+    for (const ConversionAttempt& next : plan.attempts) {
+        attempt = Convert(path, next, plan.expected);
+        if (attempt.kind != Attempt::Refused) break;
+    }
+    return attempt;
 }
 
 std::vector<std::string> ConversionJob::MediaFilesIn(const std::string& folder) {
@@ -356,9 +382,9 @@ std::vector<std::string> ConversionJob::MediaFilesIn(const std::string& folder) 
 }
 
 ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
-                                              std::vector<std::string> arguments,
-                                              const std::string& output,
+                                              const ConversionAttempt& attempt,
                                               const OutputExpectation& expected) {
+    const std::string& output = attempt.output;
     m_values.OutputPath = output;
     // A folder, or a link to one, at the output's name: no container would fare better.
     if (const FileKind standing = m_files.StatusOf(output).kind;
@@ -379,6 +405,7 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     m_coderOutputOffset = 0;
     m_coderOutputTail.clear();
     // The file was made empty for it, so the coder need not ask whether to overwrite it.
+    std::vector<std::string> arguments = attempt.arguments;
     arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
     auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
                                         {ReadableFor(path), partial.path});
@@ -397,26 +424,32 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
+    return Verdict(path, output, partial.path, status, expected);
+}
+
+ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std::string& output,
+                                              const std::string& partial, const ExitStatus& status,
+                                              const OutputExpectation& expected) {
     // A coder may print gigabytes: only the ends of what it printed are read.
-    const std::string tail = PrintedAsNamed(PrintedTail(), path, partial.path, output);
+    const std::string tail = PrintedAsNamed(PrintedTail(), path, partial, output);
     const std::string writeError = CoderWriteError(tail);
     const std::vector<std::string> paths = {path, output};
     if (status.Success() && writeError.empty()) {
         const OutputVerdict verdict =
-            CheckOutput(m_files.StatusOf(partial.path), ShownName(FileNamePart(output)),
+            CheckOutput(m_files.StatusOf(partial), ShownName(FileNamePart(output)),
                         m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit), tail, expected);
-        if (verdict.kind == OutputVerdict::Whole) return TakeOutputName(partial.path, output);
+        if (verdict.kind == OutputVerdict::Whole) return TakeOutputName(partial, output);
         // A short output is all that a damaged input holds.
         if (verdict.kind == OutputVerdict::Short) {
-            const Attempt taken = TakeOutputName(partial.path, output);
+            const Attempt taken = TakeOutputName(partial, output);
             return taken.kind == Attempt::Converted ? Attempt{Attempt::Short, verdict.reason}
                                                     : taken;
         }
-        m_files.Delete(partial.path);
+        m_files.Delete(partial);
         return {Attempt::Failed, verdict.reason};
     }
 
-    m_files.Delete(partial.path);
+    m_files.Delete(partial);
     // A coder ended by a signal has last printed a progress line, which tells nothing.
     if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
     // A write failure (a full disk) would meet the next container too.

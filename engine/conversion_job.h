@@ -7,8 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "frame.h"
 #include "job_ports.h"
 #include "output_check.h"
+#include "probe_report.h"
 
 namespace lmk {
 
@@ -56,6 +58,29 @@ bool TakesPlainPixels(const std::string& outputName);
 // Media files by extension: the file dialog's video kinds and the sound kinds.
 bool IsMediaName(const std::string& name);
 
+// One conversion run of a file: the coder's arguments before "-y PARTIAL", and the output the
+// partial file stands for.
+struct ConversionAttempt {
+    std::vector<std::string> arguments;
+    std::string output;
+};
+
+// What a file's conversion is to be, decided from its probe before anything is written.
+struct ConversionPlan {
+    std::string refusal;  // when set, the file is not converted, for this reason
+    // Tried in order, each only when the coder refused the one before.
+    std::vector<ConversionAttempt> attempts = {};
+    OutputExpectation expected = {};
+    std::optional<double> duration = {};  // the input's, for the progress figure
+};
+
+// The coder's arguments that name the input, for the probe and the conversions alike.
+std::vector<std::string> SourceArguments(const std::string& path);
+
+// The conversion of `path` by its probe's facts, fitted into `target`.
+ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts,
+                              const Frame& target);
+
 inline constexpr int kTickMilliseconds = 200;
 inline constexpr const char* kDoneLine = "Готово!";
 
@@ -93,8 +118,17 @@ private:
     void ReadProgress();
     void ConvertOne(const std::string& path, JobOutcome& outcome,
                     std::vector<std::string>& failureLines);
-    Attempt Convert(const std::string& path, std::vector<std::string> arguments,
-                    const std::string& output, const OutputExpectation& expected);
+    // Probes the file and plans its conversion; none when a stop ended the probe.
+    std::optional<ConversionPlan> PlanFile(const std::string& path);
+    // The plan's attempts, each after the coder refused the one before.
+    Attempt RunPlan(const std::string& path, const ConversionPlan& plan);
+    // One conversion run into a partial file, judged by Verdict.
+    Attempt Convert(const std::string& path, const ConversionAttempt& attempt,
+                    const OutputExpectation& expected);
+    // Whether the ended run gave the output: then the partial file takes the output's name;
+    // else it is deleted and the reason told.
+    Attempt Verdict(const std::string& path, const std::string& output, const std::string& partial,
+                    const ExitStatus& status, const OutputExpectation& expected);
     // The last part of what the coder printed, as much as the failure and check readers need.
     std::string PrintedTail();
     // A dropped folder's media files, in name order, as paths.
