@@ -39,6 +39,10 @@ const std::string kNotAFileReason = "это не обычный файл, а к�
 const std::string kNoMediaReason = "в папке нет видео- и звуковых файлов";
 const std::string kEmptyReportReason = "кодер ничего не сообщил о файле";
 const std::string kFolderStandsReason = "Is a directory";
+const std::string kNoPictureNorSoundReason = "в файле нет ни видео, ни звука";
+// Ten times FFmpeg's own reach: a broadcast's picture may start well after its sound.
+const std::vector<std::string> kLookFurther = {"-analyzeduration", "60M", "-probesize", "64M"};
+constexpr std::string_view kOutputMark = "Output #";
 constexpr std::size_t kLongestName = 255;  // bytes, as the Linux file systems allow
 constexpr std::size_t kLongestExtension = 16;
 constexpr std::string_view kShorteningMark = "…";
@@ -105,7 +109,29 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
 }
 
+// The streams of the coder's "Output #" description, found at a line's start with the names it
+// was given masked out, so that no name or tag passes for it; none without a description.
+std::optional<ProbeFacts> DescribedOutput(std::string head, const std::string& path,
+                                          const std::string& partial) {
+    ReplaceAll(head, AsLocalFile(path), {});
+    ReplaceAll(head, AsLocalFile(partial), {});
+    std::size_t at = 0;
+    if (!head.starts_with(kOutputMark)) {
+        at = head.find("\n" + std::string(kOutputMark));
+        if (at == std::string::npos) return std::nullopt;
+    }
+    return ProbeFactsFromReport(std::string_view(head).substr(at));
+}
+
 }  // namespace
+
+bool DescriptionTellsOutput(const std::string& outputName) {
+    // Their muxers refuse a codec they cannot hold; RoQ, raw streams and the like take any.
+    return OneOf(ExtensionOf(outputName),
+                 {"mp4", "m4v", "mov", "qt",  "3gp", "3g2", "mkv",  "mka", "webm",
+                  "avi", "flv", "f4v", "ts",  "m2t", "mts", "m2ts", "mpg", "mpeg",
+                  "vob", "wmv", "asf", "ogg", "ogv", "oga", "mp3",  "wav"});
+}
 
 std::string OutputName(const std::string& inputName, std::string_view added) {
     std::string whole = std::string(kOutputPrefix) + inputName + std::string(added);
@@ -287,20 +313,26 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     }
 }
 
-std::vector<std::string> SourceArguments(const std::string& path) {
-    std::vector<std::string> source = InputOptionsFor(FileNamePart(path));
+std::vector<std::string> SourceArguments(const std::string& path, bool lookFurther) {
+    std::vector<std::string> source = lookFurther ? kLookFurther : std::vector<std::string>();
+    const std::vector<std::string> options = InputOptionsFor(FileNamePart(path));
+    source.insert(source.end(), options.begin(), options.end());
     source.insert(source.end(), {"-i", AsLocalFile(path)});
     return source;
 }
 
-ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts,
-                              const Frame& target) {
+ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, const Frame& target,
+                              bool lookFurther) {
+    // Subtitles or data alone: nothing a player would show or sound.
+    if (!facts.hasVideo && !facts.hasSound) return {.refusal = kNoPictureNorSoundReason};
     const std::string name = FileNamePart(path);
     ConversionPlan plan;
     plan.duration = facts.durationSeconds;
-    std::vector<std::string> arguments = SourceArguments(path);
+    std::vector<std::string> arguments = SourceArguments(path, lookFurther);
     OutputExpectation& expected = plan.expected;
     if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
+    expected.video = facts.hasVideo;
+    expected.sound = facts.hasSound;
     if (facts.source) {
         Frame size = *facts.source;
         FitFrame(size, target);
@@ -325,7 +357,7 @@ ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts,
             first.insert(first.end() - 2, plainPixels.begin(), plainPixels.end());
         plan.attempts.push_back({first, folder + OutputName(name)});
     }
-    if (facts.hasVideo || facts.hasSound) {
+    {
         if (facts.hasVideo) {
             arguments.insert(arguments.end(),
                              {"-vcodec", "libx264", "-pix_fmt", std::string(kPlainPixels)});
@@ -341,14 +373,19 @@ ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts,
 }
 
 std::optional<ConversionPlan> ConversionJob::PlanFile(const std::string& path) {
-    {
-        auto probe = m_processes.Start(m_values.CoderPath, SourceArguments(path), ReportPath(),
-                                       {ReadableFor(path), {}});
-        if (WaitTicking(*probe, false) == RunEnd::Stopped) return std::nullopt;
+    ProbeRun probe = Probe(SourceArguments(path), ReadableFor(path));
+    if (probe.stopped) return std::nullopt;
+    ProbeFacts facts = ProbeFactsFromReport(probe.report);
+    // A picture without a size was not found in the part the coder looked at (a broadcast's
+    // picture that starts after its sound): once more, further.
+    const bool lookFurther = probe.failure.empty() && facts.hasVideo && !facts.source;
+    if (lookFurther) {
+        probe = Probe(SourceArguments(path, true), ReadableFor(path));
+        if (probe.stopped) return std::nullopt;
+        facts = ProbeFactsFromReport(probe.report);
     }
-
-    const std::string report = m_files.ReadAll(ReportPath());
-    const ProbeFacts facts = ProbeFactsFromReport(report);
+    if (!probe.failure.empty()) return ConversionPlan{.refusal = probe.failure};
+    const std::string& report = probe.report;
     const Frame target = ReadTargetFrame(m_host.WidthText(), m_host.HeightText());
     // Without a stream line the source's size is unknown: never convert at the source's size.
     if (!facts.hasStreams) {
@@ -356,7 +393,20 @@ std::optional<ConversionPlan> ConversionJob::PlanFile(const std::string& path) {
         return ConversionPlan{.refusal = cause.empty() ? kEmptyReportReason
                                                        : ShownReason(cause, path, {path})};
     }
-    return PlanConversion(path, facts, target);
+    return PlanConversion(path, facts, target, lookFurther);
+}
+
+ConversionJob::ProbeRun ConversionJob::Probe(const std::vector<std::string>& arguments,
+                                             const std::string& readable) {
+    ExitStatus status;
+    {
+        auto probe = m_processes.Start(m_values.CoderPath, arguments, ReportPath(), {readable, {}});
+        if (WaitTicking(*probe, false) == RunEnd::Stopped) return {.stopped = true};
+        status = probe->Status();
+    }
+    // A killed coder's report ends wherever it was cut: its last line tells nothing.
+    if (!status.exited) return {.failure = "прерван сигналом " + std::to_string(status.code)};
+    return {.report = m_files.ReadAll(ReportPath())};
 }
 
 ConversionJob::Attempt ConversionJob::RunPlan(const std::string& path, const ConversionPlan& plan) {
@@ -435,18 +485,25 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
     const std::string writeError = CoderWriteError(tail);
     const std::vector<std::string> paths = {path, output};
     if (status.Success() && writeError.empty()) {
-        const OutputVerdict verdict =
-            CheckOutput(m_files.StatusOf(partial), ShownName(FileNamePart(output)),
-                        m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit), tail, expected);
-        if (verdict.kind == OutputVerdict::Whole) return TakeOutputName(partial, output);
-        // A short output is all that a damaged input holds.
-        if (verdict.kind == OutputVerdict::Short) {
-            const Attempt taken = TakeOutputName(partial, output);
-            return taken.kind == Attempt::Converted ? Attempt{Attempt::Short, verdict.reason}
-                                                    : taken;
+        const std::string head = m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit);
+        const OutputVerdict verdict = CheckOutput(
+            m_files.StatusOf(partial), ShownName(FileNamePart(output)), head, tail, expected);
+        if (verdict.kind == OutputVerdict::Bad) {
+            m_files.Delete(partial);
+            return {Attempt::Failed, verdict.reason};
         }
-        m_files.Delete(partial);
-        return {Attempt::Failed, verdict.reason};
+        const Attempt read = ReadBack(path, output, partial, head, expected);
+        if (read.kind != Attempt::Converted && read.kind != Attempt::Short) {
+            m_files.Delete(partial);
+            return read;
+        }
+        // A short output is all that a damaged input holds: kept, and reported.
+        const std::string shortBy =
+            verdict.kind == OutputVerdict::Short ? verdict.reason : read.reason;
+        const Attempt taken = TakeOutputName(partial, output);
+        return taken.kind == Attempt::Converted && !shortBy.empty()
+                   ? Attempt{Attempt::Short, shortBy}
+                   : taken;
     }
 
     m_files.Delete(partial);
@@ -465,6 +522,38 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
     // fail in any container.
     return {SaysOutputUnwritable(cause, output) ? Attempt::Failed : Attempt::Refused,
             ShownReason(cause, path, paths)};
+}
+
+ConversionJob::Attempt ConversionJob::ReadBack(const std::string& path, const std::string& output,
+                                               const std::string& partial, const std::string& head,
+                                               const OutputExpectation& expected) {
+    const std::string name = ShownName(FileNamePart(output));
+    std::optional<ProbeFacts> written;
+    if (DescriptionTellsOutput(FileNamePart(output)))
+        written = DescribedOutput(head, path, partial);
+    OutputVerdict length;
+    if (!written || !written->hasStreams) {
+        const ProbeRun probe = Probe({"-i", AsLocalFile(partial)}, partial);
+        if (probe.stopped) return {Attempt::Stopped, {}};
+        if (!probe.failure.empty()) return {Attempt::Failed, probe.failure};
+        const std::string report = PrintedAsNamed(probe.report, path, partial, output);
+        written = ProbeFactsFromReport(report);
+        // The container could not hold what the coder wrote into it (MP3 in RoQ).
+        if (!written->hasStreams) {
+            const std::string cause = CoderFailureReason(report, {output});
+            return {
+                Attempt::Refused,
+                "кодер не читает записанный файл " + name +
+                    (cause.empty() ? std::string() : ": " + ShownReason(cause, output, {output}))};
+        }
+        if (!written->durationEstimated) length = CheckLength(written->durationSeconds, expected);
+    }
+    if (expected.video && !written->hasVideo)
+        return {Attempt::Refused, "в записанном файле " + name + " нет видео"};
+    if (expected.sound && !written->hasSound)
+        return {Attempt::Refused, "в записанном файле " + name + " нет звука"};
+    if (length.kind == OutputVerdict::Short) return {Attempt::Short, length.reason};
+    return {Attempt::Converted, {}};
 }
 
 std::string ConversionJob::PrintedTail() {

@@ -74,12 +74,18 @@ struct ConversionPlan {
     std::optional<double> duration = {};  // the input's, for the progress figure
 };
 
-// The coder's arguments that name the input, for the probe and the conversions alike.
-std::vector<std::string> SourceArguments(const std::string& path);
+// The coder's arguments that name the input, for the probe and the conversions alike;
+// `lookFurther`: read further into the input for the streams' parameters.
+std::vector<std::string> SourceArguments(const std::string& path, bool lookFurther = false);
 
-// The conversion of `path` by its probe's facts, fitted into `target`.
-ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts,
-                              const Frame& target);
+// The conversion of `path` by its probe's facts, fitted into `target`; `lookFurther` as the
+// probe that gave the facts read.
+ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, const Frame& target,
+                              bool lookFurther = false);
+
+// Whether the coder's own "Output #" description of a file of this name tells truly what it
+// wrote: its muxer refuses what the container cannot hold.
+bool DescriptionTellsOutput(const std::string& outputName);
 
 inline constexpr int kTickMilliseconds = 200;
 inline constexpr const char* kDoneLine = "Готово!";
@@ -118,6 +124,13 @@ private:
     void ReadProgress();
     void ConvertOne(const std::string& path, JobOutcome& outcome,
                     std::vector<std::string>& failureLines);
+    // One probe run: its report, or why there is none.
+    struct ProbeRun {
+        bool stopped = false;
+        std::string failure = {};
+        std::string report = {};
+    };
+    ProbeRun Probe(const std::vector<std::string>& arguments, const std::string& readable);
     // Probes the file and plans its conversion; none when a stop ended the probe.
     std::optional<ConversionPlan> PlanFile(const std::string& path);
     // The plan's attempts, each after the coder refused the one before.
@@ -129,6 +142,10 @@ private:
     // else it is deleted and the reason told.
     Attempt Verdict(const std::string& path, const std::string& output, const std::string& partial,
                     const ExitStatus& status, const OutputExpectation& expected);
+    // Converted when the written output holds the streams and length expected, as the coder's
+    // description tells or, where it cannot, as the coder reads the partial file back.
+    Attempt ReadBack(const std::string& path, const std::string& output, const std::string& partial,
+                     const std::string& head, const OutputExpectation& expected);
     // The last part of what the coder printed, as much as the failure and check readers need.
     std::string PrintedTail();
     // A dropped folder's media files, in name order, as paths.

@@ -79,13 +79,15 @@ OutputVerdict CheckOutput(const FileStatus& output, const std::string& outputNam
                                             " вместо " + FrameText(*expected.frame)};
         }
     }
-    if (expected.duration) {
-        const auto reached = LastProgressTime(tail);
-        const double allowed = std::max(*expected.duration * kShortShare, kShortSeconds);
-        if (reached && *reached < *expected.duration - allowed) {
-            return {OutputVerdict::Short, "сконвертировано " + ClockText(*reached) + " из " +
-                                              ClockText(*expected.duration)};
-        }
+    return CheckLength(LastProgressTime(tail), expected);
+}
+
+OutputVerdict CheckLength(std::optional<double> reached, const OutputExpectation& expected) {
+    if (!expected.duration || !reached) return {};
+    const double allowed = std::max(*expected.duration * kShortShare, kShortSeconds);
+    if (*reached < *expected.duration - allowed) {
+        return {OutputVerdict::Short,
+                "сконвертировано " + ClockText(*reached) + " из " + ClockText(*expected.duration)};
     }
     return {};
 }

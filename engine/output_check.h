@@ -18,6 +18,8 @@ inline constexpr std::string_view kTimeMark = "time=";
 struct OutputExpectation {
     std::optional<Frame> frame;      // the size asked for, when one was
     std::optional<double> duration;  // the input's, in seconds, when its report gives it for sure
+    bool video = false;              // a picture: the input has one
+    bool sound = false;              // the input has sound
 };
 
 struct OutputVerdict {
@@ -40,6 +42,9 @@ std::optional<double> CoderClockAt(std::string_view text);
 
 // "m:ss", or "h:mm:ss" from an hour on; whole seconds, rounded down.
 std::string ClockText(double seconds);
+
+// Short when `reached` seconds fall clearly below the expected duration; Whole otherwise.
+OutputVerdict CheckLength(std::optional<double> reached, const OutputExpectation& expected);
 
 // `head` and `tail`: the start and the end of what the coder printed (the output's description
 // comes before its progress). `outputName` names the output in the reason.

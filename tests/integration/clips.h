@@ -58,8 +58,11 @@ enum class ClipKind {
     Mp4FourSeconds,    // its index first, so that a cut-off copy stays readable
     PngPicture,
     DashManifest,  // video.mpd, its segments beside it
+    // Outputs that the coder's description calls whole and that are not.
+    RoqCinematic,   // a game cinematic: RoQ holds no MP3
+    TsLatePicture,  // a broadcast whose picture starts 15 s after its sound
 };
-inline constexpr ClipKind kLastClipKind = ClipKind::DashManifest;
+inline constexpr ClipKind kLastClipKind = ClipKind::TsLatePicture;
 
 class ClipShelf {
 public:

@@ -28,6 +28,16 @@ std::string FileKey(const std::string& path) {
     return error ? path : resolved.string();
 }
 
+// What the coder prints of a conversion that ends well: the output's streams as asked for
+// ("-s" gives a picture; sound always) and its last progress.
+std::string DescriptionOf(const Strings& arguments) {
+    const auto size = std::find(arguments.begin(), arguments.end(), "-s");
+    std::string printed = "Output #0, out, to '" + arguments.back() + "':\n";
+    if (size != arguments.end())
+        printed += "  Stream #0:0: Video: h264, yuv420p, " + size[1] + "\n";
+    return printed + "  Stream #0:1: Audio: mp3, 44100 Hz, stereo\n";
+}
+
 }  // namespace
 
 bool FakeFiles::IsFile(const std::string& path) {
@@ -178,6 +188,8 @@ std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const 
                            conversion && m_files.IsFile(OutputOf(arguments)), false});
     }
     m_files.Put(outputFile, "");
+    if (conversion && p.printed.empty() && p.status.Success())
+        p.printed = {DescriptionOf(arguments)};
     if (conversion && p.writes) m_files.Put(WithoutProtocol(arguments.back()), "converted");
     return std::make_unique<FakeProcess>(*this, index, std::move(p), outputFile);
 }

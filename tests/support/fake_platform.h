@@ -51,7 +51,7 @@ private:
 // per wait), and how it ends.
 struct Plan {
     int ticks = 0;
-    Strings printed;
+    Strings printed;  // none: a conversion that ends well prints its output's description
     ExitStatus status{true, 0};
     bool failToStart = false;
     bool waitRefused = false;      // the system refuses the wait once the waits are outlasted
