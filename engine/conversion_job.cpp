@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "coder_output.h"
 #include "failures.h"
@@ -37,6 +38,9 @@ constexpr int kTooManyDecodingErrors = 69;
 
 const std::string kNotAFileReason = "это не обычный файл, а канал, устройство или сокет";
 const std::string kNoMediaReason = "в папке нет видео- и звуковых файлов";
+const std::string kUnreadableFolderReason = "не удалось прочитать папку: ";
+const std::string kMissingReason = "No such file or directory";
+const std::string kPrintoutNotKeptReason = "не удалось сохранить вывод кодера в ";
 const std::string kEmptyReportReason = "кодер ничего не сообщил о файле";
 const std::string kFolderStandsReason = "Is a directory";
 const std::string kNoPictureNorSoundReason = "в файле нет ни видео, ни звука";
@@ -123,6 +127,11 @@ std::optional<ProbeFacts> DescribedOutput(std::string head, const std::string& p
     return ProbeFactsFromReport(std::string_view(head).substr(at));
 }
 
+// One name for the spellings of a path ("a//b", "a/./b").
+std::string WrittenKey(const std::string& output) {
+    return std::filesystem::path(output).lexically_normal().string();
+}
+
 }  // namespace
 
 bool DescriptionTellsOutput(const std::string& outputName) {
@@ -155,9 +164,20 @@ std::string OutputName(const std::string& inputName, std::string_view added) {
            std::string(stem.substr(tailStart)) + std::string(extension) + std::string(added);
 }
 
+std::string FallbackOutputName(const std::string& inputName, std::string_view extension) {
+    // In the input's own container the output's name is the first attempt's.
+    if ("." + ExtensionOf(inputName) == extension) return OutputName(inputName);
+    return OutputName(inputName, extension);
+}
+
 std::vector<std::string> OutputNames(const std::string& inputName) {
-    return {OutputName(inputName), OutputName(inputName, kVideoFallbackExtension),
-            OutputName(inputName, kSoundFallbackExtension)};
+    std::vector<std::string> names = {OutputName(inputName)};
+    for (const std::string_view extension : {kVideoFallbackExtension, kSoundFallbackExtension}) {
+        std::string name = FallbackOutputName(inputName, extension);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    }
+    return names;
 }
 
 std::string_view DirectFormOf(const std::string& inputName, bool hasVideo) {
@@ -237,6 +257,7 @@ JobOutcome ConversionJob::Run(const std::vector<std::string>& paths) {
     // Relative names would put the coder's report into whatever folder the user is in.
     if (m_values.WorkFolder.empty()) throw Exception("The job has no private folder");
     m_running = true;
+    m_written.clear();
     m_queue.assign(paths.begin(), paths.end());
     m_statusIndex = -1;
     m_host.JobStarted();
@@ -286,8 +307,12 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     const FileStatus input = m_files.StatusOf(path);
     // A FIFO would hold the coder forever, a device feed it without end.
     if (input.kind == FileKind::Special) return fail(kNotAFileReason);
+    // Read as one named picture, a missing one is "without streams" to the coder.
+    if (input.kind == FileKind::Missing && IsImagePattern(name)) return fail(kMissingReason);
     if (input.kind == FileKind::Folder) {
-        const std::vector<std::string> inside = MediaFilesIn(path);
+        std::string error;
+        const std::vector<std::string> inside = MediaFilesIn(path, error);
+        if (!error.empty()) return fail(kUnreadableFolderReason + error);
         if (inside.empty()) return fail(kNoMediaReason);
         m_queue.insert(m_queue.begin(), inside.begin(), inside.end());
         return;
@@ -366,8 +391,9 @@ ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, 
                 arguments.insert(arguments.end(), {"-ar", std::to_string(kMp4SoundRate)});
         }
         plan.attempts.push_back(
-            {arguments, folder + OutputName(name, facts.hasVideo ? kVideoFallbackExtension
-                                                                 : kSoundFallbackExtension)});
+            {arguments,
+             folder + FallbackOutputName(name, facts.hasVideo ? kVideoFallbackExtension
+                                                              : kSoundFallbackExtension)});
     }
     return plan;
 }
@@ -418,9 +444,12 @@ ConversionJob::Attempt ConversionJob::RunPlan(const std::string& path, const Con
     return attempt;
 }
 
-std::vector<std::string> ConversionJob::MediaFilesIn(const std::string& folder) {
+std::vector<std::string> ConversionJob::MediaFilesIn(const std::string& folder,
+                                                     std::string& error) {
     const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
-    std::vector<std::string> names = m_files.FolderNames(folder);
+    FolderListing listing = m_files.FolderNames(folder);
+    error = listing.error;
+    std::vector<std::string>& names = listing.names;
     // Hidden files are not the user's media, and earlier outputs are not to be converted again.
     std::erase_if(names, [&](const std::string& name) {
         return name.starts_with('.') || name.starts_with(kOutputPrefix) || !IsMediaName(name) ||
@@ -443,6 +472,11 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
                 ShownName(FileNamePart(output)) + ": " +
                     (standing == FileKind::Folder ? kFolderStandsReason : kNotAFileReason)};
     }
+    // Two inputs of one job never end in one output: the later would replace the earlier's.
+    if (m_written.count(WrittenKey(output))) {
+        return {Attempt::Failed, "файл " + ShownName(FileNamePart(output)) +
+                                     " уже записан из другого файла этого задания"};
+    }
     // The coder writes a file of this run's own; the earlier output stays until it is whole.
     const PartialFile partial = m_files.CreatePartial(output);
     if (!partial.error.empty()) {
@@ -457,8 +491,14 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     // The file was made empty for it, so the coder need not ask whether to overwrite it.
     std::vector<std::string> arguments = attempt.arguments;
     arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
-    auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
-                                        {ReadableFor(path), partial.path});
+    std::unique_ptr<Process> conversion;
+    try {
+        conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
+                                       {ReadableFor(path), partial.path});
+    } catch (...) {
+        m_files.Delete(partial.path);
+        throw;
+    }
     RunEnd end = RunEnd::Ended;
     try {
         end = WaitTicking(*conversion, true);
@@ -484,6 +524,22 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
     const std::string tail = PrintedAsNamed(PrintedTail(), path, partial, output);
     const std::string writeError = CoderWriteError(tail);
     const std::vector<std::string> paths = {path, output};
+    // The program's own files: what went missing during the run can tell nothing.
+    const FileStatus printout = m_files.StatusOf(CoderOutputPath());
+    if (printout.kind != FileKind::Regular) {
+        m_files.Delete(partial);
+        return {Attempt::Failed,
+                "пропал вывод кодера " + CoderOutputPath() + ": " + kMissingReason};
+    }
+    // The coder prints at least its banner: a full folder kept none of it.
+    if (status.Success() && printout.size == 0) {
+        m_files.Delete(partial);
+        return {Attempt::Failed, kPrintoutNotKeptReason + CoderOutputPath()};
+    }
+    if (status.Success() && m_files.StatusOf(partial).kind == FileKind::Missing) {
+        return {Attempt::Failed, "пропал записываемый файл " + ShownName(FileNamePart(output)) +
+                                     ": " + kMissingReason};
+    }
     if (status.Success() && writeError.empty()) {
         const std::string head = m_files.ReadFrom(CoderOutputPath(), 0, kPrintedHeadLimit);
         const OutputVerdict verdict = CheckOutput(
@@ -492,7 +548,7 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
             m_files.Delete(partial);
             return {Attempt::Failed, verdict.reason};
         }
-        const Attempt read = ReadBack(path, output, partial, head, expected);
+        const Attempt read = ReadBack(path, output, partial, head, tail, expected);
         if (read.kind != Attempt::Converted && read.kind != Attempt::Short) {
             m_files.Delete(partial);
             return read;
@@ -526,16 +582,20 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
 
 ConversionJob::Attempt ConversionJob::ReadBack(const std::string& path, const std::string& output,
                                                const std::string& partial, const std::string& head,
+                                               const std::string& tail,
                                                const OutputExpectation& expected) {
     const std::string name = ShownName(FileNamePart(output));
     std::optional<ProbeFacts> written;
-    if (DescriptionTellsOutput(FileNamePart(output)))
+    // A printout cut short (a full folder) tells neither the streams nor the length.
+    if (DescriptionTellsOutput(FileNamePart(output)) &&
+        (!expected.duration || LastProgressTime(tail)))
         written = DescribedOutput(head, path, partial);
     OutputVerdict length;
     if (!written || !written->hasStreams) {
         const ProbeRun probe = Probe({"-i", AsLocalFile(partial)}, partial);
         if (probe.stopped) return {Attempt::Stopped, {}};
         if (!probe.failure.empty()) return {Attempt::Failed, probe.failure};
+        if (probe.report.empty()) return {Attempt::Failed, kPrintoutNotKeptReason + ReportPath()};
         const std::string report = PrintedAsNamed(probe.report, path, partial, output);
         written = ProbeFactsFromReport(report);
         // The container could not hold what the coder wrote into it (MP3 in RoQ).
@@ -577,6 +637,7 @@ ConversionJob::Attempt ConversionJob::TakeOutputName(const std::string& partial,
         return {Attempt::Failed, "не удалось заменить прежний файл " +
                                      ShownName(FileNamePart(output)) + ": " + error};
     }
+    m_written.insert(WrittenKey(output));
     return {Attempt::Converted, {}};
 }
 

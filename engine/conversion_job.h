@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,9 @@ std::string FileNamePart(const std::string& path);
 // file system's 255 bytes is shortened from the middle of its stem, on a whole character,
 // keeping the prefix and the extensions.
 std::string OutputName(const std::string& inputName, std::string_view added = {});
+// The output's name for a second attempt in the container of `extension`: as the first
+// attempt's when that is the input's own container.
+std::string FallbackOutputName(const std::string& inputName, std::string_view extension);
 // Every name the job may write for an input: as named, and its .mp4 and .mp3 forms.
 std::vector<std::string> OutputNames(const std::string& inputName);
 
@@ -145,11 +149,13 @@ private:
     // Converted when the written output holds the streams and length expected, as the coder's
     // description tells or, where it cannot, as the coder reads the partial file back.
     Attempt ReadBack(const std::string& path, const std::string& output, const std::string& partial,
-                     const std::string& head, const OutputExpectation& expected);
+                     const std::string& head, const std::string& tail,
+                     const OutputExpectation& expected);
     // The last part of what the coder printed, as much as the failure and check readers need.
     std::string PrintedTail();
     // A dropped folder's media files, in name order, as paths.
-    std::vector<std::string> MediaFilesIn(const std::string& folder);
+    // `error`: the system's reason when the folder cannot be read.
+    std::vector<std::string> MediaFilesIn(const std::string& folder, std::string& error);
     // What the coder printed, with the names it was given put back as the user knows them.
     static std::string PrintedAsNamed(std::string printed, const std::string& path,
                                       const std::string& partial, const std::string& output);
@@ -164,6 +170,7 @@ private:
 
     std::deque<std::string> m_queue;
     bool m_running = false;
+    std::set<std::string> m_written;  // the outputs this job has written
 
     // Per file.
     std::string m_statusLine;

@@ -188,16 +188,18 @@ FileStatus PosixFiles::StatusOf(const std::string& path) {
     return {FileKind::Regular, static_cast<std::uint64_t>(info.st_size)};
 }
 
-std::vector<std::string> PosixFiles::FolderNames(const std::string& path) {
-    std::vector<std::string> names;
+FolderListing PosixFiles::FolderNames(const std::string& path) {
+    FolderListing listing;
     DIR* const folder = opendir(path.c_str());
-    if (!folder) return names;
+    if (!folder) return {{}, SystemErrorText(errno)};
+    errno = 0;
     while (const dirent* entry = readdir(folder)) {
         const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") names.emplace_back(name);
+        if (name != "." && name != "..") listing.names.emplace_back(name);
     }
+    if (errno != 0) listing.error = SystemErrorText(errno);
     closedir(folder);
-    return names;
+    return listing;
 }
 
 }  // namespace lmk

@@ -32,7 +32,7 @@ public:
     std::string ReadAll(const std::string& path) override;
     std::string ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) override;
     FileStatus StatusOf(const std::string& path) override;
-    std::vector<std::string> FolderNames(const std::string& path) override;
+    FolderListing FolderNames(const std::string& path) override;
     PartialFile CreatePartial(const std::string& output) override;
     std::string Replace(const std::string& partial, const std::string& output) override;
 };

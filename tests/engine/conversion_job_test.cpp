@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -255,6 +256,7 @@ TEST_F(ConversionJobTest, StartFailureEndsJobWithMessageAndGivesBackTheButton) {
     EXPECT_FALSE(job.Running());
     EXPECT_EQ(processes.started.size(), 1u);
     EXPECT_EQ(window.log, (Strings{"Обрабатывается файл one.avi... "}));
+    EXPECT_FALSE(files.IsFile(CoderTarget("/a/lmk-one.avi").substr(5))) << "its partial stayed";
 }
 
 TEST_F(ConversionJobTest, RefusedWaitEndsJobWithItsReasonAndGivesBackTheButton) {
@@ -525,6 +527,29 @@ TEST_F(ConversionJobTest, BothAttemptsRefusedGiveTheLastReasonAndLeaveNothing) {
     EXPECT_FALSE(files.IsFile(CoderTarget("/v/lmk-in.ogv.mp4").substr(5)));
 }
 
+TEST_F(ConversionJobTest, TwoInputsNeverEndInOneOutput) {
+    processes.plan = [](const Strings& arguments) {
+        Plan p;
+        if (IsProbe(arguments)) {
+            p.printed = {VideoReport("640x480") + "  Stream #0:1: Audio: mp3, 8000 Hz\n"};
+        } else if (std::find(arguments.begin(), arguments.end(), "-vcodec") == arguments.end() &&
+                   !OutputOf(arguments).ends_with(".webm.mp4")) {
+            p.printed = {"[mp4 @ 0x1] Could not find tag for codec mp3 in stream #1\n"};
+            p.status = {true, 1};
+        }
+        return p;
+    };
+    Run({"/v/lecture.mp4", "/v/t.webm", "/v/t.webm.mp4"});
+    EXPECT_EQ(OutputOf(processes.started.at(2).arguments), "/v/lmk-lecture.mp4");
+    EXPECT_TRUE(files.IsFile("/v/lmk-lecture.mp4"));
+    EXPECT_FALSE(files.IsFile("/v/lmk-lecture.mp4.mp4"));
+    EXPECT_EQ(window.log.back(),
+              "Не удалось сконвертировать файл t.webm.mp4: файл "
+              "lmk-t.webm.mp4 уже записан из другого файла этого задания");
+    EXPECT_EQ(outcome.converted, 2);
+    EXPECT_EQ(processes.started.size(), 7u) << "the clashing output was converted";
+}
+
 TEST_F(ConversionJobTest, StopDuringTheSecondAttemptDeletesItsOutput) {
     processes.plan = [](const Strings& arguments) {
         Plan p;
@@ -611,7 +636,9 @@ struct OutcomeCase {
     std::size_t readLimit = 0;  // the largest single read of a file, when bounded
     Strings probed = {};        // the inputs probed, in order, when several
     std::string file = "in.avi";
-    std::string readBack = {};  // what the coder reads of the partial file, when asked
+    std::optional<std::string> readBack = {};  // what the coder reads of the partial file
+    ExitStatus probeStatus{true, 0};
+    std::function<void(FakeFiles&)> whileConverting = [](FakeFiles&) {};
 };
 
 class Outcomes : public ConversionJobTest, public testing::WithParamInterface<OutcomeCase> {};
@@ -626,12 +653,14 @@ TEST_P(Outcomes, FollowWhatTheCoderDid) {
         const bool readBack = FileNamePart(InputOf(arguments)).starts_with(".lmk-partial-");
         if (!IsProbe(arguments)) {
             if (!c.printed.empty()) p.printed = {c.printed};
+            p.status = c.status;
+            p.onWait = [&] { c.whileConverting(files); };
         } else {
-            p.printed = {readBack && !c.readBack.empty() ? c.readBack
-                         : report != reports.end()       ? report->second
-                                                         : VideoReport("640x480")};
+            p.printed = {readBack && c.readBack    ? *c.readBack
+                         : report != reports.end() ? report->second
+                                                   : VideoReport("640x480")};
+            p.status = c.probeStatus;
         }
-        if (!IsProbe(arguments)) p.status = c.status;
         p.writes = c.writes;
         return p;
     };
@@ -681,12 +710,14 @@ INSTANTIATE_TEST_SUITE_P(
             .readBack = "[roq @ 0x1]   unknown RoQ chunk (F3FF)\n"
                         "file:/v/.lmk-partial-lmk-in.roq: could not find codec parameters\n"},
         OutcomeCase{.name = "OutputWithoutItsPictureNeverDone",
-                    .printed = "Output #0, mpegts, to 'x':\n  Stream #0:0: Audio: mp3\n",
+                    .printed = "Output #0, mpegts, to 'x':\n  Stream #0:0: Audio: mp3\n"
+                               "frame=1 time=00:00:10.00\n",
                     .failure = "в записанном файле lmk-in.ts.mp4 нет видео",
                     .starts = 3,
                     .file = "in.ts"},
         OutcomeCase{.name = "OutputReadBackWithoutItsSoundNeverDone",
-                    .printed = "Output #0, nut, to 'x':\n  Stream #0:0: Video: mpeg4, 320x240\n",
+                    .printed = "Output #0, nut, to 'x':\n  Stream #0:0: Video: mpeg4, 320x240\n"
+                               "frame=1 time=00:00:10.00\n",
                     .failure = "в записанном файле lmk-in.nut.mp4 нет звука",
                     .starts = 4,
                     .report = VideoReport("640x480") + "  Stream #0:1: Audio: mp2, 44100 Hz\n",
@@ -697,6 +728,37 @@ INSTANTIATE_TEST_SUITE_P(
                     .starts = 3,
                     .file = "in.nut",
                     .readBack = VideoReport("320x240", "00:00:04.00")},
+        OutcomeCase{.name = "PrintoutCutShortByAFullFolderNeverDone",
+                    .printed = "ffmpeg version 5.1 Copyright (c) 2000-2022\n",
+                    .failure = "не удалось сохранить вывод кодера в /run/lmk/info",
+                    .starts = 3,
+                    .readBack = ""},
+        OutcomeCase{.name = "PrintoutRemovedDuringTheRun",
+                    .printed = kOutputLines + "frame= 250 time=00:00:09.96 bitrate=1\n",
+                    .failure = "пропал вывод кодера /run/lmk/coder.log: No such file or directory",
+                    .whileConverting = [](FakeFiles& f) { f.Delete("/run/lmk/coder.log"); }},
+        OutcomeCase{.name = "PartialRemovedDuringTheRun",
+                    .failure = "пропал записываемый файл lmk-in.avi: No such file or directory",
+                    .whileConverting =
+                        [](FakeFiles& f) { f.Delete(CoderTarget("/v/lmk-in.avi").substr(5)); }},
+        OutcomeCase{.name = "ProbeKilledBySignalSaysSo",
+                    .failure = "прерван сигналом 9",
+                    .starts = 1,
+                    .report = "ffmpeg version 5.1 Copyright (c) 2000-2022\n",
+                    .probeStatus = {false, 9}},
+        OutcomeCase{.name = "MissingImagePatternIsMissing",
+                    .failure = "No such file or directory",
+                    .starts = 0,
+                    .arrange = [](FakeFiles& f) { f.files.erase("/v/x%d.png"); },
+                    .file = "x%d.png"},
+        OutcomeCase{.name = "UnreadableFolderSaysWhy",
+                    .failure = "не удалось прочитать папку: Permission denied",
+                    .starts = 0,
+                    .arrange =
+                        [](FakeFiles& f) {
+                            f.folders.insert("/v/in.avi");
+                            f.unreadable["/v/in.avi"] = "Permission denied";
+                        }},
         OutcomeCase{.name = "SubtitlesAloneRefusedBeforeConverting",
                     .failure = "в файле нет ни видео, ни звука",
                     .starts = 1,

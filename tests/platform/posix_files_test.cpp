@@ -66,7 +66,7 @@ TEST_F(FilesTest, IsFileIsTrueForAnythingButAFolder) {
         EXPECT_EQ(m_files.StatusOf(c.path).kind, c.kind) << c.path;
         EXPECT_EQ(m_files.StatusOf(c.path).size, c.size) << c.path;
     }
-    std::vector<std::string> names = m_files.FolderNames(m_folder.Path());
+    std::vector<std::string> names = m_files.FolderNames(m_folder.Path()).names;
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"dangling", "empty", "file", "folder",
                                                "link-to-file", "link-to-folder", "pipe"}));

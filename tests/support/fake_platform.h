@@ -26,7 +26,8 @@ public:
     Strings replaced;
     std::map<std::string, std::string> uncreatable;  // output, the system's reason
     std::set<std::string> folders;
-    std::set<std::string> special;  // FIFOs, devices, sockets
+    std::set<std::string> special;                  // FIFOs, devices, sockets
+    std::map<std::string, std::string> unreadable;  // folder, the system's reason
     std::size_t largestRead = 0;
 
     bool IsFile(const std::string& path) override;
@@ -35,7 +36,7 @@ public:
     std::string ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) override;
     FileStatus StatusOf(const std::string& path) override;
     // In no particular order, as a folder lists them.
-    Strings FolderNames(const std::string& path) override;
+    FolderListing FolderNames(const std::string& path) override;
     // "." + ".lmk-partial-" + the output's name beside it.
     PartialFile CreatePartial(const std::string& output) override;
     std::string Replace(const std::string& partial, const std::string& output) override;
@@ -51,7 +52,8 @@ private:
 // per wait), and how it ends.
 struct Plan {
     int ticks = 0;
-    Strings printed;  // none: a conversion that ends well prints its output's description
+    Strings printed;           // none: a conversion that ends well prints its output's description
+    std::string printedAtEnd;  // as it ends: for that conversion, its last progress
     ExitStatus status{true, 0};
     bool failToStart = false;
     bool waitRefused = false;      // the system refuses the wait once the waits are outlasted
@@ -100,6 +102,7 @@ private:
     FakeFiles& m_files;
     std::mutex m_mutex;
     std::vector<Use> m_running;
+    std::map<std::string, std::string> m_reports;  // each input's last probe report
 };
 
 // The partial file that a conversion of `output` writes, as the coder is told it.
