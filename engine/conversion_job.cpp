@@ -127,6 +127,15 @@ std::optional<ProbeFacts> DescribedOutput(std::string head, const std::string& p
     return ProbeFactsFromReport(std::string_view(head).substr(at));
 }
 
+// The coder's own lines, at a line's start, when decoded frames changed beyond what its filters
+// could be set up for.
+bool SaysFiltersFailed(std::string_view printed) {
+    for (const std::string_view line :
+         {"\nError reinitializing filters!", "\nError configuring filter graph"})
+        if (printed.find(line) != std::string_view::npos) return true;
+    return false;
+}
+
 // One name for the spellings of a path ("a//b", "a/./b").
 std::string WrittenKey(const std::string& output) {
     return std::filesystem::path(output).lexically_normal().string();
@@ -567,8 +576,10 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
     if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
     // A write failure (a full disk) would meet the next container too.
     if (!writeError.empty()) return {Attempt::Failed, ShownReason(writeError, path, paths)};
-    // Too many decoding errors: the input, not the container, is at fault.
-    if (status.code == kTooManyDecodingErrors || SaysInputUndecodable(tail)) {
+    // Too many decoding errors, or garbage decoded into frames no filter takes (an encrypted
+    // film's sound as 19 channels): the input, not the container, is at fault.
+    if (status.code == kTooManyDecodingErrors || SaysInputUndecodable(tail) ||
+        SaysFiltersFailed(tail)) {
         if (const std::string decoding = CoderDecodingError(tail); !decoding.empty())
             return {Attempt::Failed, decoding};
     }

@@ -796,6 +796,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "Error while decoding stream #0:0: Invalid data found when processing input",
                     false,
                     3},
+        OutcomeCase{"GarbageSoundFailingTheFiltersIsTheDecodingError",
+                    "Error while decoding stream #0:1: Invalid data found when processing input\n"
+                    "[auto_aresample_0 @ 0x1] Failed to configure output pad on auto_aresample_0\n"
+                    "Error reinitializing filters!\nError configuring filter graph\n"
+                    "Conversion failed!\n",
+                    {true, 1},
+                    "Error while decoding stream #0:1: Invalid data found when processing input"},
         OutcomeCase{"UnwritableOutputGetsNoSecondAttempt",
                     "/v/lmk-in.avi: Permission denied\n",
                     {true, 1},

@@ -353,7 +353,9 @@ TEST_P(FailedTable, ListedAfterDoneAndNextFileConverted) {
     const std::string prefix = kFailedConversionPrefix + c.name + ": ";
     EXPECT_THAT(lines[3], StartsWith(prefix));
     EXPECT_GT(lines[3].size(), prefix.size()) << "the coder's reason is missing";
-    if (!c.reason.empty()) EXPECT_EQ(lines[3], prefix + c.reason);
+    if (!c.reason.empty()) {
+        EXPECT_EQ(lines[3], prefix + c.reason);
+    }
     EXPECT_EQ(result.err, "");
 
     EXPECT_FALSE(Exists(Work("lmk-" + c.name))) << "a failed conversion left its output";
