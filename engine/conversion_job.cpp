@@ -391,19 +391,16 @@ ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, 
             first.insert(first.end() - 2, plainPixels.begin(), plainPixels.end());
         plan.attempts.push_back({first, folder + OutputName(name)});
     }
-    {
-        if (facts.hasVideo) {
-            arguments.insert(arguments.end(),
-                             {"-vcodec", "libx264", "-pix_fmt", std::string(kPlainPixels)});
-            // MP4 takes MP3 at 16 kHz and above; phones record speech at 8 kHz.
-            if (facts.soundRate && *facts.soundRate < kLeastMp4SoundRate)
-                arguments.insert(arguments.end(), {"-ar", std::to_string(kMp4SoundRate)});
-        }
-        plan.attempts.push_back(
-            {arguments,
-             folder + FallbackOutputName(name, facts.hasVideo ? kVideoFallbackExtension
-                                                              : kSoundFallbackExtension)});
+    if (facts.hasVideo) {
+        arguments.insert(arguments.end(),
+                         {"-vcodec", "libx264", "-pix_fmt", std::string(kPlainPixels)});
+        // MP4 takes MP3 at 16 kHz and above; phones record speech at 8 kHz.
+        if (facts.soundRate && *facts.soundRate < kLeastMp4SoundRate)
+            arguments.insert(arguments.end(), {"-ar", std::to_string(kMp4SoundRate)});
     }
+    plan.attempts.push_back(
+        {arguments, folder + FallbackOutputName(name, facts.hasVideo ? kVideoFallbackExtension
+                                                                     : kSoundFallbackExtension)});
     return plan;
 }
 
