@@ -46,7 +46,7 @@ const std::string kFolderStandsReason = "Is a directory";
 const std::string kNoPictureNorSoundReason = "в файле нет ни видео, ни звука";
 // Ten times FFmpeg's own reach: a broadcast's picture may start well after its sound.
 const std::vector<std::string> kLookFurther = {"-analyzeduration", "60M", "-probesize", "64M"};
-constexpr std::string_view kOutputMark = "Output #";
+constexpr std::string_view kOutputDescriptionMark = "Output #";
 constexpr std::size_t kLongestName = 255;  // bytes, as the Linux file systems allow
 constexpr std::size_t kLongestExtension = 16;
 constexpr std::string_view kShorteningMark = "…";
@@ -120,8 +120,8 @@ std::optional<ProbeFacts> DescribedOutput(std::string head, const std::string& p
     ReplaceAll(head, AsLocalFile(path), {});
     ReplaceAll(head, AsLocalFile(partial), {});
     std::size_t at = 0;
-    if (!head.starts_with(kOutputMark)) {
-        at = head.find("\n" + std::string(kOutputMark));
+    if (!head.starts_with(kOutputDescriptionMark)) {
+        at = head.find("\n" + std::string(kOutputDescriptionMark));
         if (at == std::string::npos) return std::nullopt;
     }
     return ProbeFactsFromReport(std::string_view(head).substr(at));
@@ -175,7 +175,9 @@ std::string OutputName(const std::string& inputName, std::string_view added) {
 
 std::string FallbackOutputName(const std::string& inputName, std::string_view extension) {
     // In the input's own container the output's name is the first attempt's.
-    if ("." + ExtensionOf(inputName) == extension) return OutputName(inputName);
+    // Compared without joining: GCC 12 misreads "." + text as an overlapping copy.
+    if (extension.starts_with('.') && ExtensionOf(inputName) == extension.substr(1))
+        return OutputName(inputName);
     return OutputName(inputName, extension);
 }
 
@@ -536,11 +538,6 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
         m_files.Delete(partial);
         return {Attempt::Failed,
                 "пропал вывод кодера " + CoderOutputPath() + ": " + kMissingReason};
-    }
-    // The coder prints at least its banner: a full folder kept none of it.
-    if (status.Success() && printout.size == 0) {
-        m_files.Delete(partial);
-        return {Attempt::Failed, kPrintoutNotKeptReason + CoderOutputPath()};
     }
     if (status.Success() && m_files.StatusOf(partial).kind == FileKind::Missing) {
         return {Attempt::Failed, "пропал записываемый файл " + ShownName(FileNamePart(output)) +
