@@ -9,8 +9,9 @@
 #   WINDOW_BENCH  window_drop_bench, the drop on the window (default: bench/window_drop_bench
 #                 beside LMK_VIDEO; the window side is left out when there is none)
 # Environment: CLIPS (30), ROUNDS (7), SIZE (640x480, the clips' frame), CLIP_MAKER (the ffmpeg
-# that makes the clips; default CODER, which must then be a real one), CONTAINER (avi; nut, whose
-# outputs the coder's description does not vouch for, weighs the reading back of each output).
+# that makes the clips; default CODER, which must then be a real one), CONTAINER (avi: the clips'
+# container, one that takes MPEG-4 and PCM; outputs of containers whose description the program
+# does not trust are read back by one more coder run each).
 # With CODER set to stand_in_coder, which does no coding, the run weighs what each side adds per
 # file apart from the coder's work.
 set -euo pipefail

@@ -144,11 +144,12 @@ std::string WrittenKey(const std::string& output) {
 }  // namespace
 
 bool DescriptionTellsOutput(const std::string& outputName) {
-    // Their muxers refuse a codec they cannot hold; RoQ, raw streams and the like take any.
+    // Their muxers refuse a codec they cannot hold, or (NUT) hold every one; RoQ, raw streams
+    // and the like take any and cannot be read back.
     return OneOf(ExtensionOf(outputName),
-                 {"mp4", "m4v", "mov", "qt",  "3gp", "3g2", "mkv",  "mka", "webm",
-                  "avi", "flv", "f4v", "ts",  "m2t", "mts", "m2ts", "mpg", "mpeg",
-                  "vob", "wmv", "asf", "ogg", "ogv", "oga", "mp3",  "wav"});
+                 {"mp4",  "m4v", "mov", "qt",  "3gp", "3g2", "mkv", "mka",  "webm", "avi",
+                  "divx", "nut", "flv", "f4v", "ts",  "m2t", "mts", "m2ts", "mpg",  "mpeg",
+                  "vob",  "wmv", "asf", "ogg", "ogv", "oga", "mp3", "wav"});
 }
 
 std::string OutputName(const std::string& inputName, std::string_view added) {
