@@ -9,7 +9,9 @@
 #   WINDOW_BENCH  window_drop_bench, the drop on the window (default: bench/window_drop_bench
 #                 beside LMK_VIDEO; the window side is left out when there is none)
 # Environment: CLIPS (30), ROUNDS (7), SIZE (640x480, the clips' frame), CLIP_MAKER (the ffmpeg
-# that makes the clips; default CODER, which must then be a real one).
+# that makes the clips; default CODER, which must then be a real one), CONTAINER (avi: the clips'
+# container, one that takes MPEG-4 and PCM; outputs of containers whose description the program
+# does not trust are read back by one more coder run each).
 # With CODER set to stand_in_coder, which does no coding, the run weighs what each side adds per
 # file apart from the coder's work.
 set -euo pipefail
@@ -23,6 +25,7 @@ maker=${CLIP_MAKER:-$coder}
 clips=${CLIPS:-30}
 rounds=${ROUNDS:-7}
 size=${SIZE:-640x480}
+container=${CONTAINER:-avi}
 target=320x240  # what the program fits a 4:3 frame to with its default target
 
 [ -x "$program" ] || { echo "no program at $program" >&2; exit 1; }
@@ -36,13 +39,13 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/lmk-batch-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/clips" "$work/run"
 
-echo "Making $clips clips of 1 s, $size, MPEG-4 and PCM sound in AVI..."
+echo "Making $clips clips of 1 s, $size, MPEG-4 and PCM sound in $container..."
 for ((i = 1; i <= clips; i++)); do
   "$maker" -nostdin -v error -y -f lavfi -i "testsrc=size=$size:rate=25:duration=1" \
     -f lavfi -i "sine=frequency=$((200 + i * 10)):duration=1" \
-    -c:v mpeg4 -c:a pcm_s16le -shortest "$work/clips/clip$(printf %02d "$i").avi"
+    -c:v mpeg4 -c:a pcm_s16le -shortest "$work/clips/clip$(printf %02d "$i").$container"
 done
-inputs=("$work"/clips/clip*.avi)
+inputs=("$work"/clips/clip*."$container")
 
 # The program over all clips, as a user would run it.
 run_program() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "coder_output.h"
 #include "failures.h"
@@ -37,8 +38,13 @@ constexpr std::size_t kPrintedTailLimit = 64 * 1024;
 constexpr int kTooManyDecodingErrors = 69;
 
 const std::string kNotAFileReason = "это не обычный файл, а канал, устройство или сокет";
+const std::string kMissingReason = "No such file or directory";
+const std::string kPrintoutNotKeptReason = "не удалось сохранить вывод кодера в ";
 const std::string kEmptyReportReason = "кодер ничего не сообщил о файле";
 const std::string kFolderStandsReason = "Is a directory";
+const std::string kNoPictureNorSoundReason = "в файле нет ни видео, ни звука";
+// Ten times FFmpeg's own reach: a broadcast's picture may start well after its sound.
+const std::vector<std::string> kLookFurther = {"-analyzeduration", "60M", "-probesize", "64M"};
 constexpr std::size_t kLongestName = 255;  // bytes, as the Linux file systems allow
 constexpr std::size_t kLongestExtension = 16;
 constexpr std::string_view kShorteningMark = "…";
@@ -105,7 +111,42 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
 }
 
+// The streams of the coder's own "Output #" description; none without one.
+std::optional<ProbeFacts> DescribedOutput(const CoderPrintout& printed) {
+    ProbeFacts facts;
+    for (const PrintedStream& stream : printed.streams) {
+        if (!stream.output) continue;
+        facts.hasStreams = true;
+        facts.hasVideo = facts.hasVideo || (stream.kind == "Video" && !stream.cover);
+        facts.hasSound = facts.hasSound || stream.kind == "Audio";
+    }
+    if (!facts.hasStreams) return std::nullopt;
+    return facts;
+}
+
+// The coder's own lines when decoded frames changed beyond what its filters could be set up for.
+bool SaysFiltersFailed(const CoderPrintout& printed) {
+    return std::any_of(printed.others.begin(), printed.others.end(), [](const OtherLine& line) {
+        return line.masked.starts_with("Error reinitializing filters!") ||
+               line.masked.starts_with("Error configuring filter graph");
+    });
+}
+
+// One name for the spellings of a path ("a//b", "a/./b").
+std::string WrittenKey(const std::string& output) {
+    return std::filesystem::path(output).lexically_normal().string();
+}
+
 }  // namespace
+
+bool DescriptionTellsOutput(const std::string& outputName) {
+    // Their muxers refuse a codec they cannot hold, or (NUT) hold every one; RoQ, raw streams
+    // and the like take any and cannot be read back.
+    return OneOf(ExtensionOf(outputName),
+                 {"mp4",  "m4v", "mov", "qt",  "3gp", "3g2", "mkv", "mka",  "webm", "avi",
+                  "divx", "nut", "flv", "f4v", "ts",  "m2t", "mts", "m2ts", "mpg",  "mpeg",
+                  "vob",  "wmv", "asf", "ogg", "ogv", "oga", "mp3", "wav"});
+}
 
 std::string OutputName(const std::string& inputName, std::string_view added) {
     std::string whole = std::string(kOutputPrefix) + inputName + std::string(added);
@@ -129,9 +170,22 @@ std::string OutputName(const std::string& inputName, std::string_view added) {
            std::string(stem.substr(tailStart)) + std::string(extension) + std::string(added);
 }
 
+std::string FallbackOutputName(const std::string& inputName, std::string_view extension) {
+    // In the input's own container the output's name is the first attempt's.
+    // Compared without joining: GCC 12 misreads "." + text as an overlapping copy.
+    if (extension.starts_with('.') && ExtensionOf(inputName) == extension.substr(1))
+        return OutputName(inputName);
+    return OutputName(inputName, extension);
+}
+
 std::vector<std::string> OutputNames(const std::string& inputName) {
-    return {OutputName(inputName), OutputName(inputName, kVideoFallbackExtension),
-            OutputName(inputName, kSoundFallbackExtension)};
+    std::vector<std::string> names = {OutputName(inputName)};
+    for (const std::string_view extension : {kVideoFallbackExtension, kSoundFallbackExtension}) {
+        std::string name = FallbackOutputName(inputName, extension);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    }
+    return names;
 }
 
 std::string_view DirectFormOf(const std::string& inputName, bool hasVideo) {
@@ -211,6 +265,7 @@ JobOutcome ConversionJob::Run(const std::vector<std::string>& paths) {
     // Relative names would put the coder's report into whatever folder the user is in.
     if (m_values.WorkFolder.empty()) throw Exception("The job has no private folder");
     m_running = true;
+    m_written.clear();
     m_queue.assign(paths.begin(), paths.end());
     m_statusIndex = -1;
     m_filesDone = 0;
@@ -262,6 +317,8 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     const FileStatus input = m_files.StatusOf(path);
     // A FIFO would hold the coder forever, a device feed it without end.
     if (input.kind == FileKind::Special) return fail(kNotAFileReason);
+    // Read as one named picture, a missing one is "without streams" to the coder.
+    if (input.kind == FileKind::Missing && IsImagePattern(name)) return fail(kMissingReason);
     // Folders were opened into the file list (FileList): one here gives nothing to convert.
     if (input.kind == FileKind::Folder) return fail(FolderFailure(m_files, path));
 
@@ -270,68 +327,12 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
                                             m_host.WidthName(), m_host.HeightName());
     if (!target.problem.empty()) return fail(target.problem);
 
-    // The input as the probe and the conversions name it.
-    std::vector<std::string> source = InputOptionsFor(name);
-    source.insert(source.end(), {"-i", AsLocalFile(path)});
-    {
-        auto probe =
-            m_processes.Start(m_values.CoderPath, source, ReportPath(), {ReadableFor(path), {}});
-        if (WaitTicking(*probe, false) == RunEnd::Stopped) return;
-    }
+    const std::optional<ConversionPlan> plan = PlanFile(path, target.frame);
+    if (!plan) return;
+    if (!plan->refusal.empty()) return fail(plan->refusal);
+    m_duration = plan->duration;
 
-    const CoderPrintout report = ReadPrinted(ReportPath(), path, {}, {}, true);
-    ProbeFacts facts;
-    try {
-        facts = ProbeFactsFromPrintout(report);
-    } catch (const EConvertError& refusal) {
-        return fail(refusal.Message());
-    }
-    // Without a stream line the source's size is unknown: never convert at the source's size.
-    if (!facts.hasStreams) {
-        const std::string cause = CoderFailureReason(report, {path});
-        return fail(cause.empty() ? kEmptyReportReason : ShownReason(cause, path, {path}));
-    }
-    m_duration = facts.durationSeconds;
-
-    std::vector<std::string> arguments = source;
-    OutputExpectation expected;
-    if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
-    if (const auto frame = FrameArgumentsFor(facts, target.frame)) {
-        expected.frame = frame->size;
-        expected.squarePixels = frame->squarePixels;
-        arguments.insert(arguments.end(), frame->arguments.begin(), frame->arguments.end());
-    }
-    std::vector<std::string> plainPixels;
-    if (facts.hasVideo && facts.pixelFormat != kPlainPixels)
-        plainPixels = {"-pix_fmt", std::string(kPlainPixels)};
-    arguments.insert(arguments.end(), {"-acodec", "libmp3lame"});
-
-    // The output keeps the input's container, which may not take the result (MP3 in WebM, a
-    // size H.263 lacks): then once more in one that does. Some containers are never used.
-    const std::string_view direct = DirectFormOf(name, facts.hasVideo);
-    const std::string folder = FolderPart(path);
-    Attempt attempt{Attempt::Refused, {}};
-    if (direct.empty()) {
-        std::vector<std::string> first = arguments;
-        // Players decode 8-bit 4:2:0 only; encoders that take other formats alone keep theirs.
-        if (TakesPlainPixels(name))
-            first.insert(first.end() - 2, plainPixels.begin(), plainPixels.end());
-        attempt = Convert(path, first, folder + OutputName(name), expected);
-    }
-    if (attempt.kind == Attempt::Refused && (facts.hasVideo || facts.hasSound)) {
-        if (facts.hasVideo) {
-            arguments.insert(arguments.end(),
-                             {"-vcodec", "libx264", "-pix_fmt", std::string(kPlainPixels)});
-            // MP4 takes MP3 at 16 kHz and above; phones record speech at 8 kHz.
-            if (facts.soundRate && *facts.soundRate < kLeastMp4SoundRate)
-                arguments.insert(arguments.end(), {"-ar", std::to_string(kMp4SoundRate)});
-        }
-        attempt = Convert(path, arguments,
-                          folder + OutputName(name, facts.hasVideo ? kVideoFallbackExtension
-                                                                   : kSoundFallbackExtension),
-                          expected);
-    }
-
+    const Attempt attempt = RunPlan(path, *plan);
     switch (attempt.kind) {
         case Attempt::Converted:
             ++outcome.converted;
@@ -346,10 +347,118 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     }
 }
 
+std::vector<std::string> SourceArguments(const std::string& path, bool lookFurther) {
+    std::vector<std::string> source = lookFurther ? kLookFurther : std::vector<std::string>();
+    const std::vector<std::string> options = InputOptionsFor(FileNamePart(path));
+    source.insert(source.end(), options.begin(), options.end());
+    source.insert(source.end(), {"-i", AsLocalFile(path)});
+    return source;
+}
+
+ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, const Frame& target,
+                              bool lookFurther) {
+    // Subtitles or data alone: nothing a player would show or sound.
+    if (!facts.hasVideo && !facts.hasSound) return {.refusal = kNoPictureNorSoundReason};
+    const std::string name = FileNamePart(path);
+    ConversionPlan plan;
+    plan.duration = facts.durationSeconds;
+    std::vector<std::string> arguments = SourceArguments(path, lookFurther);
+    OutputExpectation& expected = plan.expected;
+    if (!facts.durationEstimated) expected.duration = facts.durationSeconds;
+    expected.video = facts.hasVideo;
+    expected.sound = facts.hasSound;
+    if (const auto frame = FrameArgumentsFor(facts, target)) {
+        expected.frame = frame->size;
+        expected.squarePixels = frame->squarePixels;
+        arguments.insert(arguments.end(), frame->arguments.begin(), frame->arguments.end());
+    }
+    std::vector<std::string> plainPixels;
+    if (facts.hasVideo && facts.pixelFormat != kPlainPixels)
+        plainPixels = {"-pix_fmt", std::string(kPlainPixels)};
+    arguments.insert(arguments.end(), {"-acodec", "libmp3lame"});
+
+    // The output keeps the input's container, which may not take the result (MP3 in WebM, a
+    // size H.263 lacks): then once more in one that does. Some containers are never used.
+    const std::string_view direct = DirectFormOf(name, facts.hasVideo);
+    const std::string folder = FolderPart(path);
+    if (direct.empty()) {
+        std::vector<std::string> first = arguments;
+        // Players decode 8-bit 4:2:0 only; encoders that take other formats alone keep theirs.
+        if (TakesPlainPixels(name))
+            first.insert(first.end() - 2, plainPixels.begin(), plainPixels.end());
+        plan.attempts.push_back({first, folder + OutputName(name)});
+    }
+    if (facts.hasVideo) {
+        arguments.insert(arguments.end(),
+                         {"-vcodec", "libx264", "-pix_fmt", std::string(kPlainPixels)});
+        // MP4 takes MP3 at 16 kHz and above; phones record speech at 8 kHz.
+        if (facts.soundRate && *facts.soundRate < kLeastMp4SoundRate)
+            arguments.insert(arguments.end(), {"-ar", std::to_string(kMp4SoundRate)});
+    }
+    plan.attempts.push_back(
+        {arguments, folder + FallbackOutputName(name, facts.hasVideo ? kVideoFallbackExtension
+                                                                     : kSoundFallbackExtension)});
+    return plan;
+}
+
+std::optional<ConversionPlan> ConversionJob::PlanFile(const std::string& path,
+                                                      const Frame& target) {
+    ProbeRun probe = Probe(SourceArguments(path), ReadableFor(path), path);
+    if (probe.stopped) return std::nullopt;
+    try {
+        ProbeFacts facts = ProbeFactsFromPrintout(probe.report);
+        // A picture without a size was not found in the part the coder looked at (a broadcast's
+        // picture that starts after its sound): once more, further.
+        const bool lookFurther = probe.failure.empty() && facts.hasVideo && !facts.source;
+        if (lookFurther) {
+            probe = Probe(SourceArguments(path, true), ReadableFor(path), path);
+            if (probe.stopped) return std::nullopt;
+            facts = ProbeFactsFromPrintout(probe.report);
+        }
+        if (!probe.failure.empty()) return ConversionPlan{.refusal = probe.failure};
+        // Without a stream line the source's size is unknown: never convert at the source's size.
+        if (!facts.hasStreams) {
+            const std::string cause = CoderFailureReason(probe.report, {path});
+            return ConversionPlan{.refusal = cause.empty() ? kEmptyReportReason
+                                                           : ShownReason(cause, path, {path})};
+        }
+        return PlanConversion(path, facts, target, lookFurther);
+    } catch (const EConvertError& refusal) {
+        // A size beyond what a frame can have fails this file alone.
+        return ConversionPlan{.refusal = refusal.Message()};
+    }
+}
+
+ConversionJob::ProbeRun ConversionJob::Probe(const std::vector<std::string>& arguments,
+                                             const std::string& readable, const std::string& path,
+                                             const std::string& partial,
+                                             const std::string& output) {
+    ExitStatus status;
+    {
+        auto probe = m_processes.Start(m_values.CoderPath, arguments, ReportPath(), {readable, {}});
+        if (WaitTicking(*probe, false) == RunEnd::Stopped) return {.stopped = true};
+        status = probe->Status();
+    }
+    // A killed coder's report ends wherever it was cut: its last line tells nothing.
+    if (!status.exited) return {.failure = "прерван сигналом " + std::to_string(status.code)};
+    ProbeRun run{.report = ReadPrinted(ReportPath(), path, partial, output, true)};
+    run.empty = m_files.StatusOf(ReportPath()).size == 0;
+    return run;
+}
+
+ConversionJob::Attempt ConversionJob::RunPlan(const std::string& path, const ConversionPlan& plan) {
+    Attempt attempt{Attempt::Refused, {}};
+    for (const ConversionAttempt& next : plan.attempts) {
+        attempt = Convert(path, next, plan.expected);
+        if (attempt.kind != Attempt::Refused) break;
+    }
+    return attempt;
+}
+
 ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
-                                              std::vector<std::string> arguments,
-                                              const std::string& output,
+                                              const ConversionAttempt& attempt,
                                               const OutputExpectation& expected) {
+    const std::string& output = attempt.output;
     m_values.OutputPath = output;
     // A folder, or a link to one, at the output's name: no container would fare better.
     if (const FileKind standing = m_files.StatusOf(output).kind;
@@ -357,6 +466,11 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
         return {Attempt::Failed,
                 ShownName(FileNamePart(output)) + ": " +
                     (standing == FileKind::Folder ? kFolderStandsReason : kNotAFileReason)};
+    }
+    // Two inputs of one job never end in one output: the later would replace the earlier's.
+    if (m_written.count(WrittenKey(output))) {
+        return {Attempt::Failed, "файл " + ShownName(FileNamePart(output)) +
+                                     " уже записан из другого файла этого задания"};
     }
     // The coder writes a file of this run's own; the earlier output stays until it is whole.
     const PartialFile partial = m_files.CreatePartial(output);
@@ -370,9 +484,16 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     m_coderOutputOffset = 0;
     m_coderOutputTail.clear();
     // The file was made empty for it, so the coder need not ask whether to overwrite it.
+    std::vector<std::string> arguments = attempt.arguments;
     arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
-    auto conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
-                                        {ReadableFor(path), partial.path});
+    std::unique_ptr<Process> conversion;
+    try {
+        conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
+                                       {ReadableFor(path), partial.path});
+    } catch (...) {
+        m_files.Delete(partial.path);
+        throw;
+    }
     RunEnd end = RunEnd::Ended;
     try {
         end = WaitTicking(*conversion, true);
@@ -388,30 +509,56 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     }
     const ExitStatus status = conversion->Status();
     conversion.reset();
-    const CoderPrintout printed = ReadPrinted(CoderOutputPath(), path, partial.path, output, false);
+    return Verdict(path, output, partial.path, status, expected);
+}
+
+ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std::string& output,
+                                              const std::string& partial, const ExitStatus& status,
+                                              const OutputExpectation& expected) {
+    const CoderPrintout printed = ReadPrinted(CoderOutputPath(), path, partial, output, false);
     const std::string writeError = CoderWriteError(printed);
     const std::vector<std::string> paths = {path, output};
+    // The program's own files: what went missing during the run can tell nothing.
+    const FileStatus printout = m_files.StatusOf(CoderOutputPath());
+    if (printout.kind != FileKind::Regular) {
+        m_files.Delete(partial);
+        return {Attempt::Failed,
+                "пропал вывод кодера " + CoderOutputPath() + ": " + kMissingReason};
+    }
+    if (status.Success() && m_files.StatusOf(partial).kind == FileKind::Missing) {
+        return {Attempt::Failed, "пропал записываемый файл " + ShownName(FileNamePart(output)) +
+                                     ": " + kMissingReason};
+    }
     if (status.Success() && writeError.empty()) {
         const OutputVerdict verdict = CheckOutput(
-            m_files.StatusOf(partial.path), ShownName(FileNamePart(output)), printed, expected);
-        if (verdict.kind == OutputVerdict::Whole) return TakeOutputName(partial.path, output);
-        // A short output is all that a damaged input holds.
-        if (verdict.kind == OutputVerdict::Short) {
-            const Attempt taken = TakeOutputName(partial.path, output);
-            return taken.kind == Attempt::Converted ? Attempt{Attempt::Short, verdict.reason}
-                                                    : taken;
+            m_files.StatusOf(partial), ShownName(FileNamePart(output)), printed, expected);
+        if (verdict.kind == OutputVerdict::Bad) {
+            m_files.Delete(partial);
+            return {Attempt::Failed, verdict.reason};
         }
-        m_files.Delete(partial.path);
-        return {Attempt::Failed, verdict.reason};
+        const Attempt read = ReadBack(path, output, partial, printed, expected);
+        if (read.kind != Attempt::Converted && read.kind != Attempt::Short) {
+            m_files.Delete(partial);
+            return read;
+        }
+        // A short output is all that a damaged input holds: kept, and reported.
+        const std::string shortBy =
+            verdict.kind == OutputVerdict::Short ? verdict.reason : read.reason;
+        const Attempt taken = TakeOutputName(partial, output);
+        return taken.kind == Attempt::Converted && !shortBy.empty()
+                   ? Attempt{Attempt::Short, shortBy}
+                   : taken;
     }
 
-    m_files.Delete(partial.path);
+    m_files.Delete(partial);
     // A coder ended by a signal has last printed a progress line, which tells nothing.
     if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
     // A write failure (a full disk) would meet the next container too.
     if (!writeError.empty()) return {Attempt::Failed, ShownReason(writeError, path, paths)};
-    // Too many decoding errors: the input, not the container, is at fault.
-    if (status.code == kTooManyDecodingErrors || SaysInputUndecodable(printed)) {
+    // Too many decoding errors, or garbage decoded into frames no filter takes (an encrypted
+    // film's sound as 19 channels): the input, not the container, is at fault.
+    if (status.code == kTooManyDecodingErrors || SaysInputUndecodable(printed) ||
+        SaysFiltersFailed(printed)) {
         if (const std::string decoding = CoderDecodingError(printed); !decoding.empty())
             return {Attempt::Failed, decoding};
     }
@@ -421,6 +568,42 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
     // fail in any container.
     return {SaysOutputUnwritable(cause, output) ? Attempt::Failed : Attempt::Refused,
             ShownReason(cause, path, paths)};
+}
+
+ConversionJob::Attempt ConversionJob::ReadBack(const std::string& path, const std::string& output,
+                                               const std::string& partial,
+                                               const CoderPrintout& printed,
+                                               const OutputExpectation& expected) {
+    const std::string name = ShownName(FileNamePart(output));
+    std::optional<ProbeFacts> written;
+    // A printout cut short (a full folder) tells neither the streams nor the length.
+    if (DescriptionTellsOutput(FileNamePart(output)) &&
+        (!expected.duration || printed.lastProgressTime))
+        written = DescribedOutput(printed);
+    OutputVerdict length;
+    if (!written || !written->hasStreams) {
+        const ProbeRun probe = Probe({"-i", AsLocalFile(partial)}, partial, path, partial, output);
+        if (probe.stopped) return {Attempt::Stopped, {}};
+        if (!probe.failure.empty()) return {Attempt::Failed, probe.failure};
+        if (probe.empty) return {Attempt::Failed, kPrintoutNotKeptReason + ReportPath()};
+        const CoderPrintout& report = probe.report;
+        written = ProbeFactsFromPrintout(report);
+        // The container could not hold what the coder wrote into it (MP3 in RoQ).
+        if (!written->hasStreams) {
+            const std::string cause = CoderFailureReason(report, {output});
+            return {
+                Attempt::Refused,
+                "кодер не читает записанный файл " + name +
+                    (cause.empty() ? std::string() : ": " + ShownReason(cause, output, {output}))};
+        }
+        if (!written->durationEstimated) length = CheckLength(written->durationSeconds, expected);
+    }
+    if (expected.video && !written->hasVideo)
+        return {Attempt::Refused, "в записанном файле " + name + " нет видео"};
+    if (expected.sound && !written->hasSound)
+        return {Attempt::Refused, "в записанном файле " + name + " нет звука"};
+    if (length.kind == OutputVerdict::Short) return {Attempt::Short, length.reason};
+    return {Attempt::Converted, {}};
 }
 
 CoderPrintout ConversionJob::ReadPrinted(const std::string& printout, const std::string& path,
@@ -450,6 +633,7 @@ ConversionJob::Attempt ConversionJob::TakeOutputName(const std::string& partial,
         return {Attempt::Failed, "не удалось заменить прежний файл " +
                                      ShownName(FileNamePart(output)) + ": " + error};
     }
+    m_written.insert(WrittenKey(output));
     return {Attempt::Converted, {}};
 }
 

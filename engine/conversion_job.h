@@ -3,12 +3,16 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "coder_printout.h"
+#include "frame.h"
 #include "job_ports.h"
 #include "output_check.h"
+#include "probe_report.h"
 
 namespace lmk {
 
@@ -38,6 +42,9 @@ std::string FileNamePart(const std::string& path);
 // file system's 255 bytes is shortened from the middle of its stem, on a whole character,
 // keeping the prefix and the extensions.
 std::string OutputName(const std::string& inputName, std::string_view added = {});
+// The output's name for a second attempt in the container of `extension`: as the first
+// attempt's when that is the input's own container.
+std::string FallbackOutputName(const std::string& inputName, std::string_view extension);
 // Every name the job may write for an input: as named, and its .mp4 and .mp3 forms.
 std::vector<std::string> OutputNames(const std::string& inputName);
 
@@ -55,6 +62,35 @@ bool TakesPlainPixels(const std::string& outputName);
 
 // Media files by extension: the file dialog's video kinds and the sound kinds.
 bool IsMediaName(const std::string& name);
+
+// One conversion run of a file: the coder's arguments before "-y PARTIAL", and the output the
+// partial file stands for.
+struct ConversionAttempt {
+    std::vector<std::string> arguments;
+    std::string output;
+};
+
+// What a file's conversion is to be, decided from its probe before anything is written.
+struct ConversionPlan {
+    std::string refusal;  // when set, the file is not converted, for this reason
+    // Tried in order, each only when the coder refused the one before.
+    std::vector<ConversionAttempt> attempts = {};
+    OutputExpectation expected = {};
+    std::optional<double> duration = {};  // the input's, for the progress figure
+};
+
+// The coder's arguments that name the input, for the probe and the conversions alike;
+// `lookFurther`: read further into the input for the streams' parameters.
+std::vector<std::string> SourceArguments(const std::string& path, bool lookFurther = false);
+
+// The conversion of `path` by its probe's facts, fitted into `target`; `lookFurther` as the
+// probe that gave the facts read.
+ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, const Frame& target,
+                              bool lookFurther = false);
+
+// Whether the coder's own "Output #" description of a file of this name tells truly what it
+// wrote: its muxer refuses what the container cannot hold.
+bool DescriptionTellsOutput(const std::string& outputName);
 
 inline constexpr int kTickMilliseconds = 200;
 inline constexpr const char* kDoneLine = "Готово!";
@@ -93,8 +129,32 @@ private:
     void ReadProgress();
     void ConvertOne(const std::string& path, JobOutcome& outcome,
                     std::vector<std::string>& failureLines);
-    Attempt Convert(const std::string& path, std::vector<std::string> arguments,
-                    const std::string& output, const OutputExpectation& expected);
+    // One probe run: its report, or why there is none.
+    struct ProbeRun {
+        bool stopped = false;
+        std::string failure = {};
+        CoderPrintout report = {};
+        bool empty = false;  // the report file holds nothing
+    };
+    // A probe of `readable`; the report is read with the names the coder was given masked.
+    ProbeRun Probe(const std::vector<std::string>& arguments, const std::string& readable,
+                   const std::string& path, const std::string& partial = {},
+                   const std::string& output = {});
+    // Probes the file and plans its conversion into `target`; none when a stop ended the probe.
+    std::optional<ConversionPlan> PlanFile(const std::string& path, const Frame& target);
+    // The plan's attempts, each after the coder refused the one before.
+    Attempt RunPlan(const std::string& path, const ConversionPlan& plan);
+    // One conversion run into a partial file, judged by Verdict.
+    Attempt Convert(const std::string& path, const ConversionAttempt& attempt,
+                    const OutputExpectation& expected);
+    // Whether the ended run gave the output: then the partial file takes the output's name;
+    // else it is deleted and the reason told.
+    Attempt Verdict(const std::string& path, const std::string& output, const std::string& partial,
+                    const ExitStatus& status, const OutputExpectation& expected);
+    // Converted when the written output holds the streams and length expected, as the coder's
+    // description tells or, where it cannot, as the coder reads the partial file back.
+    Attempt ReadBack(const std::string& path, const std::string& output, const std::string& partial,
+                     const CoderPrintout& printed, const OutputExpectation& expected);
     // The ends of the coder's printout at `printout`, read with the names it was given masked;
     // a `required` one (the probe's report) that is not there raises EFOpenError.
     CoderPrintout ReadPrinted(const std::string& printout, const std::string& path,
@@ -113,7 +173,8 @@ private:
 
     std::deque<std::string> m_queue;
     bool m_running = false;
-    int m_filesDone = 0;  // converted or failed in this job
+    int m_filesDone = 0;              // converted or failed in this job
+    std::set<std::string> m_written;  // the outputs this job has written
 
     // Per file.
     std::string m_statusLine;

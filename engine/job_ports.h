@@ -95,6 +95,12 @@ struct PartialFile {
 // What stands at a path; links are followed.
 enum class FileKind { Missing, Regular, Folder, Special };  // Special: a FIFO, device or socket
 
+// A folder's names, or why it could not be read.
+struct FolderListing {
+    std::vector<std::string> names;
+    std::string error;  // the system's reason
+};
+
 struct FileStatus {
     FileKind kind = FileKind::Missing;
     std::uint64_t size = 0;  // of a regular file
@@ -102,11 +108,6 @@ struct FileStatus {
 
 // A folder's names (without "." and ".."), in no particular order; `error` is the system's
 // reason when it cannot be read.
-struct FolderListing {
-    std::vector<std::string> names;
-    std::string error;
-};
-
 class Files {
 public:
     virtual ~Files() = default;
@@ -122,6 +123,7 @@ public:
     virtual std::string ReadFrom(const std::string& path, std::uint64_t offset,
                                  std::size_t limit) = 0;
     virtual FileStatus StatusOf(const std::string& path) = 0;
+    // The names in a folder (without "." and ".."), in no particular order.
     virtual FolderListing FolderNames(const std::string& path) = 0;
 
     // A new file for one run to write in place of `output`, never reached through a link, whose

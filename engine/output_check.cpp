@@ -55,13 +55,15 @@ OutputVerdict CheckOutput(const FileStatus& output, const std::string& outputNam
                                             std::to_string(shown->sampleAspect.den) + ")"};
         }
     }
-    if (expected.duration) {
-        const auto reached = printed.lastProgressTime;
-        const double allowed = std::max(*expected.duration * kShortShare, kShortSeconds);
-        if (reached && *reached < *expected.duration - allowed) {
-            return {OutputVerdict::Short, "сконвертировано " + ClockText(*reached) + " из " +
-                                              ClockText(*expected.duration)};
-        }
+    return CheckLength(printed.lastProgressTime, expected);
+}
+
+OutputVerdict CheckLength(std::optional<double> reached, const OutputExpectation& expected) {
+    if (!expected.duration || !reached) return {};
+    const double allowed = std::max(*expected.duration * kShortShare, kShortSeconds);
+    if (*reached < *expected.duration - allowed) {
+        return {OutputVerdict::Short,
+                "сконвертировано " + ClockText(*reached) + " из " + ClockText(*expected.duration)};
     }
     return {};
 }

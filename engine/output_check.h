@@ -20,6 +20,8 @@ struct OutputExpectation {
     std::optional<Frame> frame;      // the size asked for, when one was
     bool squarePixels = false;       // asked for, of a source whose pixels are not square
     std::optional<double> duration;  // the input's, in seconds, when its report gives it for sure
+    bool video = false;              // a picture: the input has one
+    bool sound = false;              // the input has sound
 };
 
 struct OutputVerdict {
@@ -36,6 +38,9 @@ std::optional<double> CoderClockAt(std::string_view text);
 
 // "m:ss", or "h:mm:ss" from an hour on; whole seconds, rounded down.
 std::string ClockText(double seconds);
+
+// Short when `reached` seconds fall clearly below the expected duration; Whole otherwise.
+OutputVerdict CheckLength(std::optional<double> reached, const OutputExpectation& expected);
 
 // `printed`: what the coder printed while converting, read at its ends (the output's
 // description comes before its progress). `outputName` names the output in the reason.

@@ -232,10 +232,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // The report is gone before it is read.
         RemovedFolderCase{"AfterProbe", {kRemovePrivateFolder, ""}, "Cannot open file \"", false},
-        // The first file still converts (its coder holds its output open); the second probe
-        // finds no folder for its report.
+        // The first file's printout went with the folder, so its output cannot be judged and
+        // is not kept; the second probe finds no folder for its report.
         RemovedFolderCase{
-            "DuringConversion", {"", kRemovePrivateFolder}, "Cannot create file \"", true}),
+            "DuringConversion", {"", kRemovePrivateFolder}, "Cannot create file \"", false}),
     [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -106,6 +106,9 @@ std::string ClipShelf::Extension(ClipKind kind) {
             return ".png";
         case ClipKind::DashManifest:
             return ".mpd";
+        case ClipKind::RoqCinematic:
+            return ".roq";
+        case ClipKind::TsLatePicture:
         case ClipKind::TsTwoProgrammes:
             return ".ts";
         default:
@@ -364,6 +367,19 @@ void ClipShelf::Make(ClipKind kind, const std::string& path, const std::string& 
                              kH264,
                              kAac,
                              {"-seg_duration", "0.5", "-f", "dash", path}}));
+            break;
+        case ClipKind::RoqCinematic:
+            // The RoQ encoder is slow: a small frame.
+            RunCoder(Joined({Picture("64x64", 1, 30),
+                             {"-f", "lavfi", "-i", "sine=sample_rate=22050:duration=1"},
+                             {"-c:v", "roqvideo", "-c:a", "roq_dpcm", "-ac", "1", path}}));
+            break;
+        case ClipKind::TsLatePicture:
+            // Past the coder's first look (5 s): its probe names the picture without a size.
+            RunCoder(Joined(
+                {Sound(18),
+                 Picture("640x480", 2),
+                 {"-filter:v", "setpts=PTS+15/TB", "-c:v", "mpeg2video", "-c:a", "mp2", path}}));
             break;
         case ClipKind::LongWebm:
             // Quick to make (H.264 in Matroska), slow to convert: the ".webm" output name

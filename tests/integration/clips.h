@@ -60,8 +60,11 @@ enum class ClipKind {
     DashManifest,     // video.mpd, its segments beside it
     Mp4PalWide,       // 720x576 H.264 in pixels 64:45 wide, as on a 16:9 DVD
     TsTwoProgrammes,  // SD 720x576 first, HD 1280x720 second, each with its sound
+    // Outputs that the coder's description calls whole and that are not.
+    RoqCinematic,   // a game cinematic: RoQ holds no MP3
+    TsLatePicture,  // a broadcast whose picture starts 15 s after its sound
 };
-inline constexpr ClipKind kLastClipKind = ClipKind::TsTwoProgrammes;
+inline constexpr ClipKind kLastClipKind = ClipKind::TsLatePicture;
 
 class ClipShelf {
 public:

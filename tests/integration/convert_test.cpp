@@ -168,6 +168,9 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"CutAtAKeyframe", ClipKind::Mp4CutAtKeyframe, "h264", 320, 212},
         FrameCase{"Ac3AsMp3AtOnce", ClipKind::Ac3Tone, nullptr, 0, 0, ".mp3"},
         FrameCase{"DashManifestAsOneMp4", ClipKind::DashManifest, "h264", 320, 240, ".mp4"},
+        // Written as asked and unreadable (MP3 in RoQ): once more in a container that holds it.
+        FrameCase{"RoqUnreadableSoAsMp4", ClipKind::RoqCinematic, "h264", 64, 64, ".mp4"},
+        FrameCase{"LatePictureFoundFurther", ClipKind::TsLatePicture, "mpeg2video", 320, 240},
         FrameCase{.label = "ImagePatternReadAndWrittenAsNamed",
                   .clip = ClipKind::PngPicture,
                   .videoCodec = "h264",
@@ -335,6 +338,8 @@ struct FailedCase {
     const char* label;
     std::string name;
     enum { Text, Missing, Folder } kind;
+    std::string text = "not a video at all\n";
+    std::string reason = {};  // when the coder's own words are not the reason
 };
 
 void PrintTo(const FailedCase& c, std::ostream* out) {
@@ -346,7 +351,7 @@ class FailedTable : public CoderRun, public testing::WithParamInterface<FailedCa
 TEST_P(FailedTable, ListedAfterDoneAndNextFileConverted) {
     const FailedCase& c = GetParam();
     const std::string bad = Work(c.name);
-    if (c.kind == FailedCase::Text) WriteFile(bad, "not a video at all\n");
+    if (c.kind == FailedCase::Text) WriteFile(bad, c.text);
     if (c.kind == FailedCase::Folder) std::filesystem::create_directory(bad);
     const std::string good = Place(ClipKind::Avi640x480, "good.avi");
 
@@ -361,12 +366,15 @@ TEST_P(FailedTable, ListedAfterDoneAndNextFileConverted) {
     const std::string prefix = kFailedConversionPrefix + c.name + ": ";
     EXPECT_THAT(lines[3], StartsWith(prefix));
     EXPECT_GT(lines[3].size(), prefix.size()) << "the coder's reason is missing";
+    if (!c.reason.empty()) {
+        EXPECT_EQ(lines[3], prefix + c.reason);
+    }
     EXPECT_EQ(result.err, "");
 
     EXPECT_FALSE(Exists(Work("lmk-" + c.name))) << "a failed conversion left its output";
     ExpectVideo(Work("lmk-good.avi"), "mpeg4", 320, 240);
     if (c.kind == FailedCase::Text) {
-        EXPECT_EQ(ReadFile(bad), "not a video at all\n");
+        EXPECT_EQ(ReadFile(bad), c.text);
     }
     if (c.kind == FailedCase::Missing) {
         EXPECT_FALSE(Exists(bad));
@@ -376,7 +384,10 @@ TEST_P(FailedTable, ListedAfterDoneAndNextFileConverted) {
 INSTANTIATE_TEST_SUITE_P(Inputs, FailedTable,
                          testing::Values(FailedCase{"NotAVideo", "notes.txt", FailedCase::Text},
                                          FailedCase{"Missing", "gone.avi", FailedCase::Missing},
-                                         FailedCase{"Folder", "folder.avi", FailedCase::Folder}),
+                                         FailedCase{"Folder", "folder.avi", FailedCase::Folder},
+                                         FailedCase{"SubtitlesAlone", "subs.srt", FailedCase::Text,
+                                                    "1\n00:00:00,000 --> 00:00:01,000\nHi\n\n",
+                                                    "в файле нет ни видео, ни звука"}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CoderRun, EveryFailedConversionHasItsLine) {

@@ -28,6 +28,24 @@ std::string FileKey(const std::string& path) {
     return error ? path : resolved.string();
 }
 
+// What the coder prints of a conversion that ends well: the output's streams as asked for
+// ("-s" gives a picture; sound always).
+std::string DescriptionOf(const Strings& arguments) {
+    const auto size = std::find(arguments.begin(), arguments.end(), "-s");
+    std::string printed = "Output #0, out, to '" + arguments.back() + "':\n";
+    if (size != arguments.end())
+        printed += "  Stream #0:0: Video: h264, yuv420p, " + size[1] + "\n";
+    return printed + "  Stream #0:1: Audio: mp3, 44100 Hz, stereo\n";
+}
+
+// Its last progress line: to the input's end, as the input's probe told it.
+std::string LastProgressOf(const std::string& report) {
+    const std::size_t duration = report.find("Duration: ");
+    const std::string end =
+        duration == std::string::npos ? "00:00:00.00" : report.substr(duration + 10, 11);
+    return "frame=1 time=" + end + " bitrate=1\n";
+}
+
 }  // namespace
 
 bool FakeFiles::IsFile(const std::string& path) {
@@ -140,6 +158,8 @@ private:
             m_owner.m_files.Append(m_output, m_plan.printed[m_printedChunks++]);
     }
     void Done(bool killed) {
+        if (!m_done && !killed && !m_plan.printedAtEnd.empty())
+            m_owner.m_files.Append(m_output, m_plan.printedAtEnd);
         if (!m_done) m_owner.Ended(m_index, killed);
         m_done = true;
     }
@@ -180,6 +200,18 @@ std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const 
                            conversion && m_files.IsFile(OutputOf(arguments)), false});
     }
     m_files.Put(outputFile, "");
+    {
+        const std::lock_guard lock(m_mutex);
+        std::string& report = m_reports[use.input];
+        if (conversion && p.printed.empty() && p.status.Success()) {
+            p.printed = {DescriptionOf(arguments)};
+            p.printedAtEnd = LastProgressOf(report);
+        }
+        if (!conversion) {
+            report.clear();
+            for (const auto& chunk : p.printed) report += chunk;
+        }
+    }
     if (conversion && p.writes) m_files.Put(WithoutProtocol(arguments.back()), "converted");
     return std::make_unique<FakeProcess>(*this, index, std::move(p), outputFile);
 }

@@ -52,7 +52,8 @@ private:
 // per wait), and how it ends.
 struct Plan {
     int ticks = 0;
-    Strings printed;
+    Strings printed;           // none: a conversion that ends well prints its output's description
+    std::string printedAtEnd;  // as it ends: for that conversion, its last progress
     ExitStatus status{true, 0};
     bool failToStart = false;
     bool waitRefused = false;      // the system refuses the wait once the waits are outlasted
@@ -101,6 +102,7 @@ private:
     FakeFiles& m_files;
     std::mutex m_mutex;
     std::vector<Use> m_running;
+    std::map<std::string, std::string> m_reports;  // each input's last probe report
 };
 
 // The partial file that a conversion of `output` writes, as the coder is told it.
