@@ -809,14 +809,6 @@ INSTANTIATE_TEST_SUITE_P(
                     .starts = 0,
                     .arrange = [](FakeFiles& f) { f.files.erase("/v/x%d.png"); },
                     .file = "x%d.png"},
-        OutcomeCase{.name = "UnreadableFolderSaysWhy",
-                    .failure = "не удалось прочитать папку: Permission denied",
-                    .starts = 0,
-                    .arrange =
-                        [](FakeFiles& f) {
-                            f.folders.insert("/v/in.avi");
-                            f.unreadable["/v/in.avi"] = "Permission denied";
-                        }},
         OutcomeCase{.name = "SubtitlesAloneRefusedBeforeConverting",
                     .failure = "в файле нет ни видео, ни звука",
                     .starts = 1,
