@@ -1,6 +1,7 @@
 #include "terminal_log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <clocale>
 #include <cstdlib>
@@ -20,10 +21,13 @@ namespace {
 constexpr int kKeptEndCells = 12;
 constexpr int kLeastShortened = 16;
 
-volatile std::sig_atomic_t g_resized = 0;
+// Set by the handler on whichever thread takes the signal, read by the thread that draws: a
+// lock-free atomic is safe in both places.
+std::atomic<bool> g_resized{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnResize(int) {
-    g_resized = 1;
+    g_resized.store(true, std::memory_order_relaxed);
 }
 
 // A terminal that tells no width (0 columns: `script`, a serial console) is taken as $COLUMNS
@@ -148,8 +152,7 @@ void TerminalLog::ReplaceLogLine(int, const std::string& line) {
 }
 
 void TerminalLog::Draw(const std::string& line) {
-    if (g_resized) {
-        g_resized = 0;
+    if (g_resized.exchange(false, std::memory_order_relaxed)) {
         m_columns = TerminalColumns();
     }
     // The last column stays free: a line that fills it may wrap on some terminals.
