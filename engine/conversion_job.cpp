@@ -434,10 +434,13 @@ ConversionJob::ProbeRun ConversionJob::Probe(const std::vector<std::string>& arg
                                              const std::string& partial,
                                              const std::string& output) {
     ExitStatus status;
-    {
+    try {
         auto probe = m_processes.Start(m_values.CoderPath, arguments, ReportPath(), {readable, {}});
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return {.stopped = true};
         status = probe->Status();
+    } catch (...) {
+        if (m_host.StopRequested()) return {.stopped = true};
+        throw;
     }
     // A killed coder's report ends wherever it was cut: its last line tells nothing.
     if (!status.exited) return {.failure = "прерван сигналом " + std::to_string(status.code)};
@@ -492,6 +495,7 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
                                        {ReadableFor(path), partial.path});
     } catch (...) {
         m_files.Delete(partial.path);
+        if (m_host.StopRequested()) return {Attempt::Stopped, {}};
         throw;
     }
     RunEnd end = RunEnd::Ended;
@@ -501,6 +505,9 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
         // A refused wait ends the job; the coder goes with its record.
         conversion.reset();
         m_files.Delete(partial.path);
+        // A run the user stopped may fail as it goes (a Ctrl+C reaching a child that has not
+        // left the program's group yet): the stop is what happened.
+        if (m_host.StopRequested()) return {Attempt::Stopped, {}};
         throw;
     }
     if (end == RunEnd::Stopped) {

@@ -330,6 +330,28 @@ TEST_F(ConversionJobTest, RefusedWaitEndsJobWithItsReasonAndGivesBackTheButton) 
     EXPECT_FALSE(files.IsFile("/a/lmk-one.avi")) << "the ended coder's partial output was left";
 }
 
+// A Ctrl+C reaching a coder as it starts may make its run fail: the job ends as stopped, with
+// no failure raised, whichever run it was.
+TEST_F(ConversionJobTest, RunFailingAfterAStopEndsTheJobAsStopped) {
+    for (const bool probe : {true, false}) {
+        SCOPED_TRACE(probe ? "the probe" : "the conversion");
+        processes.plan = [this, probe](const Strings& arguments) {
+            Plan p;
+            if (IsProbe(arguments)) p.printed = {VideoReport("640x480")};
+            if (IsProbe(arguments) != probe) return p;
+            // The stop comes first, then the run's failure.
+            p.onWait = [this] { window.stop = true; };
+            p.waitRefused = true;
+            return p;
+        };
+        window.stop = false;
+        Run({"/a/one.avi", "/a/two.avi"});
+        EXPECT_TRUE(outcome.stopped);
+        EXPECT_TRUE(outcome.failedFiles.empty());
+        EXPECT_FALSE(files.IsFile("/a/lmk-one.avi"));
+    }
+}
+
 TEST_F(ConversionJobTest, WithoutItsPrivateFolderNothingStarts) {
     values.WorkFolder.clear();
     EXPECT_THROW(Run({"/a/one.avi"}), Exception);
@@ -906,10 +928,10 @@ INSTANTIATE_TEST_SUITE_P(
                         "                      :   Stream #0:0: Video: h264, 16x16\n"
                         "frame= 250 time=00:00:09.96 bitrate=1\n"},
         // Its stream line cut, the description tells nothing: the output is read back.
-        OutcomeCase{.name = "OutputStreamLineCutByTheReadLimit",
-                    .printed = OutputAfterManyTags() +
-                               Repeated("frame=1 time=00:00:09.96 x\n", 4000),
-                    .starts = 3},
+        OutcomeCase{
+            .name = "OutputStreamLineCutByTheReadLimit",
+            .printed = OutputAfterManyTags() + Repeated("frame=1 time=00:00:09.96 x\n", 4000),
+            .starts = 3},
         OutcomeCase{.name = "SizeBeyondWholeNumbersFailsTheFileAlone",
                     .failure = "'99999999999' is not a valid integer value",
                     .starts = 1,
