@@ -150,6 +150,13 @@ LMK_CHILD_CODE void ConfineChild(const ChildStart& start) {
 LMK_CHILD_CODE [[noreturn]] void BecomeProgram(const ChildStart& start) {
     // Its own process group, so a Ctrl+C on the terminal reaches only us; we stop it ourselves.
     if (setpgid(0, 0) != 0) FailChild(start, errno);
+    // A Ctrl+C sent to the program's group before that line is pending here too; the program
+    // stops for it itself. Ignoring a signal discards it; the defaults are set below.
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(stop, &ignore, nullptr);
+    }
 
     // Our handlers must not run here, and the program starts as from a shell: every caught
     // signal and the stop signals back to their defaults, none blocked (the parent blocked all
