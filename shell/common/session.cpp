@@ -11,7 +11,6 @@ Session::Session(Processes& processes, Files& files, WorkingFiles& working, JobV
 void Session::Open() {
     // The folder first: the command line's carried coder is written into it.
     m_values.WorkFolder = m_working.MakeFolder();
-    m_values.CoderPath.clear();
     m_values.CoderPath = m_working.CoderPath();
     if (m_working.CoderCarried()) m_working.ExportCoder(kPayloadName, m_values.CoderPath);
 }

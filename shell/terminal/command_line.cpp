@@ -11,7 +11,6 @@
 #include "conversion_job.h"
 #include "failure_text.h"
 #include "failures.h"
-#include "frame.h"
 #include "parallel_convert.h"
 #include "posix_platform.h"
 #include "session.h"
@@ -107,9 +106,6 @@ int ConversionsAtOnce(const ConvertOptions& options) {
 
 int Convert(const ConvertOptions& options, Processes& processes, Files& files,
             WorkingFiles& working) {
-    // Bad target texts fail before anything is made or started, with the window's message.
-    ReadTargetFrame(options.width, options.height);
-
     JobValues values;
     Session session(processes, files, working, values);
     // A coder that cannot run fails here, named, before any file is tried.
