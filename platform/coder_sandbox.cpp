@@ -82,7 +82,13 @@ constexpr SystemPath kSystemPaths[] = {
     {"/libx32", kReadFile | kReadDir | kExecute},
     {"/bin", kReadFile | kReadDir},
     {"/etc", kReadFile | kReadDir},
-    {"/proc", kReadFile | kReadDir},
+    // Of /proc only what describes the machine; the coder's own entries are added in the
+    // child, so no other process's command line or files are read.
+    {"/proc/sys", kReadFile | kReadDir},
+    {"/proc/filesystems", kReadFile},
+    {"/proc/cpuinfo", kReadFile},
+    {"/proc/meminfo", kReadFile},
+    {"/proc/stat", kReadFile},
     {"/sys", kReadFile | kReadDir},
     {"/dev/null", kReadFile | kWriteFile | kTruncate},
     {"/dev/urandom", kReadFile},
@@ -183,6 +189,7 @@ PreparedSandbox::PreparedSandbox(const std::vector<std::string>& programFiles,
     if (!m_ruleset.Valid()) throw SandboxFailure(errno);
 
     const std::uint64_t handled = attributes.handledFs;
+    m_handled = handled;
     for (const auto& system : kSystemPaths)
         AddPathRule(m_ruleset.Get(), system.path, system.rights, handled);
     for (const auto& program : programFiles)
@@ -199,8 +206,20 @@ PreparedSandbox::PreparedSandbox(const std::vector<std::string>& programFiles,
 // Runs on the child's own stack in our memory, as the rest of the child's code does.
 __attribute__((no_sanitize("address"))) int PreparedSandbox::Apply() const {
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return errno;
-    if (m_ruleset.Valid() && syscall(__NR_landlock_restrict_self, m_ruleset.Get(), 0) != 0)
-        return errno;
+    if (m_ruleset.Valid()) {
+        // The ruleset is this start's alone, so the child's own /proc entry may join it.
+        const int own = open("/proc/self", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (own >= 0) {
+            const PathRule rule{(kReadFile | kReadDir) & m_handled, own};
+            const int error = syscall(__NR_landlock_add_rule, m_ruleset.Get(),
+                                      LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0
+                                  ? 0
+                                  : errno;
+            close(own);
+            if (error != 0) return error;
+        }
+        if (syscall(__NR_landlock_restrict_self, m_ruleset.Get(), 0) != 0) return errno;
+    }
     // Its own process id goes into the filter: only now is it known.
     sock_filter room[CoderFilter::kMaxInstructions];
     const sock_fprog program = m_filter->For(getpid(), room);

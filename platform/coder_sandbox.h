@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,8 @@ public:
     int Apply() const;
 
 private:
-    FileDescriptor m_ruleset;  // none without Landlock
+    FileDescriptor m_ruleset;     // none without Landlock
+    std::uint64_t m_handled = 0;  // the file rights it handles
     const CoderFilter* m_filter;
 };
 

@@ -173,6 +173,7 @@ int main(int argc, char** argv) {
     }
     if (attempt == "setsid-child") return LeavesASessionBehind(output);
     if (attempt == "proc-other") return Outcome(ReadsCommandLineOf(argv[6]));
+    if (attempt == "proc-own") return Outcome(ReadsCommandLineOf("self"));
     if (attempt == "allocate-4-gib") {
         void* memory =
             mmap(nullptr, 4ULL << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
