@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <optional>
 
 #include "coder_output.h"
 #include "failures.h"
@@ -41,6 +42,14 @@ const std::string kNotAFileReason = "это не обычный файл, а к�
 const std::string kMissingReason = "No such file or directory";
 const std::string kPrintoutNotKeptReason = "не удалось сохранить вывод кодера в ";
 const std::string kEmptyReportReason = "кодер ничего не сообщил о файле";
+
+// The coder's failure line, when it is an allocation the memory limit refused: FFmpeg ends
+// such a line with the C library's words for ENOMEM (the coder's locale is C).
+std::optional<std::string> BeyondMemoryLimit(std::string_view cause, std::uint64_t limit) {
+    if (limit == 0 || !cause.ends_with("Cannot allocate memory")) return std::nullopt;
+    return "кодеру не хватило памяти: ему разрешено не больше " + std::to_string(limit >> 20) +
+           " МиБ";
+}
 const std::string kFolderStandsReason = "Is a directory";
 const std::string kNoPictureNorSoundReason = "в файле нет ни видео, ни звука";
 // Ten times FFmpeg's own reach: a broadcast's picture may start well after its sound.
@@ -419,6 +428,8 @@ std::optional<ConversionPlan> ConversionJob::PlanFile(const std::string& path,
         // Without a stream line the source's size is unknown: never convert at the source's size.
         if (!facts.hasStreams) {
             const std::string cause = CoderFailureReason(probe.report, {path});
+            if (auto memory = BeyondMemoryLimit(cause, m_processes.MemoryLimit()))
+                return ConversionPlan{.refusal = *memory};
             return ConversionPlan{.refusal = cause.empty() ? kEmptyReportReason
                                                            : ShownReason(cause, path, {path})};
         }
@@ -571,6 +582,9 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
     }
     const std::string cause = CoderFailureReason(printed, paths);
     if (cause.empty()) return {Attempt::Refused, "код завершения " + std::to_string(status.code)};
+    // Another container would need as much.
+    if (auto memory = BeyondMemoryLimit(cause, m_processes.MemoryLimit()))
+        return {Attempt::Failed, *memory};
     // An output that cannot be written at all (no right to the folder, a name too long) would
     // fail in any container.
     return {SaysOutputUnwritable(cause, output) ? Attempt::Failed : Attempt::Refused,

@@ -84,6 +84,8 @@ public:
                                            const std::vector<std::string>& arguments,
                                            const std::string& outputFile,
                                            const CoderAccess& access) = 0;
+    // The most memory a started coder may take, in bytes; 0 when it is not limited.
+    virtual std::uint64_t MemoryLimit() const { return 0; }
 };
 
 // A run's own hidden file beside its output; `error` is the system's reason when none was made.

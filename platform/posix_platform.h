@@ -25,6 +25,7 @@ public:
                                    const std::vector<std::string>& arguments,
                                    const std::string& outputFile,
                                    const CoderAccess& access) override;
+    std::uint64_t MemoryLimit() const override;
 
 private:
     Confinement m_confinement;

@@ -551,6 +551,12 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
 
 }  // namespace
 
+std::uint64_t PosixProcesses::MemoryLimit() const {
+    const Confinement confinement =
+        m_confinement == Confined ? StrongestConfinement() : m_confinement;
+    return confinement == Unconfined ? 0 : CoderMemoryLimit();
+}
+
 std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
                                                const std::vector<std::string>& arguments,
                                                const std::string& outputFile,
@@ -612,7 +618,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
                               nameSpaces->statusWrite.Get()};
         std::copy(std::begin(passed), std::end(passed), start.passed);
     }
-    if (confinement != Unconfined && CoderMemoryLimit() > 0) start.memoryLimit = CoderMemoryLimit();
+    if (const std::uint64_t limit = MemoryLimit(); limit > 0) start.memoryLimit = limit;
     std::optional<PreparedSandbox> sandbox;
     if (confinement == ByLandlock) {
         sandbox.emplace(candidates, access);

@@ -734,6 +734,7 @@ TEST_P(Outcomes, FollowWhatTheCoderDid) {
         return p;
     };
     files.files[input] = "video";
+    processes.memoryLimit = 3ULL << 30;
     c.arrange(files);
     outcome = job.Run({input});
     EXPECT_EQ(processes.started.size(), c.starts);
@@ -880,6 +881,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "Conversion failed!\n",
                     {true, 1},
                     "Error while decoding stream #0:1: Invalid data found when processing input"},
+        OutcomeCase{"BeyondTheMemoryLimitSaysSoWithoutASecondAttempt",
+                    "Failed to inject frame into filter network: Cannot allocate memory\n"
+                    "Error while processing the decoded data for stream #0:0\n"
+                    "Conversion failed!\n",
+                    {true, 1},
+                    "кодеру не хватило памяти: ему разрешено не больше 3072 МиБ"},
+        OutcomeCase{.name = "ProbeBeyondTheMemoryLimitSaysSo",
+                    .failure = "кодеру не хватило памяти: ему разрешено не больше 3072 МиБ",
+                    .starts = 1,
+                    .report = "ffmpeg: error while loading shared libraries: cannot allocate "
+                              "symbol search list: Cannot allocate memory\n",
+                    .probeStatus = {true, 127}},
         OutcomeCase{"UnwritableOutputGetsNoSecondAttempt",
                     "/v/lmk-in.avi: Permission denied\n",
                     {true, 1},

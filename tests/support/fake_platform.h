@@ -84,10 +84,12 @@ public:
     Strings overlaps;
     // Gives the plan for a start, by its arguments; called in the job's thread.
     std::function<Plan(const Strings&)> plan;
+    std::uint64_t memoryLimit = 0;
 
     std::unique_ptr<Process> Start(const std::string& program, const Strings& arguments,
                                    const std::string& outputFile,
                                    const CoderAccess& access) override;
+    std::uint64_t MemoryLimit() const override { return memoryLimit; }
 
 private:
     class FakeProcess;
