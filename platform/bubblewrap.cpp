@@ -12,11 +12,10 @@ namespace lmk {
 namespace {
 
 // The libraries, and what they read (ld.so's cache and the Debian alternatives that some of
-// their names lead through); /usr/local's for a coder built there. No /usr/bin: a binary coder
-// runs no other program.
-constexpr const char* kLibraryFolders[] = {"/usr/lib",        "/usr/lib64", "/usr/lib32",
-                                           "/usr/libx32",     "/usr/share", "/usr/local/lib",
-                                           "/usr/local/share"};
+// their names lead through). No /usr/bin: a binary coder runs no other program. No /usr/share:
+// the coder reads nothing there.
+constexpr const char* kLibraryFolders[] = {"/usr/lib", "/usr/lib64"};
+constexpr const char* k32BitFolders[] = {"/usr/lib32", "/usr/libx32"};
 constexpr const char* kSystemFiles[] = {"/etc/ld.so.cache", "/etc/alternatives"};
 // Merged /usr makes these links; elsewhere they are folders of their own.
 constexpr const char* kRootFolders[] = {"/lib", "/lib64", "/lib32", "/libx32", "/bin", "/sbin"};
@@ -53,7 +52,8 @@ long NumberAfter(const std::string& text, const std::string& key, bool& found) {
 bool BubblewrapRuns() {
     static const bool runs = [] {
         if (access(kBubblewrapPath, X_OK) != 0) return false;
-        std::vector<std::string> arguments = BubblewrapArguments({}, -1, -1, true);
+        std::vector<std::string> arguments =
+            BubblewrapArguments({}, -1, -1, CoderNeeds{.script = true});
         arguments.insert(arguments.end(), {"--", "/usr/bin/true"});
         try {
             PosixProcesses trial(PosixProcesses::Unconfined);
@@ -66,8 +66,19 @@ bool BubblewrapRuns() {
     return runs;
 }
 
+CoderNeeds NeedsOf(int coder, const std::string& path) {
+    CoderNeeds needs;
+    unsigned char start[5] = {};
+    if (pread(coder, start, sizeof start, 0) != static_cast<ssize_t>(sizeof start)) return needs;
+    needs.script = start[0] == '#' && start[1] == '!';
+    needs.local = path.starts_with("/usr/local/");
+    needs.bits32 = start[0] == 0x7f && start[1] == 'E' && start[2] == 'L' && start[3] == 'F' &&
+                   start[4] == 1;  // ELFCLASS32
+    return needs;
+}
+
 std::vector<std::string> BubblewrapArguments(const std::vector<BoundFile>& files, int filterFd,
-                                             int statusFd, bool script) {
+                                             int statusFd, const CoderNeeds& needs) {
     // Every name space new, none more for the coder to make, no capability, no terminal.
     std::vector<std::string> arguments = {"--unshare-all",
                                           "--unshare-user",
@@ -77,20 +88,26 @@ std::vector<std::string> BubblewrapArguments(const std::vector<BoundFile>& files
                                           "--cap-drop",
                                           "ALL"};
     if (statusFd >= 0) Add(arguments, {"--json-status-fd", std::to_string(statusFd)});
-    if (script) {
+    if (needs.script) {
         Add(arguments, {"--ro-bind", "/usr", "/usr"});
     } else {
         for (const char* folder : kLibraryFolders)
             Add(arguments, {"--ro-bind-try", folder, folder});
+        if (needs.bits32)
+            for (const char* folder : k32BitFolders)
+                Add(arguments, {"--ro-bind-try", folder, folder});
     }
-    for (const char* folder : kRootFolders) AddRootFolder(arguments, folder, script);
+    if (needs.local) Add(arguments, {"--ro-bind-try", "/usr/local/lib", "/usr/local/lib"});
+    for (const char* folder : kRootFolders) AddRootFolder(arguments, folder, needs.script);
     for (const char* file : kSystemFiles) Add(arguments, {"--ro-bind-try", file, file});
-    Add(arguments, {"--proc", "/proc", "--dev", "/dev"});
+    // Of /dev only where output is thrown away and where random bytes come from, read-only.
+    Add(arguments, {"--proc", "/proc", "--dev-bind", "/dev/null", "/dev/null", "--dev-bind",
+                    "/dev/urandom", "/dev/urandom", "--remount-ro", "/dev/urandom"});
     for (const auto& file : files)
         Add(arguments,
             {file.writable ? "--bind-fd" : "--ro-bind-fd", std::to_string(file.fd), file.path});
-    // The folders made for the binds, and /dev's, hold nothing the coder may add to.
-    Add(arguments, {"--remount-ro", "/dev", "--remount-ro", "/", "--chdir", "/"});
+    // The folders made for the binds hold nothing the coder may add to.
+    Add(arguments, {"--remount-ro", "/", "--chdir", "/"});
     if (filterFd >= 0) Add(arguments, {"--seccomp", std::to_string(filterFd)});
     return arguments;
 }

@@ -26,11 +26,21 @@ struct BoundFile {
     bool writable;
 };
 
+// What the coder needs of the system besides the usual libraries' folders.
+struct CoderNeeds {
+    bool script = false;  // a "#!" file: its shell and the commands it runs, all of /usr
+    bool local = false;   // installed under /usr/local, whose libraries it may use
+    bool bits32 = false;  // a 32-bit program, whose libraries have folders of their own
+};
+
+// What `coder`, open at `path`, needs.
+CoderNeeds NeedsOf(int coder, const std::string& path);
+
 // bwrap's arguments up to the coder's own path: the `files` bound in their order, the seccomp
-// program read from `filterFd`, bwrap's status (JSON) written to `statusFd`. A script coder sees
-// the system's programs too, for its shell and the commands it runs.
+// program read from `filterFd`, bwrap's status (JSON) written to `statusFd`. Each bound folder
+// costs every start a little: only what the coder needs.
 std::vector<std::string> BubblewrapArguments(const std::vector<BoundFile>& files, int filterFd,
-                                             int statusFd, bool script);
+                                             int statusFd, const CoderNeeds& needs);
 
 // What bwrap wrote on its status descriptor: the host's number of the sandbox's first process
 // (0 before it was made), and once the coder ran, the exit code bwrap passed on.

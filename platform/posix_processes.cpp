@@ -521,8 +521,7 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
     if (const std::string refusal = ProgramFileRefusal(coder.Get(), ProgramOwner::UserOrRoot);
         !refusal.empty())
         throw OSErrorFromCode(EPERM, "The coder " + program + " is not used: " + refusal);
-    char first[2] = {};
-    const bool script = pread(coder.Get(), first, 2, 0) == 2 && first[0] == '#' && first[1] == '!';
+    const CoderNeeds needs = NeedsOf(coder.Get(), coderPath);
 
     std::vector<BoundFile> files = {{coder.Get(), coderPath, false}};
     // As Landlock's rules: a path that does not exist gets nothing, nor does a folder or a link
@@ -538,14 +537,14 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
         if (output.Valid() && fstat(output.Get(), &info) == 0 && S_ISREG(info.st_mode))
             files.push_back({output.Get(), AbsolutePath(access.output), true});
     }
-    filter.Reset(AboveStandardStreams(SeccompProgramFile(script)));
+    filter.Reset(AboveStandardStreams(SeccompProgramFile(needs.script)));
     int ends[2];
     if (!filter.Valid() || pipe2(ends, O_CLOEXEC) != 0) throw SystemFailure(errno);
     statusRead.Reset(ends[0]);
     statusWrite.Reset(AboveStandardStreams(ends[1]));
     if (!statusWrite.Valid()) throw SystemFailure(errno);
 
-    arguments = BubblewrapArguments(files, filter.Get(), statusWrite.Get(), script);
+    arguments = BubblewrapArguments(files, filter.Get(), statusWrite.Get(), needs);
     arguments.insert(arguments.end(), {"--", coderPath});
 }
 
