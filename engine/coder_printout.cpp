@@ -24,6 +24,10 @@ constexpr std::string_view kDurationMark = "Duration: ";
 constexpr std::string_view kRotationMark = "displaymatrix: rotation of ";
 constexpr std::string_view kEstimatedMark = "Estimating duration from bitrate";
 constexpr std::string_view kClockMark = "time=";
+
+bool IsProgressLine(std::string_view line) {
+    return line.starts_with("frame=") || line.starts_with("size=");
+}
 constexpr std::string_view kCoverMark = "(attached pic)";
 constexpr std::string_view kDefaultMark = "(default)";
 // The coder prefers a stream marked default by this much over a larger one.
@@ -321,14 +325,9 @@ private:
         }
         m_section = masked.starts_with(kMappingHead) ? Section::Mapping : Section::None;
         if (m_section == Section::Mapping || masked.starts_with(kPressHead)) return;
-        const bool progress = masked.starts_with("frame=") || masked.starts_with("size=");
-        if (progress) {
-            if (const std::size_t time = masked.rfind(kClockMark); time != std::string_view::npos) {
-                const std::string_view value = masked.substr(time + kClockMark.size());
-                m_printout.lastProgressTime =
-                    value.starts_with("N/A") ? std::optional<double>(0.0) : ParseClockTime(value);
-            }
-        }
+        const bool progress = IsProgressLine(masked);
+        if (progress && masked.rfind(kClockMark) != std::string_view::npos)
+            m_printout.lastProgressTime = ProgressTime(masked);
         NoteEstimate(masked);
         m_printout.others.push_back({std::string(text), std::string(masked), progress});
     }
@@ -384,6 +383,13 @@ const PrintedStream* Best(const std::vector<PrintedStream>& streams, std::string
 }
 
 }  // namespace
+
+std::optional<double> ProgressTime(std::string_view line) {
+    const std::size_t time = line.rfind(kClockMark);
+    if (!IsProgressLine(line) || time == std::string_view::npos) return std::nullopt;
+    const std::string_view value = line.substr(time + kClockMark.size());
+    return value.starts_with("N/A") ? std::optional<double>(0.0) : ParseClockTime(value);
+}
 
 std::optional<double> ParseClockTime(std::string_view text) {
     std::size_t at = 0;

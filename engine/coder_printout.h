@@ -72,6 +72,10 @@ struct CoderPrintout {
     const PrintedStream* OutputVideo() const;
 };
 
+// The "time=" of one of the coder's progress lines ("frame=..." or "size=..." at the line's
+// start; N/A counts as 0), or nothing for any other line.
+std::optional<double> ProgressTime(std::string_view line);
+
 // Reads `head` and, after a gap when `gap` is set, `tail`; a line cut by either read limit is
 // dropped. Every occurrence of each of `names` is masked first.
 CoderPrintout ReadCoderPrintout(std::string_view head, std::string_view tail,

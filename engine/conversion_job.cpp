@@ -15,8 +15,6 @@
 namespace lmk {
 namespace {
 
-constexpr std::size_t kProgressTailKeep = 64;
-
 // A control character in a name would break a log line in two.
 std::string ShownName(std::string name) {
     std::replace_if(
@@ -497,6 +495,7 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
 
     m_coderOutputOffset = 0;
     m_coderOutputTail.clear();
+    m_progressLineCut = false;
     // The file was made empty for it, so the coder need not ask whether to overwrite it.
     std::vector<std::string> arguments = attempt.arguments;
     arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
@@ -677,28 +676,45 @@ ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversi
 
 void ConversionJob::ReadProgress() {
     if (!m_duration) return;
-    // What a chatty coder printed since the last tick is skipped but for its end.
+    // What a chatty coder printed since the last tick is skipped but for its end, whose first
+    // line is then cut.
     const std::uint64_t size = m_files.StatusOf(CoderOutputPath()).size;
     if (size > m_coderOutputOffset + kPrintedTailLimit) {
         m_coderOutputOffset = size - kPrintedTailLimit;
         m_coderOutputTail.clear();
+        m_progressLineCut = true;
     }
     const std::string fresh =
         m_files.ReadFrom(CoderOutputPath(), m_coderOutputOffset, kPrintedTailLimit);
     if (fresh.empty()) return;
     m_coderOutputOffset += fresh.size();
     m_coderOutputTail += fresh;
-    const std::size_t at = m_coderOutputTail.rfind(kTimeMark);
-    if (at != std::string::npos) {
-        if (const auto position =
-                CoderClockAt(std::string_view(m_coderOutputTail).substr(at + kTimeMark.size()))) {
-            m_position = position;
+    // Whole lines only, as the coder ends them: "\r" after a progress line, "\n" after others.
+    const std::size_t end = m_coderOutputTail.find_last_of("\r\n");
+    if (end == std::string::npos) {
+        if (m_coderOutputTail.size() > kPrintedTailLimit) {
+            m_coderOutputTail.clear();
+            m_progressLineCut = true;
         }
+        return;
     }
-    // Keep enough for a "time=" split between two reads.
-    if (m_coderOutputTail.size() > kProgressTailKeep) {
-        m_coderOutputTail.erase(0, m_coderOutputTail.size() - kProgressTailKeep);
+    const std::string_view whole(m_coderOutputTail.data(), end);
+    std::size_t first = 0;
+    if (m_progressLineCut) {
+        const std::size_t cut = whole.find_first_of("\r\n");
+        first = cut == std::string_view::npos ? whole.size() : cut + 1;
     }
+    for (std::size_t to = whole.size(); to > first;) {
+        const std::size_t from = whole.find_last_of("\r\n", to - 1);
+        const std::size_t start = from == std::string_view::npos || from < first ? first : from + 1;
+        if (const auto position = ProgressTime(whole.substr(start, to - start))) {
+            m_position = position;
+            break;
+        }
+        to = start == first ? first : start - 1;
+    }
+    m_progressLineCut = false;
+    m_coderOutputTail.erase(0, end + 1);
 }
 
 void ConversionJob::ShowMark() {

@@ -182,7 +182,8 @@ private:
     std::uint32_t m_spinner = 0;
     std::optional<double> m_duration;
     std::uint64_t m_coderOutputOffset = 0;
-    std::string m_coderOutputTail;
+    std::string m_coderOutputTail;   // the coder's last line while it is not yet ended
+    bool m_progressLineCut = false;  // the tail starts inside a line
     std::optional<double> m_position;
 };
 

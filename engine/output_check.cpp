@@ -16,13 +16,6 @@ std::string FrameText(const Frame& frame) {
 
 }  // namespace
 
-std::optional<double> CoderClockAt(std::string_view text) {
-    // A clock cut off by the end of what was read tells nothing.
-    const std::size_t end = text.find_first_not_of("0123456789:.");
-    if (end == std::string_view::npos) return std::nullopt;
-    return ParseClockTime(text.substr(0, end));
-}
-
 std::string ClockText(double seconds) {
     const auto whole = static_cast<long long>(std::floor(std::max(seconds, 0.0)));
     const long long hours = whole / 3600;

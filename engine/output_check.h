@@ -12,9 +12,6 @@
 // and from what the coder printed, without another run of the coder.
 namespace lmk {
 
-// What stands before the coder's progress clock on its status lines.
-inline constexpr std::string_view kTimeMark = "time=";
-
 // What the conversion was asked to give.
 struct OutputExpectation {
     std::optional<Frame> frame;      // the size asked for, when one was
@@ -32,9 +29,6 @@ struct OutputVerdict {
     } kind = Whole;
     std::string reason;
 };
-
-// The clock that starts `text` ("hh:mm:ss.xx"), once the whole of it has been printed.
-std::optional<double> CoderClockAt(std::string_view text);
 
 // "m:ss", or "h:mm:ss" from an hour on; whole seconds, rounded down.
 std::string ClockText(double seconds);

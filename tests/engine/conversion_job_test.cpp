@@ -679,8 +679,11 @@ TEST_F(ConversionJobTest, ProgressFollowsTheCodersTimeAgainstTheDuration) {
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480", "00:00:10.00")};
         } else {
-            p.ticks = 3;
-            p.printed = {"Press [q] to stop\n", "frame=1 time=00:00:04.2", "0 bitrate=1\r",
+            p.ticks = 4;
+            // A tag that reads like a progress line is no progress.
+            p.printed = {"Input #0, avi, from 'x':\n",
+                         "  Metadata:\n    title           : frame=1 time=00:00:09.00\n",
+                         "frame=1 time=00:00:04.2", "0 bitrate=1\r",
                          "frame=2 time=00:00:09.99 bitrate=1\r"};
         }
         return p;
@@ -688,7 +691,7 @@ TEST_F(ConversionJobTest, ProgressFollowsTheCodersTimeAgainstTheDuration) {
     Run({"/a/x.avi"});
     const std::string status = "Обрабатывается файл x.avi... ";
     EXPECT_EQ(ReplacedLines(),
-              (Strings{status + "/", status + "- 42%", status + "\\ 99%", status}));
+              (Strings{status + "/", status + "-", status + "\\ 42%", status + "| 99%", status}));
 }
 
 // How a file's conversion ends, judged from what the coder printed and what it left.
