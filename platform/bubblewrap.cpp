@@ -69,11 +69,11 @@ bool BubblewrapRuns() {
 CoderNeeds NeedsOf(int coder, const std::string& path) {
     CoderNeeds needs;
     unsigned char start[5] = {};
-    if (pread(coder, start, sizeof start, 0) != static_cast<ssize_t>(sizeof start)) return needs;
-    needs.script = start[0] == '#' && start[1] == '!';
+    const ssize_t got = pread(coder, start, sizeof start, 0);
+    needs.script = got >= 2 && start[0] == '#' && start[1] == '!';
     needs.local = path.starts_with("/usr/local/");
-    needs.bits32 = start[0] == 0x7f && start[1] == 'E' && start[2] == 'L' && start[3] == 'F' &&
-                   start[4] == 1;  // ELFCLASS32
+    needs.bits32 = got == sizeof start && start[0] == 0x7f && start[1] == 'E' && start[2] == 'L' &&
+                   start[3] == 'F' && start[4] == 1;  // ELFCLASS32
     return needs;
 }
 

@@ -296,6 +296,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, ExitInNameSpacesTest,
                          ::testing::ValuesIn(kExitCases, kExitCases + std::size(kExitCases) - 1),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The folders bound for a coder follow from its first bytes and where it is installed.
+TEST_F(ProcessTest, NameSpacesBindWhatTheCoderNeeds) {
+    struct Case {
+        std::string start;
+        std::string path;
+        bool script, local, bits32;
+    };
+    const std::string elf64 = std::string("\x7f") + "ELF\x02\x01";
+    const std::string elf32 = std::string("\x7f") + "ELF\x01\x01";
+    for (const Case& c : {Case{elf64, "/usr/bin/ffmpeg", false, false, false},
+                          Case{elf32, "/opt/ffmpeg32/ffmpeg", false, false, true},
+                          Case{elf64, "/usr/local/bin/ffmpeg", false, true, false},
+                          Case{"#!/bin/sh\n", "/home/u/coder.sh", true, false, false},
+                          Case{"#!", "/home/u/short.sh", true, false, false},
+                          Case{"#", "/home/u/empty", false, false, false}}) {
+        SCOPED_TRACE(c.path);
+        WriteFile(m_folder / "coder", c.start);
+        const int coder = open((m_folder / "coder").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(coder, 0);
+        const CoderNeeds needs = NeedsOf(coder, c.path);
+        close(coder);
+        EXPECT_EQ(needs.script, c.script);
+        EXPECT_EQ(needs.local, c.local);
+        EXPECT_EQ(needs.bits32, c.bits32);
+    }
+}
+
 TEST_F(ProcessTest, WaitTimesOutWhileRunningAndEndsOnceItExits) {
     const std::string trigger = m_folder / "trigger";
     const auto script =
