@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,7 +72,14 @@ CoderNeeds NeedsOf(int coder, const std::string& path) {
     unsigned char start[5] = {};
     const ssize_t got = pread(coder, start, sizeof start, 0);
     needs.script = got >= 2 && start[0] == '#' && start[1] == '!';
-    needs.local = path.starts_with("/usr/local/");
+    // By its name or by the file it leads to: a link into /usr/local is a coder built there.
+    char target[4096];
+    const std::string self = "/proc/self/fd/" + std::to_string(coder);
+    const ssize_t length = readlink(self.c_str(), target, sizeof target - 1);
+    needs.local =
+        path.starts_with("/usr/local/") ||
+        (length > 0 &&
+         std::string_view(target, static_cast<std::size_t>(length)).starts_with("/usr/local/"));
     needs.bits32 = got == sizeof start && start[0] == 0x7f && start[1] == 'E' && start[2] == 'L' &&
                    start[3] == 'F' && start[4] == 1;  // ELFCLASS32
     return needs;
