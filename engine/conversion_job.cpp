@@ -40,14 +40,6 @@ const std::string kNotAFileReason = "это не обычный файл, а к�
 const std::string kMissingReason = "No such file or directory";
 const std::string kPrintoutNotKeptReason = "не удалось сохранить вывод кодера в ";
 const std::string kEmptyReportReason = "кодер ничего не сообщил о файле";
-
-// The coder's failure line, when it is an allocation the memory limit refused: FFmpeg ends
-// such a line with the C library's words for ENOMEM (the coder's locale is C).
-std::optional<std::string> BeyondMemoryLimit(std::string_view cause, std::uint64_t limit) {
-    if (limit == 0 || !cause.ends_with("Cannot allocate memory")) return std::nullopt;
-    return "кодеру не хватило памяти: ему разрешено не больше " + std::to_string(limit >> 20) +
-           " МиБ";
-}
 const std::string kFolderStandsReason = "Is a directory";
 const std::string kNoPictureNorSoundReason = "в файле нет ни видео, ни звука";
 // Ten times FFmpeg's own reach: a broadcast's picture may start well after its sound.
@@ -116,6 +108,14 @@ std::string AsLocalFile(const std::string& path) {
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
         text.replace(at, from.size(), to);
+}
+
+// The coder's failure line, when it is an allocation the memory limit refused: FFmpeg ends
+// such a line with the C library's words for ENOMEM (the coder's locale is C).
+std::optional<std::string> BeyondMemoryLimit(std::string_view cause, std::uint64_t limit) {
+    if (limit == 0 || !cause.ends_with("Cannot allocate memory")) return std::nullopt;
+    return "кодеру не хватило памяти: ему разрешено не больше " + std::to_string(limit >> 20) +
+           " МиБ";
 }
 
 // The streams of the coder's own "Output #" description; none without one.
@@ -690,6 +690,11 @@ void ConversionJob::ReadProgress() {
     m_coderOutputOffset += fresh.size();
     m_coderOutputTail += fresh;
     // Whole lines only, as the coder ends them: "\r" after a progress line, "\n" after others.
+    if (m_progressLineCut) {
+        const std::size_t cut = m_coderOutputTail.find_first_of("\r\n");
+        m_coderOutputTail.erase(0, cut == std::string::npos ? cut : cut + 1);
+        m_progressLineCut = cut == std::string::npos;
+    }
     const std::size_t end = m_coderOutputTail.find_last_of("\r\n");
     if (end == std::string::npos) {
         if (m_coderOutputTail.size() > kPrintedTailLimit) {
@@ -699,21 +704,12 @@ void ConversionJob::ReadProgress() {
         return;
     }
     const std::string_view whole(m_coderOutputTail.data(), end);
-    std::size_t first = 0;
-    if (m_progressLineCut) {
-        const std::size_t cut = whole.find_first_of("\r\n");
-        first = cut == std::string_view::npos ? whole.size() : cut + 1;
-    }
-    for (std::size_t to = whole.size(); to > first;) {
-        const std::size_t from = whole.find_last_of("\r\n", to - 1);
-        const std::size_t start = from == std::string_view::npos || from < first ? first : from + 1;
-        if (const auto position = ProgressTime(whole.substr(start, to - start))) {
+    for (std::size_t from = 0; from <= whole.size();) {
+        const std::size_t to = std::min(whole.find_first_of("\r\n", from), whole.size());
+        if (const auto position = ProgressTime(whole.substr(from, to - from)))
             m_position = position;
-            break;
-        }
-        to = start == first ? first : start - 1;
+        from = to + 1;
     }
-    m_progressLineCut = false;
     m_coderOutputTail.erase(0, end + 1);
 }
 

@@ -71,7 +71,7 @@ CoderNeeds NeedsOf(int coder, const std::string& path) {
     CoderNeeds needs;
     unsigned char start[5] = {};
     const ssize_t got = pread(coder, start, sizeof start, 0);
-    needs.script = got >= 2 && start[0] == '#' && start[1] == '!';
+    needs.script = IsScriptFile(coder);
     // By its name or by the file it leads to: a link into /usr/local is a coder built there.
     char target[4096];
     const std::string self = "/proc/self/fd/" + std::to_string(coder);

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string_view>
 
 #include <fcntl.h>
@@ -101,9 +100,8 @@ constexpr SystemPath kScriptPaths[] = {
 };
 
 bool IsScript(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    char start[2] = {};
-    return file.read(start, 2) && start[0] == '#' && start[1] == '!';
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return file.Valid() && IsScriptFile(file.Get());
 }
 
 EOSError SandboxFailure(int error) {

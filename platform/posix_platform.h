@@ -28,6 +28,9 @@ public:
     std::uint64_t MemoryLimit() const override;
 
 private:
+    // The confinement a start gets now: Confined is the strongest this system offers.
+    Confinement Applied() const;
+
     Confinement m_confinement;
 };
 
@@ -63,6 +66,10 @@ enum class ProgramOwner { User, UserOrRoot };
 // neither group nor others may write, owned by the user (or for UserOrRoot by root, as the
 // system's are), so that no one else can have put it there or change it.
 std::string ProgramFileRefusal(int fd, ProgramOwner owner);
+
+// True when the program file open at `fd` is a script ("#!"), which its interpreter reads by
+// name.
+bool IsScriptFile(int fd);
 
 // strerror's text for an errno value, trimmed by TrimSystemErrorText.
 std::string SystemErrorText(int code);

@@ -472,8 +472,7 @@ int OpenCheckedProgram(const std::string& program) {
     if (const std::string refusal = ProgramFileRefusal(file.Get(), ProgramOwner::UserOrRoot);
         !refusal.empty())
         throw OSErrorFromCode(EPERM, "The coder " + program + " is not used: " + refusal);
-    char start[2] = {};
-    if (pread(file.Get(), start, 2, 0) == 2 && start[0] == '#' && start[1] == '!') return -1;
+    if (IsScriptFile(file.Get())) return -1;
     return file.Release();
 }
 
@@ -550,10 +549,12 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
 
 }  // namespace
 
+PosixProcesses::Confinement PosixProcesses::Applied() const {
+    return m_confinement == Confined ? StrongestConfinement() : m_confinement;
+}
+
 std::uint64_t PosixProcesses::MemoryLimit() const {
-    const Confinement confinement =
-        m_confinement == Confined ? StrongestConfinement() : m_confinement;
-    return confinement == Unconfined ? 0 : CoderMemoryLimit();
+    return Applied() == Unconfined ? 0 : CoderMemoryLimit();
 }
 
 std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
@@ -576,8 +577,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     FileDescriptor failureEnd(AboveStandardStreams(pipeEnds[1]));
     if (!failureEnd.Valid()) throw SystemFailure(errno);
 
-    const Confinement confinement =
-        m_confinement == Confined ? StrongestConfinement() : m_confinement;
+    const Confinement confinement = Applied();
     std::optional<NameSpaceRun> nameSpaces;
     if (confinement == InNameSpaces) nameSpaces.emplace(program, access);
     const std::vector<std::string> candidates =
@@ -617,7 +617,8 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
                               nameSpaces->statusWrite.Get()};
         std::copy(std::begin(passed), std::end(passed), start.passed);
     }
-    if (const std::uint64_t limit = MemoryLimit(); limit > 0) start.memoryLimit = limit;
+    if (const std::uint64_t limit = confinement == Unconfined ? 0 : CoderMemoryLimit(); limit > 0)
+        start.memoryLimit = limit;
     std::optional<PreparedSandbox> sandbox;
     if (confinement == ByLandlock) {
         sandbox.emplace(candidates, access);

@@ -175,4 +175,9 @@ std::string ProgramFileRefusal(int fd, ProgramOwner owner) {
     return {};
 }
 
+bool IsScriptFile(int fd) {
+    char start[2] = {};
+    return pread(fd, start, 2, 0) == 2 && start[0] == '#' && start[1] == '!';
+}
+
 }  // namespace lmk
