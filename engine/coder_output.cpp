@@ -22,21 +22,6 @@ Lines PrintedLines(const CoderPrintout& printed) {
     return lines;
 }
 
-// Length of a leading "[name @ 0x...] ", or 0.
-std::size_t PrefixLength(std::string_view line) {
-    if (line.empty() || line.front() != '[') return 0;
-    const std::size_t close = line.find("] ");
-    if (close == std::string_view::npos) return 0;
-    const std::size_t at = line.find(" @ 0x");
-    if (at == std::string_view::npos || at > close) return 0;
-    return close + 2;
-}
-
-std::string_view WithoutPrefix(std::string_view line) {
-    while (const std::size_t length = PrefixLength(line)) line.remove_prefix(length);
-    return line;
-}
-
 bool IsProgress(std::string_view line) {
     return line.starts_with("frame=") || line.starts_with("size=") || line.starts_with("video:");
 }
@@ -45,8 +30,8 @@ bool IsProgress(std::string_view line) {
 bool IsEncoderNote(std::string_view line) {
     static constexpr std::array<std::string_view, 4> kNotes = {
         "using SAR=", "using cpu capabilities", "profile ", "264 - core "};
-    if (!PrefixLength(line)) return false;
-    const std::string_view text = WithoutPrefix(line);
+    if (!LogPrefixLength(line)) return false;
+    const std::string_view text = WithoutLogPrefixes(line);
     for (const auto note : kNotes)
         if (text.starts_with(note)) return true;
     return false;
@@ -67,7 +52,7 @@ bool IsClosingWords(std::string_view line, const std::vector<std::string>& paths
         "Error while opening encoder",
         "Exiting normally",
     };
-    const std::string_view text = WithoutPrefix(line);
+    const std::string_view text = WithoutLogPrefixes(line);
     for (const auto opening : kOpenings)
         if (text.starts_with(opening)) return true;
     if (text.ends_with("frames left in the queue on closing")) return true;
@@ -89,7 +74,7 @@ std::string CoderWriteError(const CoderPrintout& printed) {
         "Error writing trailer", "Error closing file", "av_interleaved_write_frame(): "};
     const Lines lines = PrintedLines(printed);
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-        const std::string_view text = WithoutPrefix(*line);
+        const std::string_view text = WithoutLogPrefixes(*line);
         for (const auto mark : kMarks)
             if (text.starts_with(mark)) return std::string(*line);
     }
@@ -104,7 +89,7 @@ std::string CoderFailureReason(const CoderPrintout& printed,
     if (summary != lines.rend()) {
         const auto after = summary.base();
         lines.erase(std::remove_if(after, lines.end(),
-                                   [](std::string_view line) { return PrefixLength(line) > 0; }),
+                                   [](std::string_view line) { return LogPrefixLength(line) > 0; }),
                     lines.end());
     }
     std::size_t i = lines.size();
@@ -116,14 +101,14 @@ std::string CoderFailureReason(const CoderPrintout& printed,
     // A line of its own after a library's message goes on with that message ("Valid sizes
     // are ..."); the library's line names the cause. A "path: reason" line is the coder's own.
     // The coder's own "Error ..." lines say the cause themselves.
-    if (!PrefixLength(cause) && !NamesOneOf(cause, paths) && !cause.starts_with("Error ") &&
-        i > 1 && PrefixLength(lines[i - 2]) && !IsClosingWords(lines[i - 2], paths))
+    if (!LogPrefixLength(cause) && !NamesOneOf(cause, paths) && !cause.starts_with("Error ") &&
+        i > 1 && LogPrefixLength(lines[i - 2]) && !IsClosingWords(lines[i - 2], paths))
         cause = lines[i - 2];
     return std::string(cause);
 }
 
 std::string ShownCoderLine(std::string_view line, const std::vector<std::string>& paths) {
-    std::string shown(WithoutPrefix(line));
+    std::string shown(WithoutLogPrefixes(line));
     // Longest first: an output "lmk-x.avi.mp4" holds the path of "lmk-x.avi".
     std::vector<std::string> longestFirst = paths;
     std::sort(longestFirst.begin(), longestFirst.end(),
@@ -153,13 +138,13 @@ std::string CoderDecodingError(const CoderPrintout& printed) {
 
 bool SaysInputUndecodable(const CoderPrintout& printed) {
     for (const auto& other : printed.others)
-        if (WithoutPrefix(other.masked).starts_with("Cannot determine format of input stream"))
+        if (WithoutLogPrefixes(other.masked).starts_with("Cannot determine format of input stream"))
             return true;
     return false;
 }
 
 bool SaysOutputUnwritable(std::string_view line, const std::string& output) {
-    const std::string_view text = WithoutPrefix(line);
+    const std::string_view text = WithoutLogPrefixes(line);
     if (!text.starts_with(output) || !text.substr(output.size()).starts_with(": ")) return false;
     // "Invalid argument" is how the coder ends a refusal of the container or codec.
     return text.substr(output.size() + 2) != "Invalid argument";
@@ -167,7 +152,7 @@ bool SaysOutputUnwritable(std::string_view line, const std::string& output) {
 
 std::string ShownReason(std::string_view line, const std::string& input,
                         const std::vector<std::string>& paths) {
-    std::string_view text = WithoutPrefix(line);
+    std::string_view text = WithoutLogPrefixes(line);
     if (!input.empty() && text.starts_with(input) && text.substr(input.size()).starts_with(": "))
         text.remove_prefix(input.size() + 2);
     return ShownCoderLine(text, paths);

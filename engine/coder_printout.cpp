@@ -48,20 +48,6 @@ std::optional<unsigned> Number(std::string_view text, std::size_t& at) {
     return value;
 }
 
-// Length of a leading "[name @ 0x...] ", or 0.
-std::size_t LogPrefixLength(std::string_view line) {
-    if (line.empty() || line.front() != '[') return 0;
-    const std::size_t close = line.find("] ");
-    const std::size_t at = line.find(" @ 0x");
-    if (close == std::string_view::npos || at == std::string_view::npos || at > close) return 0;
-    return close + 2;
-}
-
-std::string_view WithoutPrefixes(std::string_view line) {
-    while (const std::size_t length = LogPrefixLength(line)) line.remove_prefix(length);
-    return line;
-}
-
 // "Input #N, ..." or "Output #N, ..." at the start of a line.
 bool IsFileHeading(std::string_view line, std::string_view head) {
     if (!line.starts_with(head)) return false;
@@ -333,7 +319,8 @@ private:
     }
 
     void NoteEstimate(std::string_view line) {
-        if (WithoutPrefixes(line).starts_with(kEstimatedMark)) m_printout.durationEstimated = true;
+        if (WithoutLogPrefixes(line).starts_with(kEstimatedMark))
+            m_printout.durationEstimated = true;
     }
 
     void OpenBlock(Block block, std::size_t indent) {
@@ -383,6 +370,19 @@ const PrintedStream* Best(const std::vector<PrintedStream>& streams, std::string
 }
 
 }  // namespace
+
+std::size_t LogPrefixLength(std::string_view line) {
+    if (line.empty() || line.front() != '[') return 0;
+    const std::size_t close = line.find("] ");
+    const std::size_t at = line.find(" @ 0x");
+    if (close == std::string_view::npos || at == std::string_view::npos || at > close) return 0;
+    return close + 2;
+}
+
+std::string_view WithoutLogPrefixes(std::string_view line) {
+    while (const std::size_t length = LogPrefixLength(line)) line.remove_prefix(length);
+    return line;
+}
 
 std::optional<double> ProgressTime(std::string_view line) {
     const std::size_t time = line.rfind(kClockMark);

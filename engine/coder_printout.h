@@ -72,6 +72,11 @@ struct CoderPrintout {
     const PrintedStream* OutputVideo() const;
 };
 
+// Length of a leading "[name @ 0x...] ", the prefix of a library's message, or 0.
+std::size_t LogPrefixLength(std::string_view line);
+// The line without such prefixes.
+std::string_view WithoutLogPrefixes(std::string_view line);
+
 // The "time=" of one of the coder's progress lines ("frame=..." or "size=..." at the line's
 // start; N/A counts as 0), or nothing for any other line.
 std::optional<double> ProgressTime(std::string_view line);
