@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <optional>
 
 #include "coder_output.h"
@@ -139,11 +138,6 @@ bool SaysFiltersFailed(const CoderPrintout& printed) {
     });
 }
 
-// One name for the spellings of a path ("a//b", "a/./b").
-std::string WrittenKey(const std::string& output) {
-    return std::filesystem::path(output).lexically_normal().string();
-}
-
 }  // namespace
 
 bool DescriptionTellsOutput(const std::string& outputName) {
@@ -248,9 +242,37 @@ std::string FileNamePart(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-ConversionJob::ConversionJob(JobLog& log, JobHost& host, Processes& processes, Files& files,
-                             JobValues& values)
-    : m_log(log), m_host(host), m_processes(processes), m_files(files), m_values(values) {}
+int JobOutcome::Converted() const {
+    return static_cast<int>(std::count_if(files.begin(), files.end(), [](const FileOutcome& file) {
+        return file.verdict == FileOutcome::Verdict::Converted;
+    }));
+}
+
+int JobOutcome::Failed() const {
+    return static_cast<int>(std::count_if(files.begin(), files.end(),
+                                          [](const FileOutcome& file) { return file.Failed(); }));
+}
+
+std::string FailureLine(const FileOutcome& outcome) {
+    return "Не удалось сконвертировать файл " + ShownName(FileNamePart(outcome.path)) + ": " +
+           outcome.reason;
+}
+
+std::vector<std::string> EndLines(const JobOutcome& outcome) {
+    std::vector<std::string> lines = {kDoneLine};
+    for (const FileOutcome& file : outcome.files)
+        if (file.Failed()) lines.push_back(FailureLine(file));
+    return lines;
+}
+
+ConversionJob::ConversionJob(JobLog* log, JobHost& host, JobSchedule& schedule,
+                             Processes& processes, Files& files, JobValues& values)
+    : m_log(log),
+      m_host(host),
+      m_schedule(schedule),
+      m_processes(processes),
+      m_files(files),
+      m_values(values) {}
 
 std::string ConversionJob::ReportPath() const {
     return m_values.WorkFolder + "/info";
@@ -260,66 +282,36 @@ std::string ConversionJob::CoderOutputPath() const {
     return m_values.WorkFolder + "/coder.log";
 }
 
-void ConversionJob::Enqueue(const std::vector<std::string>& paths) {
-    m_queue.insert(m_queue.end(), paths.begin(), paths.end());
-}
-
-JobOutcome ConversionJob::Run(const std::vector<std::string>& paths) {
-    if (m_running) {
-        Enqueue(paths);
-        return {};
-    }
+FileOutcome ConversionJob::ConvertFile(const std::string& path) {
     // Relative names would put the coder's report into whatever folder the user is in.
     if (m_values.WorkFolder.empty()) throw Exception("The job has no private folder");
-    m_running = true;
-    m_written.clear();
-    m_queue.assign(paths.begin(), paths.end());
-    m_statusIndex = -1;
-    m_filesDone = 0;
-    m_host.JobStarted();
-
-    JobOutcome outcome;
-    // Every way out, failures included, releases the drop and tells the host.
-    struct Release {
-        ConversionJob& job;
-        const JobOutcome& outcome;
-        ~Release() {
-            job.m_queue.clear();
-            // Still running: a window closes only once the job's handler has returned.
-            job.m_host.JobEnded(outcome.stopped);
-            job.m_running = false;
-        }
-    } release{*this, outcome};
-
-    std::vector<std::string> failureLines;
-    while (!m_queue.empty() && !m_host.StopRequested()) {
-        const std::string path = m_queue.front();
-        m_queue.pop_front();
-        ConvertOne(path, outcome, failureLines);
-        m_filesDone = outcome.converted + static_cast<int>(outcome.failedFiles.size());
-    }
-
-    if (m_statusIndex >= 0) m_log.ReplaceLogLine(m_statusIndex, m_statusLine);
-    m_log.AddLogLine(kDoneLine);
-    for (const auto& line : failureLines) m_log.AddLogLine(line);
-    outcome.stopped = m_host.StopRequested();
-    return outcome;
-}
-
-void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
-                               std::vector<std::string>& failureLines) {
     const std::string name = FileNamePart(path);
-    m_log.ClearLog();
     m_statusLine = StatusLine(name);
-    m_statusIndex = m_log.AddLogLine(m_statusLine);
+    m_statusIndex = -1;
+    if (m_log) {
+        m_log->ClearLog();
+        m_statusIndex = m_log->AddLogLine(m_statusLine);
+    }
     m_duration.reset();
     m_position.reset();
     m_spinner = 0;
+    // Between files the session lets the window take its events.
+    m_lastPump = std::chrono::steady_clock::now();
+    FileOutcome outcome = ConvertOne(path);
+    outcome.path = path;
+    // Done: the line keeps no turning mark.
+    ReplaceStatusLine(m_statusLine);
+    return outcome;
+}
 
+void ConversionJob::ReplaceStatusLine(const std::string& line) {
+    if (m_log && m_statusIndex >= 0) m_log->ReplaceLogLine(m_statusIndex, line);
+}
+
+FileOutcome ConversionJob::ConvertOne(const std::string& path) {
+    const std::string name = FileNamePart(path);
     const auto fail = [&](const std::string& reason) {
-        outcome.failedFiles.push_back(name);
-        failureLines.push_back("Не удалось сконвертировать файл " + ShownName(name) + ": " +
-                               reason);
+        return FileOutcome{.verdict = FileOutcome::Verdict::Failed, .reason = reason};
     };
     const FileStatus input = m_files.StatusOf(path);
     // A FIFO would hold the coder forever, a device feed it without end.
@@ -335,23 +327,25 @@ void ConversionJob::ConvertOne(const std::string& path, JobOutcome& outcome,
     if (!target.problem.empty()) return fail(target.problem);
 
     const std::optional<ConversionPlan> plan = PlanFile(path, target.frame);
-    if (!plan) return;
+    if (!plan) return {.verdict = FileOutcome::Verdict::Stopped};
     if (!plan->refusal.empty()) return fail(plan->refusal);
     m_duration = plan->duration;
 
     const Attempt attempt = RunPlan(path, *plan);
     switch (attempt.kind) {
         case Attempt::Converted:
-            ++outcome.converted;
-            break;
-        case Attempt::Stopped:
-            break;
+            return {.verdict = FileOutcome::Verdict::Converted, .output = m_values.OutputPath};
         case Attempt::Short:
+            return {.verdict = FileOutcome::Verdict::Short,
+                    .output = m_values.OutputPath,
+                    .reason = attempt.reason};
+        case Attempt::Stopped:
+            return {.verdict = FileOutcome::Verdict::Stopped};
         case Attempt::Refused:
         case Attempt::Failed:
-            fail(attempt.reason);
             break;
     }
+    return fail(attempt.reason);
 }
 
 std::vector<std::string> SourceArguments(const std::string& path, bool lookFurther) {
@@ -479,11 +473,22 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
                 ShownName(FileNamePart(output)) + ": " +
                     (standing == FileKind::Folder ? kFolderStandsReason : kNotAFileReason)};
     }
-    // Two inputs of one job never end in one output: the later would replace the earlier's.
-    if (m_written.count(WrittenKey(output))) {
+    // Two inputs of one run never end in one output: the later would replace the earlier's.
+    if (const std::string owner = m_schedule.ClaimOutput(path, output); !owner.empty()) {
         return {Attempt::Failed, "файл " + ShownName(FileNamePart(output)) +
-                                     " уже записан из другого файла этого задания"};
+                                     " уже записан из файла " + ShownName(FileNamePart(owner)) +
+                                     " этого задания"};
     }
+    Attempt ended = ConvertClaimed(path, attempt, expected);
+    if (ended.kind != Attempt::Converted && ended.kind != Attempt::Short)
+        m_schedule.ReleaseOutput(path, output);
+    return ended;
+}
+
+ConversionJob::Attempt ConversionJob::ConvertClaimed(const std::string& path,
+                                                     const ConversionAttempt& attempt,
+                                                     const OutputExpectation& expected) {
+    const std::string& output = attempt.output;
     // The coder writes a file of this run's own; the earlier output stays until it is whole.
     const PartialFile partial = m_files.CreatePartial(output);
     if (!partial.error.empty()) {
@@ -653,23 +658,29 @@ ConversionJob::Attempt ConversionJob::TakeOutputName(const std::string& partial,
         return {Attempt::Failed, "не удалось заменить прежний файл " +
                                      ShownName(FileNamePart(output)) + ": " + error};
     }
-    m_written.insert(WrittenKey(output));
     return {Attempt::Converted, {}};
 }
 
 ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversion) {
+    const auto tick = std::chrono::milliseconds(kTickMilliseconds);
     while (process.Wait(kTickMilliseconds) == WaitResult::TimedOut) {
         m_host.Pump();
+        m_lastPump = std::chrono::steady_clock::now();
         ++m_spinner;
         if (conversion) ReadProgress();
         ShowMark();
         m_host.Progress(
-            m_filesDone, static_cast<int>(m_queue.size()) + 1,
+            m_schedule.FilesDone(), m_schedule.FilesLeft(),
             m_duration && m_position ? std::clamp(*m_position / *m_duration, 0.0, 1.0) : 0.0);
         if (m_host.StopRequested()) {
             process.End();
             return RunEnd::Stopped;
         }
+    }
+    // Runs shorter than a tick, one after another, must not keep the window from its events.
+    if (const auto now = std::chrono::steady_clock::now(); now - m_lastPump >= tick) {
+        m_host.Pump();
+        m_lastPump = now;
     }
     return RunEnd::Ended;
 }
@@ -722,7 +733,7 @@ void ConversionJob::ShowMark() {
         line += std::to_string(static_cast<int>(std::floor(share * 100)));
         line += '%';
     }
-    m_log.ReplaceLogLine(m_statusIndex, line);
+    ReplaceStatusLine(line);
 }
 
 }  // namespace lmk

@@ -1,9 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,11 +23,35 @@ struct JobValues {
                              // a job runs only with one
 };
 
-struct JobOutcome {
-    int converted = 0;
-    std::vector<std::string> failedFiles;  // file names whose conversion failed
-    bool stopped = false;
+// How one file's conversion ended, as data that each front end shows in its own way.
+struct FileOutcome {
+    enum class Verdict {
+        Converted,
+        Short,    // whole as far as the input went: kept, and reported as a failure
+        Failed,   // nothing of its own left behind
+        Stopped,  // ended by a stop: nothing of its own left behind
+    };
+    std::string path = {};
+    Verdict verdict = Verdict::Converted;
+    std::string output = {};  // the file written, when one was kept
+    std::string reason = {};  // why it failed, or how far a short one came
+
+    bool Failed() const { return verdict == Verdict::Short || verdict == Verdict::Failed; }
 };
+
+// What a run of files came to: each file's outcome in the order they ended.
+struct JobOutcome {
+    std::vector<FileOutcome> files;
+    bool stopped = false;
+
+    int Converted() const;
+    int Failed() const;
+};
+
+// "Не удалось сконвертировать файл NAME: REASON"
+std::string FailureLine(const FileOutcome& outcome);
+// The lines that end a run: "Готово!", then a failure line for each file that failed.
+std::vector<std::string> EndLines(const JobOutcome& outcome);
 
 // "Обрабатывается файл " + name + "... "
 std::string StatusLine(const std::string& fileName);
@@ -95,21 +118,19 @@ bool DescriptionTellsOutput(const std::string& outputName);
 inline constexpr int kTickMilliseconds = 200;
 inline constexpr const char* kDoneLine = "Готово!";
 
-// One drop's conversion job: probes each path, fits its frame and writes "lmk-" + name beside
-// it, keeping the window live between 200 ms waits.
+// The conversion of one file after another: each is probed, its frame fitted and "lmk-" + name
+// written beside it, keeping the window live between 200 ms waits. Which file comes next is
+// the scheduler's.
 class ConversionJob {
 public:
-    ConversionJob(JobLog& log, JobHost& host, Processes& processes, Files& files,
-                  JobValues& values);
+    // Without a `log` the job draws no lines of its own (one of several at once).
+    ConversionJob(JobLog* log, JobHost& host, JobSchedule& schedule, Processes& processes,
+                  Files& files, JobValues& values);
 
-    // Runs the job over `paths` and over every path queued while it runs. Failures are raised;
-    // on every way out the queue is released and the host told that the job ended.
-    // Without a WorkFolder it raises a failure and starts nothing.
-    JobOutcome Run(const std::vector<std::string>& paths);
-
-    // Paths dropped while a job runs join the end of its list.
-    void Enqueue(const std::vector<std::string>& paths);
-    bool Running() const { return m_running; }
+    // Converts `path`. A failure that ends the whole run (a coder that cannot start, a refused
+    // wait) is raised; anything else is the file's outcome. Without a WorkFolder it raises a
+    // failure and starts nothing.
+    FileOutcome ConvertFile(const std::string& path);
 
     std::string ReportPath() const;
     std::string CoderOutputPath() const;
@@ -127,8 +148,8 @@ private:
     RunEnd WaitTicking(Process& process, bool conversion);
     void ShowMark();
     void ReadProgress();
-    void ConvertOne(const std::string& path, JobOutcome& outcome,
-                    std::vector<std::string>& failureLines);
+    FileOutcome ConvertOne(const std::string& path);
+    void ReplaceStatusLine(const std::string& line);
     // One probe run: its report, or why there is none.
     struct ProbeRun {
         bool stopped = false;
@@ -147,6 +168,9 @@ private:
     // One conversion run into a partial file, judged by Verdict.
     Attempt Convert(const std::string& path, const ConversionAttempt& attempt,
                     const OutputExpectation& expected);
+    // Convert once the output is this file's own.
+    Attempt ConvertClaimed(const std::string& path, const ConversionAttempt& attempt,
+                           const OutputExpectation& expected);
     // Whether the ended run gave the output: then the partial file takes the output's name;
     // else it is deleted and the reason told.
     Attempt Verdict(const std::string& path, const std::string& output, const std::string& partial,
@@ -165,16 +189,15 @@ private:
     // The whole partial file replaces the output; a failure deletes it.
     Attempt TakeOutputName(const std::string& partial, const std::string& output);
 
-    JobLog& m_log;
+    JobLog* m_log;
     JobHost& m_host;
+    JobSchedule& m_schedule;
     Processes& m_processes;
     Files& m_files;
     JobValues& m_values;
 
-    std::deque<std::string> m_queue;
-    bool m_running = false;
-    int m_filesDone = 0;              // converted or failed in this job
-    std::set<std::string> m_written;  // the outputs this job has written
+    // The window is pumped at least once a tick, however short its coder runs are.
+    std::chrono::steady_clock::time_point m_lastPump = {};
 
     // Per file.
     std::string m_statusLine;

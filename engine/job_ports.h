@@ -44,6 +44,20 @@ public:
     virtual void Progress(int /*filesDone*/, int /*filesLeft*/, double /*share*/) {}
 };
 
+// What the scheduler of a run tells each job of the whole run, and the outputs it hands out.
+class JobSchedule {
+public:
+    virtual ~JobSchedule() = default;
+    // Files finished in this run, and those still to convert (the running ones included).
+    virtual int FilesDone() = 0;
+    virtual int FilesLeft() = 0;
+    // Empty when converting `input` may end in `output`, which is then held for it; else why
+    // not: another file of the run ended in it. The same file named twice may replace its own.
+    virtual std::string ClaimOutput(const std::string& input, const std::string& output) = 0;
+    // `input`'s conversion did not end in `output` after all.
+    virtual void ReleaseOutput(const std::string& input, const std::string& output) = 0;
+};
+
 enum class WaitResult { Ended, TimedOut };
 
 struct ExitStatus {

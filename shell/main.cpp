@@ -54,7 +54,6 @@ int RunWindow(const std::vector<std::string>& arguments, lmk::Processes& process
     if (dashes != arguments.end()) named.insert(named.end(), dashes + 1, arguments.end());
     // An empty name would be taken as the current folder.
     std::erase(named, std::string());
-    for (auto& file : named) file = lmk::AbsolutePath(file);
     // A stop that came while the window was being made (its error box closed by it) closes it
     // before any file starts.
     if (lmk::StopSignalFlag())

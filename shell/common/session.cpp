@@ -1,7 +1,14 @@
 #include "session.h"
 
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <thread>
+
 #include "coder_payload.h"
 #include "file_list.h"
+#include "posix_platform.h"
+#include "scheduler.h"
 
 namespace lmk {
 
@@ -20,18 +27,89 @@ void Session::Release() {
     m_values.WorkFolder.clear();
 }
 
-ConversionJob Session::Job(JobLog& log, JobHost& host) {
-    return ConversionJob(log, host, m_processes, m_files, m_values);
-}
-
 std::vector<std::string> Session::FileList(const std::vector<std::string>& named) {
-    return lmk::FileList(m_files, named);
+    std::vector<std::string> paths;
+    paths.reserve(named.size());
+    // Absolute paths: a relative "rtp:cam.avi" must never reach the coder as a stream address.
+    for (const auto& name : named) paths.push_back(AbsolutePath(name));
+    return lmk::FileList(m_files, paths);
 }
 
-SessionWorker::SessionWorker(Session& session, JobLog& log, JobHost& host, Files& files)
-    : m_job(log, host, session.ProcessesPort(), files, m_values) {
-    m_values.CoderPath = session.Values().CoderPath;
-    m_values.WorkFolder = m_folder.MakeFolder();
+void Session::Add(const std::vector<std::string>& named) {
+    if (m_scheduler) m_scheduler->Add(FileList(named));
+}
+
+JobOutcome Session::Run(const std::vector<std::string>& named, JobHost& host,
+                        const RunSettings& settings) {
+    const std::vector<std::string> paths = FileList(named);
+    Scheduler scheduler(host, settings.stopReadable);
+    scheduler.Add(paths);
+    m_scheduler = &scheduler;
+    host.JobStarted();
+    // Every way out, failures included, tells the host; a window closes only once the job's
+    // handler has returned.
+    bool stopped = false;
+    struct Ended {
+        Session& session;
+        JobHost& host;
+        const bool& stopped;
+        ~Ended() {
+            session.m_scheduler = nullptr;
+            host.JobEnded(stopped);
+        }
+    } ended{*this, host, stopped};
+
+    const int workers =
+        std::clamp(settings.workers, 1, std::max(static_cast<int>(paths.size()), 1));
+    {
+        // The first job runs here, so that the window's events are handled between its waits;
+        // the others each in a thread and a private folder of their own. A thread waits for every
+        // coder it starts: a coder is ended with the thread that started it.
+        std::vector<std::jthread> others;
+        for (int i = 1; i < workers; ++i) {
+            others.emplace_back([this, &scheduler, &host, &settings] {
+                try {
+                    WorkingFiles folder;
+                    JobValues values;
+                    values.CoderPath = m_values.CoderPath;
+                    values.WorkFolder = folder.MakeFolder();
+                    Work(scheduler, host, nullptr, values, settings);
+                } catch (...) {
+                    scheduler.Fail(std::current_exception());
+                }
+            });
+        }
+        Work(scheduler, host, workers == 1 ? settings.live : nullptr, m_values, settings);
+    }
+    try {
+        JobOutcome outcome = scheduler.End();
+        stopped = outcome.stopped;
+        return outcome;
+    } catch (...) {
+        stopped = host.StopRequested();
+        throw;
+    }
+}
+
+void Session::Work(Scheduler& scheduler, JobHost& host, JobLog* log, JobValues& values,
+                   const RunSettings& settings) {
+    try {
+        ConversionJob job(log, host, scheduler, m_processes, m_files, values);
+        while (const auto index = scheduler.Take()) {
+            FileOutcome outcome;
+            try {
+                outcome = job.ConvertFile(scheduler.Path(*index));
+            } catch (...) {
+                scheduler.Release(*index);
+                throw;
+            }
+            scheduler.Finish(*index, outcome, settings.fileDone);
+            // However short the files, the window repaints and takes Exit between them.
+            host.Pump();
+        }
+    } catch (...) {
+        scheduler.Fail(std::current_exception());
+    }
 }
 
 }  // namespace lmk

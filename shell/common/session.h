@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,24 @@
 
 namespace lmk {
 
+class Scheduler;
+
 // Said of an empty argument, which would otherwise name the current folder.
 inline constexpr const char* kEmptyNameRefusal = "an empty argument names no file";
 
-// One run's conversions, built the same way for the window and the command line: the private
-// folder, the coder (written out first when it is the program's own), the file list and the
-// jobs. The front ends differ only in how they show the lines and take the stops.
+// How a front end runs the session's files.
+struct RunSettings {
+    int workers = 1;         // conversions at once; the first on the calling thread
+    JobLog* live = nullptr;  // with one worker: the lines of the file being converted
+    int stopReadable = -1;   // readable once a stop came: wakes workers waiting for a file
+    // Each file's end, from its worker's thread, one file at a time.
+    std::function<void(const FileOutcome&)> fileDone = {};
+};
+
+// One run of the program's conversions, the same for the window and the command line: the
+// private folder, the coder (written out first when it is the program's own), the file list,
+// the scheduler and its jobs. The front ends differ only in how they show the outcomes and
+// take the stops.
 class Session {
 public:
     // `working` holds the coder main() chose; `values` the job's shared values (the window's
@@ -29,38 +42,29 @@ public:
     // program still runs from it).
     void Release();
 
-    // The job a front end runs over the session's coder and folder.
-    ConversionJob Job(JobLog& log, JobHost& host);
-
-    // The paths named, as the jobs take them (FileList): a folder gives its media files.
-    std::vector<std::string> FileList(const std::vector<std::string>& named);
+    // Converts the files the user named (a folder gives its media files) and those added while
+    // it runs, with `settings.workers` jobs at once, and returns what became of each. A failure
+    // that ends a job starts no more files; once every job has ended it is raised. The host
+    // hears of the run's start and end, failures included.
+    JobOutcome Run(const std::vector<std::string>& named, JobHost& host,
+                   const RunSettings& settings);
+    bool Running() const { return m_scheduler != nullptr; }
+    // Files named while a run goes on join its end.
+    void Add(const std::vector<std::string>& named);
 
     const JobValues& Values() const { return m_values; }
-    Processes& ProcessesPort() { return m_processes; }
-    Files& FilesPort() { return m_files; }
 
 private:
+    std::vector<std::string> FileList(const std::vector<std::string>& named);
+    // One job: files from the scheduler until there are none.
+    void Work(Scheduler& scheduler, JobHost& host, JobLog* log, JobValues& values,
+              const RunSettings& settings);
+
     Processes& m_processes;
     Files& m_files;
     WorkingFiles& m_working;
     JobValues& m_values;
-};
-
-// A job beside the session's for the command line's workers: the session's coder and a private
-// folder of its own, removed when it goes; `files` stands for the session's (a run's view of
-// them).
-class SessionWorker {
-public:
-    SessionWorker(Session& session, JobLog& log, JobHost& host, Files& files);
-    SessionWorker(const SessionWorker&) = delete;
-    SessionWorker& operator=(const SessionWorker&) = delete;
-
-    ConversionJob& Job() { return m_job; }
-
-private:
-    WorkingFiles m_folder;
-    JobValues m_values;
-    ConversionJob m_job;
+    Scheduler* m_scheduler = nullptr;  // while a run goes on
 };
 
 }  // namespace lmk

@@ -11,7 +11,6 @@
 #include "conversion_job.h"
 #include "failure_text.h"
 #include "failures.h"
-#include "parallel_convert.h"
 #include "posix_platform.h"
 #include "session.h"
 #include "stop_signals.h"
@@ -111,18 +110,13 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
     // A coder that cannot run fails here, named, before any file is tried.
     session.Open();
 
-    std::vector<std::string> named;
-    named.reserve(options.files.size());
-    // Absolute paths: a relative "rtp:cam.avi" must never reach the coder as a stream address.
-    for (const auto& file : options.files) named.push_back(AbsolutePath(file));
-
     // main() installed the stop signals before anything was made.
     TerminalLog log;
-    const JobOutcome outcome = ConvertFiles(
-        {session.FileList(named), options.width, options.height, ConversionsAtOnce(options)},
-        session, StopSignalFlag(), StopSignalDescriptor(), &log);
+    const JobOutcome outcome =
+        ConvertFiles({options.files, options.width, options.height, ConversionsAtOnce(options)},
+                     session, StopSignalFlag(), StopSignalDescriptor(), &log);
     if (outcome.stopped) return kStoppedBySignal;
-    return outcome.failedFiles.empty() ? 0 : kSomeFailed;
+    return outcome.Failed() == 0 ? 0 : kSomeFailed;
 }
 
 }  // namespace
@@ -207,6 +201,27 @@ int RunCommandLine(const ConvertOptions& options, Processes& processes, Files& f
         std::cerr << PeriodRule(CurrentFailureMessage()) << '\n';
     }
     return kJobFailed;
+}
+
+JobOutcome ConvertFiles(const ParallelRun& run, Session& session, const std::atomic<bool>& stop,
+                        int stopReadable, JobLog* live) {
+    CommandLineHost host(run.width, run.height, stop);
+    RunSettings settings{.workers = run.jobs, .stopReadable = stopReadable};
+    // Lines drawn as they come only when one job draws them; else each file's, whole, once done.
+    if (run.jobs == 1 && live) {
+        settings.live = live;
+    } else {
+        settings.fileDone = [](const FileOutcome& outcome) {
+            std::cout << WithoutTrailingSpaces(StatusLine(FileNamePart(outcome.path))) << '\n';
+            FlushStandardOutput();
+        };
+    }
+    const JobOutcome outcome = session.Run(run.paths, host, settings);
+    // The live log's open line is ended before anything is printed after it.
+    if (settings.live) live->ClearLog();
+    for (const std::string& line : EndLines(outcome)) std::cout << line << '\n';
+    FlushStandardOutput();
+    return outcome;
 }
 
 }  // namespace lmk

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "conversion_job.h"
 #include "job_ports.h"
 
 namespace lmk {
@@ -36,5 +38,24 @@ int RunCommandLine(const ConvertOptions& options, Processes& processes, Files& f
                    WorkingFiles& working);
 
 std::string UsageText();
+
+class Session;
+
+// What `--convert` runs the files with.
+struct ParallelRun {
+    std::vector<std::string> paths;  // as named
+    std::string width;
+    std::string height;
+    int jobs = 1;
+};
+
+// Converts the files through the session with up to `run.jobs` conversions at once. Each file's
+// line is printed once, whole, when it is done (with one job and a `live` log, as it comes,
+// there); then "Готово!" and the failure lines in the files' order. A stop is `stop` raised (by
+// a signal handler) together with `stopReadable` becoming readable; it ends every running
+// conversion and starts no more. A failure that ends a job is raised once every job has ended,
+// and nothing more is printed.
+JobOutcome ConvertFiles(const ParallelRun& run, Session& session, const std::atomic<bool>& stop,
+                        int stopReadable, JobLog* live = nullptr);
 
 }  // namespace lmk

@@ -14,6 +14,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "stop_signals.h"
+
 namespace lmk {
 namespace {
 
@@ -143,6 +145,7 @@ int TerminalLog::AddLogLine(const std::string& line) {
         Draw(line);
     } else {
         std::cout << WithoutTrailingSpaces(line) << '\n';
+        FlushStandardOutput();
     }
     return m_lines++;
 }
@@ -157,7 +160,7 @@ void TerminalLog::Draw(const std::string& line) {
     }
     // The last column stays free: a line that fills it may wrap on some terminals.
     std::cout << '\r' << ShortenToCells(line, m_columns - 1) << "\x1b[K";
-    std::cout.flush();
+    FlushStandardOutput();
 }
 
 // A line that is done is never drawn again, so it may wrap: it is shown whole, and without the
@@ -165,7 +168,7 @@ void TerminalLog::Draw(const std::string& line) {
 void TerminalLog::EndOpenLine() {
     if (!m_lineOpen) return;
     std::cout << "\r\x1b[K" << WithoutTrailingSpaces(m_addedLine) << '\n';
-    std::cout.flush();
+    FlushStandardOutput();
     m_lineOpen = false;
 }
 

@@ -69,8 +69,7 @@ TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, 
     : QWidget(parent),
       m_ui(std::make_unique<Ui::TMainForm>()),
       m_working(working),
-      m_session(processes, files, working, ModuleValues),
-      m_job(m_session.Job(*this, *this)) {
+      m_session(processes, files, working, ModuleValues) {
     ApplyDefinition();
     connect(bExit, &QPushButton::clicked, this, &TMainForm::ExitAsClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
@@ -146,18 +145,16 @@ void TMainForm::bAboutClick() {
 
 void TMainForm::WMDropFiles(const std::vector<std::string>& paths) {
     // A drop during a job joins its list rather than starting a second job inside the first.
-    // Folders are opened when they are dropped, so that a drop's files are the ones it shows.
-    const std::vector<std::string> files = m_session.FileList(paths);
-    if (m_job.Running()) {
-        m_job.Enqueue(files);
+    if (m_session.Running()) {
+        m_session.Add(paths);
         return;
     }
-    const JobOutcome outcome = m_job.Run(files);
+    const JobOutcome outcome = m_session.Run(paths, *this, {.live = this});
+    for (const std::string& line : EndLines(outcome)) AddLogLine(line);
     // A user who looked elsewhere during a long job learns of its end from the desktop's
     // notifications too; a stopped job closes the window and says nothing.
-    if (!outcome.stopped && !isActiveWindow() && m_jobClock.elapsed() > kNoticeAfterMilliseconds) {
-        ShowJobDoneNotice(m_bus, outcome.converted, static_cast<int>(outcome.failedFiles.size()));
-    }
+    if (!outcome.stopped && !isActiveWindow() && m_jobClock.elapsed() > kNoticeAfterMilliseconds)
+        ShowJobDoneNotice(m_bus, outcome.Converted(), outcome.Failed());
 }
 
 void TMainForm::PostDrop(const std::vector<std::string>& paths) {
@@ -172,7 +169,7 @@ void TMainForm::OpenFiles(const std::vector<std::string>& paths) {
 
 void TMainForm::RunDrop(const std::vector<std::string>& paths) {
     Guard([&] { WMDropFiles(paths); });
-    if (m_closePending && !m_job.Running()) {
+    if (m_closePending && !m_session.Running()) {
         m_closePending = false;
         close();
     }
@@ -281,7 +278,7 @@ void TMainForm::changeEvent(QEvent* event) {
 void TMainForm::closeEvent(QCloseEvent* event) {
     Guard([&] {
         // The window stays up and working until the job has returned; then the program ends.
-        if (m_job.Running()) {
+        if (m_session.Running()) {
             m_closePending = true;
             event->ignore();
             return;

@@ -79,7 +79,7 @@ public:
 
     bool DropsRegistered() const { return acceptDrops(); }
     ExitMeaning CurrentExitMeaning() const { return m_exitMeaning; }
-    bool JobRunning() const { return m_job.Running(); }
+    bool JobRunning() const { return m_session.Running(); }
 
     // JobLog.
     void ClearLog() override;
@@ -123,7 +123,6 @@ private:
     TaskbarProgress m_taskbar{m_bus};
     QElapsedTimer m_jobClock;
     Session m_session;
-    ConversionJob m_job;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
     int m_logLines = 0;           // lines as the log counts them; an empty log has none
     bool m_closePending = false;  // closed while a job ran: close once it has returned

@@ -15,7 +15,9 @@
 #include "conversion_job.h"
 #include "job_ports.h"
 #include "posix_platform.h"
+#include "session.h"
 #include "test_files.h"
+#include "working_files.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define LMK_ADDRESS_SANITIZER 1
@@ -129,7 +131,7 @@ public:
         m_log.reserve(8);
     }
 
-    void Attach(ConversionJob& job) { m_job = &job; }
+    void Attach(Session& session) { m_session = &session; }
 
     void ClearLog() override { m_log.clear(); }
     int AddLogLine(const std::string& line) override {
@@ -153,9 +155,9 @@ public:
     }
     // A drop that arrives while the job runs reaches the handler again, as the window's does.
     void Pump() override {
-        if (!m_job || m_dropsMade == m_laterDrops.size() || m_lastDropAt == m_started) return;
+        if (!m_session || m_dropsMade == m_laterDrops.size() || m_lastDropAt == m_started) return;
         m_lastDropAt = m_started;
-        m_job->Run(m_laterDrops[m_dropsMade++]);
+        m_session->Add(m_laterDrops[m_dropsMade++]);
         test::WriteFile(DropMark(m_dropMarks, m_dropsMade), "");
     }
     void JobStarted() override { ++m_stopMeanings; }
@@ -189,7 +191,7 @@ private:
     const std::vector<std::string>& m_expectedOrder;
     const std::vector<std::vector<std::string>>& m_laterDrops;
     const std::string m_dropMarks;
-    ConversionJob* m_job = nullptr;
+    Session* m_session = nullptr;
     std::vector<std::string> m_log;
     std::size_t m_started = 0;
     std::size_t m_dropsMade = 0;
@@ -262,24 +264,26 @@ TEST_F(LongDrop, EveryOutputRightMemoryFlat) {
     PosixProcesses processes(PosixProcesses::ByLandlock);
     PosixFiles files;
     RecordingWindow window(expectedOrder, laterDrops, DropMarks());
-    ConversionJob job(window, window, processes, files, values);
-    window.Attach(job);
+    WorkingFiles working;
+    Session session(processes, files, working, values);
+    window.Attach(session);
 
-    const JobOutcome outcome = job.Run(firstDrop);
+    const JobOutcome outcome = session.Run(firstDrop, window, {.live = &window});
+    for (const auto& line : EndLines(outcome)) window.AddLogLine(line);
 
     EXPECT_EQ(window.DropsMade(), static_cast<std::size_t>(kLaterDrops))
         << "the job gave the window too few pumps to drop on";
     EXPECT_EQ(window.Started(), inputs.size());
     EXPECT_EQ(window.OutOfOrder(), 0);
     EXPECT_EQ(window.BadReplaces(), 0);
-    EXPECT_EQ(outcome.converted, static_cast<int>(inputs.size()));
-    EXPECT_TRUE(outcome.failedFiles.empty());
+    EXPECT_EQ(outcome.Converted(), static_cast<int>(inputs.size()));
+    EXPECT_EQ(outcome.Failed(), 0);
     EXPECT_FALSE(outcome.stopped);
     EXPECT_EQ(window.Closes(), 0);
     // The nested drops neither started a job of their own nor gave the button back early.
     EXPECT_EQ(window.StopMeanings(), 1);
     EXPECT_EQ(window.CloseMeanings(), 1);
-    EXPECT_FALSE(job.Running());
+    EXPECT_FALSE(session.Running());
     ASSERT_EQ(window.Log().size(), 2u);
     EXPECT_EQ(window.Log()[0], StatusLine(inputs.back().name));
     EXPECT_EQ(window.Log()[1], kDoneLine);

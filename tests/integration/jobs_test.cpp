@@ -94,9 +94,8 @@ TEST_F(CoderRun, JobsNeverWriteOneOutputTwiceAtOnce) {
     const std::string log = Work("coder-log");
     const std::string release = Work("release");
     // One writing lmk-x.avi holds until the test releases it.
-    const std::string coder =
-        LoggingCoder(Work("coder"), log, "lmk-x.avi",
-                     "while [ ! -e '" + release + "' ]; do sleep 0.01; done");
+    const std::string coder = LoggingCoder(Work("coder"), log, "lmk-x.avi",
+                                           "while [ ! -e '" + release + "' ]; do sleep 0.01; done");
     WriteFile(Work("x.avi"), "x");
     WriteFile(Work("y.avi"), "y");
     std::filesystem::create_directory_symlink(WorkFolder(), Work("link"));
@@ -175,8 +174,7 @@ TEST_F(CoderRun, TwoInputsNeverEndInOneOutput) {
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
     EXPECT_EQ(SplitLines(result.out).back(),
               kFailedConversionPrefix +
-                  "t.webm.mp4: не удалось заменить прежний файл lmk-t.webm.mp4: в него уже "
-                  "сконвертирован файл t.webm");
+                  "t.webm.mp4: файл lmk-t.webm.mp4 уже записан из файла t.webm этого задания");
     EXPECT_EQ(FirstStream(StreamsOf(Work("lmk-t.webm.mp4")), "video")->width, 320);
 }
 

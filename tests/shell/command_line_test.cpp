@@ -25,7 +25,6 @@
 #include "failures.h"
 #include "fake_platform.h"
 #include "file_descriptor.h"
-#include "parallel_convert.h"
 #include "posix_platform.h"
 #include "session.h"
 #include "terminal_log.h"
@@ -343,6 +342,7 @@ TEST_P(ParallelJobs, StopsClashesAndLines) {
             WorkingFiles working;
             JobValues values;
             values.CoderPath = "/opt/lmk/coder.exe";
+            values.WorkFolder = working.MakeFolder();
             Session session(processes, files, working, values);
             outcome = ConvertFiles(run, session, stop, stopRead.Get());
         } catch (...) {

@@ -107,6 +107,25 @@ private:
     std::map<std::string, std::string> m_reports;  // each input's last probe report
 };
 
+// One job's run, as the tests drive it: outputs held by their names as given.
+class FakeSchedule : public JobSchedule {
+public:
+    int done = 0;
+    int left = 1;
+    std::map<std::string, std::string> claims;  // output: the input that holds it
+
+    int FilesDone() override { return done; }
+    int FilesLeft() override { return left; }
+    std::string ClaimOutput(const std::string& input, const std::string& output) override {
+        const auto [claim, added] = claims.emplace(output, input);
+        return added || claim->second == input ? std::string() : claim->second;
+    }
+    void ReleaseOutput(const std::string& input, const std::string& output) override {
+        if (const auto claim = claims.find(output); claim != claims.end() && claim->second == input)
+            claims.erase(claim);
+    }
+};
+
 // The partial file that a conversion of `output` writes, as the coder is told it.
 std::string CoderTarget(const std::string& output);
 // The input as the coder is told it, without its protocol.
