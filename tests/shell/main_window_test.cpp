@@ -587,6 +587,23 @@ TEST_F(MainWindowTest, ExitDuringAConversionEndsTheCoderAndClosesTheWindow) {
     EXPECT_FALSE(form->isVisible());  // a stopped job closes the window once it has returned
 }
 
+// However quick the files, the window takes its events between them: an Exit waiting when the
+// job starts stops it before the second file.
+TEST_F(MainWindowTest, ExitBetweenQuickFilesEndsTheJob) {
+    ShowAndActivate();
+    UseFakeCoder(0);
+    const std::vector<std::string> clips = {Clip("one.avi"), Clip("two.avi"), Clip("three.avi")};
+    ASSERT_TRUE(DropFiles(form.get(), clips).dropAccepted);
+    QMetaObject::invokeMethod(
+        form.get(), [&] { form->bExit->click(); }, Qt::QueuedConnection);
+    ASSERT_TRUE(WaitForJobs());
+
+    const std::vector<std::string> journal = Journal(scratch.Path());
+    EXPECT_TRUE(std::find(journal.begin(), journal.end(), "start lmk-two.avi") == journal.end());
+    EXPECT_FALSE(Exists(scratch / "lmk-three.avi"));
+    EXPECT_FALSE(form->isVisible());
+}
+
 // SIGTERM, SIGINT and SIGHUP do what Exit does, as main() wires them.
 TEST_F(MainWindowTest, StopSignalsWhenIdleCloseTheWindow) {
     const StopSignals stopSignals;
