@@ -10,6 +10,7 @@
 #include "frame.h"
 #include "output_check.h"
 #include "probe_report.h"
+#include "utf8_text.h"
 
 namespace lmk {
 namespace {
@@ -93,10 +94,6 @@ std::string NameHash(std::string_view name) {
     return text;
 }
 
-bool IsContinuationByte(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
 // FFmpeg's protocol for local files: no name is read as a URL or another protocol.
 constexpr std::string_view kLocalFile = "file:";
 
@@ -162,13 +159,9 @@ std::string OutputName(const std::string& inputName, std::string_view added) {
         std::string(kShorteningMark) + NameHash(inputName) + std::string(kShorteningMark);
     const std::size_t room =
         kLongestName - kOutputPrefix.size() - extension.size() - added.size() - mark.size();
-    // Cut on whole characters: a half of a letter would make the name invalid UTF-8.
-    std::size_t headEnd = room / 2;
-    while (headEnd > 0 && IsContinuationByte(stem[headEnd])) --headEnd;
-    std::size_t tailStart = stem.size() - (room - room / 2);
-    while (tailStart < stem.size() && IsContinuationByte(stem[tailStart])) ++tailStart;
-    return std::string(kOutputPrefix) + std::string(stem.substr(0, headEnd)) + mark +
-           std::string(stem.substr(tailStart)) + std::string(extension) + std::string(added);
+    return std::string(kOutputPrefix) +
+           ShortenedInTheMiddle(stem, room / 2, room - room / 2, mark) + std::string(extension) +
+           std::string(added);
 }
 
 std::string FallbackOutputName(const std::string& inputName, std::string_view extension) {
@@ -215,12 +208,20 @@ bool TakesPlainPixels(const std::string& outputName) {
                   "asf", "webm", "ogv", "ogg",  "ogm", "rm",  "rmvb", "mxf", "nut"});
 }
 
+const std::vector<std::string_view>& VideoExtensions() {
+    static const std::vector<std::string_view> extensions = {
+        "3g2", "3gp", "asf", "avi", "divx", "dv",  "f4v",  "flv",  "m2t", "m2ts",
+        "m2v", "m4v", "mkv", "mov", "mp4",  "mpe", "mpeg", "mpg",  "mts", "mxf",
+        "ogm", "ogv", "qt",  "rm",  "rmvb", "ts",  "vob",  "webm", "wmv"};
+    return extensions;
+}
+
 bool IsMediaName(const std::string& name) {
-    return OneOf(ExtensionOf(name),
-                 {"3g2",  "3gp", "asf",  "avi",  "divx", "dv",   "f4v", "flv", "m2t", "m2ts", "m2v",
-                  "m4v",  "mkv", "mov",  "mp4",  "mpe",  "mpeg", "mpg", "mts", "mxf", "ogm",  "ogv",
-                  "qt",   "rm",  "rmvb", "ts",   "vob",  "webm", "wmv", "mp3", "wav", "m4a",  "aac",
-                  "flac", "ogg", "oga",  "opus", "wma",  "ac3",  "amr", "mka", "aif", "aiff"});
+    const std::string extension = ExtensionOf(name);
+    const auto& video = VideoExtensions();
+    return std::find(video.begin(), video.end(), extension) != video.end() ||
+           OneOf(extension, {"mp3", "wav", "m4a", "aac", "flac", "ogg", "oga", "opus", "wma", "ac3",
+                             "amr", "mka", "aif", "aiff"});
 }
 
 std::string StatusLine(const std::string& fileName) {

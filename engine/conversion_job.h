@@ -83,7 +83,10 @@ std::vector<std::string> InputOptionsFor(const std::string& inputName);
 // every portable player decodes.
 bool TakesPlainPixels(const std::string& outputName);
 
-// Media files by extension: the file dialog's video kinds and the sound kinds.
+// The video kinds by extension, in lower case: what the window's file dialog lists.
+const std::vector<std::string_view>& VideoExtensions();
+
+// Media files by extension: the video kinds and the sound kinds.
 bool IsMediaName(const std::string& name);
 
 // One conversion run of a file: the coder's arguments before "-y PARTIAL", and the output the

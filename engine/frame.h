@@ -18,8 +18,10 @@ struct Ratio {
     bool operator==(const Ratio&) const = default;
 };
 
-// Scales a source larger than the target down, keeping proportions; never enlarges. A scaled
-// side never comes out below 2.
+// Leaves a source within the target as it is; scales any other, keeping proportions, to the
+// target's width when it is wider than tall, else to its height. The other side may come out
+// above the target, and a side may grow (300x200 into 320x100 gives 320x213). A scaled side
+// never comes out below 2.
 void FitFrame(Frame& source, const Frame& target);
 
 // Odd sides are lowered by one (never below 2): most encoders refuse odd 4:2:0 frames.

@@ -16,6 +16,7 @@
 
 #include "failures.h"
 #include "file_descriptor.h"
+#include "utf8_text.h"
 
 namespace lmk {
 namespace {
@@ -60,14 +61,6 @@ constexpr std::string_view kPartialPrefix = ".lmk-partial-";
 
 std::atomic<unsigned long> g_partialSerial{0};
 
-bool TryLock(int fd) {
-    int result;
-    do {
-        result = flock(fd, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
 // True while `name` in `folder` is the file open at `fd`.
 bool StillNamed(int folder, const char* name, int fd) {
     struct stat named {};
@@ -85,7 +78,7 @@ void RemoveLeftPartials(const std::string& folder, const std::string& outputName
         if (PartialFileProcess(entry->d_name, outputName) <= 0) continue;
         const FileDescriptor file(
             openat(dirfd(listing), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (file.Valid() && TryLock(file.Get()) &&
+        if (file.Valid() && LockFile(file.Get(), LOCK_EX | LOCK_NB) &&
             StillNamed(dirfd(listing), entry->d_name, file.Get()))
             unlinkat(dirfd(listing), entry->d_name, 0);
     }
@@ -95,19 +88,12 @@ void RemoveLeftPartials(const std::string& folder, const std::string& outputName
 constexpr std::size_t kLongestName = NAME_MAX;
 constexpr std::size_t kKeptEnd = 24;
 
-bool IsContinuationByte(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
 // The output's name in `room` bytes: a long one loses the middle, its end (the extension the
 // coder picks the container by) kept; both cuts fall between whole UTF-8 characters.
 std::string FittedName(const std::string& name, std::size_t room) {
     if (name.size() <= room) return name;
-    std::size_t tail = name.size() - std::min(kKeptEnd, room / 2);
-    while (tail < name.size() && IsContinuationByte(name[tail])) ++tail;
-    std::size_t head = room - (name.size() - tail) - 1;
-    while (head > 0 && IsContinuationByte(name[head])) --head;
-    return name.substr(0, head) + "~" + name.substr(tail);
+    const std::size_t tail = std::min(kKeptEnd, room / 2);
+    return ShortenedInTheMiddle(name, room - tail - 1, tail, "~");
 }
 
 // Digits only, without leading zeros (0 itself allowed).
@@ -117,6 +103,14 @@ bool IsNumber(std::string_view text) {
 }
 
 }  // namespace
+
+bool LockFile(int fd, int operation) {
+    int result;
+    do {
+        result = flock(fd, operation);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
 
 std::string PartialFileName(const std::string& outputName, long process, unsigned long serial) {
     const std::string head =
@@ -161,7 +155,7 @@ PartialFile PosixFiles::CreatePartial(const std::string& output) {
         }
         // Another run clearing left partial files may have taken it before it was locked: it
         // then goes, and another name is tried. On a file system without locks no run clears it.
-        if (TryLock(file.Get())) {
+        if (LockFile(file.Get(), LOCK_EX | LOCK_NB)) {
             if (!StillNamed(AT_FDCWD, path.c_str(), file.Get())) continue;
         } else if (errno == EWOULDBLOCK) {
             continue;

@@ -61,6 +61,10 @@ std::string PartialFileName(const std::string& outputName, long process, unsigne
 // The process named in a partial file's name for `outputName`, or 0 when it is not one.
 long PartialFileProcess(const std::string& name, const std::string& outputName);
 
+// flock(2) with `operation` on `fd`, asked again when a signal cuts the wait short; false (errno
+// set) when refused.
+bool LockFile(int fd, int operation);
+
 enum class ProgramOwner { User, UserOrRoot };
 // Why the program file open at `fd` must not run, or empty: it must be a regular file that
 // neither group nor others may write, owned by the user (or for UserOrRoot by root, as the

@@ -1,6 +1,4 @@
-#include <algorithm>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,12 +20,12 @@
 
 namespace {
 
-// The window front end. Qt is given only the arguments before the first "--": after it every
-// argument is a file, "-platform" and "-reverse" included.
-int RunWindow(const std::vector<std::string>& arguments, lmk::Processes& processes,
-              lmk::Files& files, lmk::WorkingFiles& working) {
-    const auto dashes = std::find(arguments.begin() + 1, arguments.end(), "--");
-    std::vector<std::string> qtArguments(arguments.begin(), dashes);
+// The window front end. Qt is given only its own options, which the reader took out: every
+// other argument is the window's or a file, "-platform" after "--" included.
+int RunWindow(const lmk::ProgramOptions& options, const std::string& program,
+              lmk::Processes& processes, lmk::Files& files, lmk::WorkingFiles& working) {
+    std::vector<std::string> qtArguments = {program};
+    qtArguments.insert(qtArguments.end(), options.toolkit.begin(), options.toolkit.end());
     if (const std::string problem = lmk::DisplayProblem(qtArguments); !problem.empty()) {
         std::cerr << "lmk-video: no display could be opened for the window (" << problem
                   << ").\nlmk-video --convert FILE... converts without one.\n";
@@ -46,12 +44,11 @@ int RunWindow(const std::vector<std::string>& arguments, lmk::Processes& process
     lmk::TMainForm form(processes, files, working);
     QObject::connect(&stopSignals, &lmk::StopSignalWatch::received, &form,
                      &lmk::TMainForm::ExitAsClicked);
+    form.SetTarget(options.width, options.height);
     form.show();
     // A file manager's "Open with": converted as if dropped once the window is up, and refused
-    // like a drop when the window takes none. Qt has taken its own options out of its part.
-    std::vector<std::string> named;
-    for (int i = 1; i < qtCount; ++i) named.push_back(qtArgv[i]);
-    if (dashes != arguments.end()) named.insert(named.end(), dashes + 1, arguments.end());
+    // like a drop when the window takes none.
+    std::vector<std::string> named = options.files;
     // An empty name would be taken as the current folder.
     std::erase(named, std::string());
     // A stop that came while the window was being made (its error box closed by it) closes it
@@ -66,27 +63,25 @@ int RunWindow(const std::vector<std::string>& arguments, lmk::Processes& process
 // The one wiring point: the front end, the platform and the coder are chosen here only.
 int Run(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
-    const std::vector<std::string> options(arguments.begin() + 1, arguments.end());
 
-    // The arguments first: the help and a usage error need neither a coder nor a folder.
-    std::optional<lmk::ConvertOptions> convert;
-    if (lmk::IsCommandLineRun(options)) {
-        convert.emplace();
-        if (const auto code = lmk::ReadConvertOptions(options, *convert)) return *code;
-    }
+    // The arguments first, for both front ends: the help and a usage error need neither a
+    // coder, nor a folder, nor a display.
+    lmk::ProgramOptions options;
+    if (const auto code = lmk::ReadOptions({arguments.begin() + 1, arguments.end()}, options))
+        return *code;
 
     lmk::PosixProcesses processes(lmk::SandboxTurnedOff() ? lmk::PosixProcesses::Unconfined
                                                           : lmk::PosixProcesses::Confined);
     lmk::PosixFiles files;
-    if (convert) {
+    if (options.convert) {
         // The carried coder goes into the command line's private folder, so that runs side by
         // side never share it; a named coder is run instead.
-        lmk::WorkingFiles working({}, convert->coder);
-        return lmk::RunCommandLine(*convert, processes, files, working);
+        lmk::WorkingFiles working({}, options.coder);
+        return lmk::RunCommandLine(options, processes, files, working);
     }
     // The window's beside the program, shared with the other copies started from there.
     lmk::WorkingFiles working(lmk::JoinPath(lmk::ProgramFolder(), lmk::kCoderFileName));
-    return RunWindow(arguments, processes, files, working);
+    return RunWindow(options, arguments.front(), processes, files, working);
 }
 
 }  // namespace

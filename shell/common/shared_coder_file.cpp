@@ -14,14 +14,6 @@
 namespace lmk {
 namespace {
 
-bool Lock(int fd, int operation) {
-    int result;
-    do {
-        result = ::flock(fd, operation);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
 // False when the file was removed (or replaced) after it was opened: a copy that ended
 // meanwhile took it away.
 bool StillNamedBy(const std::string& path, int fd) {
@@ -51,9 +43,9 @@ void SharedCoderFile::Export(const std::string& name, const std::string& path) {
         m_file.Reset(
             ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kExecutableMode));
         const int fd = m_file.Get();
-        const bool alone = fd >= 0 && Lock(fd, LOCK_EX | LOCK_NB);
+        const bool alone = fd >= 0 && LockFile(fd, LOCK_EX | LOCK_NB);
         // Held by others: wait only while one of them is writing it.
-        if (fd < 0 || (!alone && !Lock(fd, LOCK_SH))) {
+        if (fd < 0 || (!alone && !LockFile(fd, LOCK_SH))) {
             const int error = errno;
             m_file.Reset();
             throw CannotCreateFile(path, SystemErrorText(error));
@@ -70,14 +62,14 @@ void SharedCoderFile::Export(const std::string& name, const std::string& path) {
         try {
             ExportPayload(name, path);
         } catch (const EWriteError&) {
-            Lock(fd, LOCK_SH);  // the short file is still ours to remove at the end
+            LockFile(fd, LOCK_SH);  // the short file is still ours to remove at the end
             throw;
         } catch (...) {
             m_file.Reset();
             m_path.clear();
             throw;
         }
-        Lock(fd, LOCK_SH);
+        LockFile(fd, LOCK_SH);
         // The mode the payload's writing gave it, checked on the file this copy holds.
         if (const std::string refusal = ProgramFileRefusal(fd, ProgramOwner::User);
             !refusal.empty()) {
@@ -91,7 +83,7 @@ void SharedCoderFile::Export(const std::string& name, const std::string& path) {
 void SharedCoderFile::Release() {
     if (!m_file.Valid()) return;
     // Alone with it: no other copy runs from this folder any more.
-    if (Lock(m_file.Get(), LOCK_EX | LOCK_NB) && StillNamedBy(m_path, m_file.Get())) {
+    if (LockFile(m_file.Get(), LOCK_EX | LOCK_NB) && StillNamedBy(m_path, m_file.Get())) {
         ::unlink(m_path.c_str());
     }
     m_file.Reset();

@@ -46,12 +46,56 @@ std::int32_t ReadWholeNumber(const std::string& option, const std::string& text,
     return 0;
 }
 
+// Qt's own options, as QApplication and its X11 platform take them, with one dash or two;
+// `value`: the next argument is its value. Qt takes style sheets and styles after "=" too.
+struct ToolkitOption {
+    std::string_view name;
+    bool value;
+};
+constexpr ToolkitOption kToolkitOptions[] = {
+    {"-platform", true},        {"-platformpluginpath", true},
+    {"-platformtheme", true},   {"-plugin", true},
+    {"-display", true},         {"-name", true},
+    {"-visual", true},          {"-geometry", true},
+    {"-qwindowgeometry", true}, {"-title", true},
+    {"-qwindowtitle", true},    {"-icon", true},
+    {"-qwindowicon", true},     {"-session", true},
+    {"-style", true},           {"-stylesheet", true},
+    {"-qmljsdebugger", true},   {"-reverse", false},
+    {"-sync", false},           {"-nograb", false},
+    {"-dograb", false},         {"-widgetcount", false},
+    {"-testability", false},
+};
+
+// Takes Qt's option at `arguments[i]` (and its value) into `toolkit` in Qt's one-dash
+// spelling; false when it is none of Qt's.
+bool TakeToolkitOption(const std::vector<std::string>& arguments, std::size_t& i,
+                       std::vector<std::string>& toolkit, std::string& error) {
+    const std::string_view argument = arguments[i];
+    const std::string_view spelled = argument.starts_with("--") ? argument.substr(1) : argument;
+    for (const ToolkitOption& option : kToolkitOptions) {
+        const bool joined = (option.name == "-style" || option.name == "-stylesheet" ||
+                             option.name == "-qmljsdebugger") &&
+                            spelled.starts_with(std::string(option.name) + "=");
+        if (spelled != option.name && !joined) continue;
+        toolkit.emplace_back(spelled);
+        if (!option.value || joined) return true;
+        if (i + 1 == arguments.size())
+            error = std::string(argument) + " needs a value";
+        else
+            toolkit.push_back(arguments[++i]);
+        return true;
+    }
+    return false;
+}
+
 // Returns an error text, or empty when the arguments are fine. An option's value follows it,
-// or its "=" as GNU programs take it. Help and version end the reading: what follows them is
-// not checked.
-std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptions& options,
+// or its "=" as GNU programs take it. Help ends the reading: what follows it is not checked.
+std::string ParseOptions(const std::vector<std::string>& arguments, ProgramOptions& options,
                          bool& help, bool& version) {
     bool optionsEnded = false;
+    std::string firstToolkit;      // refused with --convert: no window, no Qt
+    std::string firstConvertOnly;  // refused without --convert
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
@@ -60,6 +104,12 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptio
         }
         if (argument == "--") {
             optionsEnded = true;
+            continue;
+        }
+        std::string error;
+        if (TakeToolkitOption(arguments, i, options.toolkit, error)) {
+            if (!error.empty()) return error;
+            if (firstToolkit.empty()) firstToolkit = argument;
             continue;
         }
         const auto equals = argument.find('=');
@@ -71,9 +121,15 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptio
         if (!takesValue && !takesNone) return "unknown option " + argument;
         if (takesNone) {
             if (equals != std::string::npos) return option + " takes no value";
-            if (option == "--convert") continue;
-            (option == "--version" ? version : help) = true;
-            return {};
+            if (option == "--convert") {
+                options.convert = true;
+            } else if (option == "--version") {
+                version = true;
+            } else {
+                help = true;
+                return {};
+            }
+            continue;
         }
         std::string value;
         if (equals != std::string::npos) {
@@ -83,27 +139,34 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ConvertOptio
         } else {
             return option + " needs a value";
         }
-        std::string error;
         if (option == "--jobs") {
             options.jobs = ReadWholeNumber(option, value, 0, error);
         } else if (option == "--coder") {
+            // An empty path would quietly mean the program's own coder.
+            if (value.empty()) return option + " needs a value";
             options.coder = value;
         } else {
             ReadWholeNumber(option, value, kLeastTarget, error);
             (option == "--width" ? options.width : options.height) = value;
         }
         if (!error.empty()) return error;
+        if ((option == "--jobs" || option == "--coder") && firstConvertOnly.empty())
+            firstConvertOnly = option;
     }
+    if (version && arguments.size() > 1) return "--version takes no other argument";
+    if (options.convert && !firstToolkit.empty()) return "unknown option " + firstToolkit;
+    if (!options.convert && !version && !firstConvertOnly.empty())
+        return firstConvertOnly + " works only with --convert";
     return {};
 }
 
-int ConversionsAtOnce(const ConvertOptions& options) {
+int ConversionsAtOnce(const ProgramOptions& options) {
     if (!options.jobs) return 1;
     if (*options.jobs > 0) return *options.jobs;
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-int Convert(const ConvertOptions& options, Processes& processes, Files& files,
+int Convert(const ProgramOptions& options, Processes& processes, Files& files,
             WorkingFiles& working) {
     JobValues values;
     Session session(processes, files, working, values);
@@ -121,37 +184,28 @@ int Convert(const ConvertOptions& options, Processes& processes, Files& files,
 
 }  // namespace
 
-bool IsCommandLineRun(const std::vector<std::string>& arguments) {
-    for (const auto& argument : arguments) {
-        if (argument == "--") return false;
-        // "--help=x" too: the command line then tells that --help takes no value.
-        const std::string option = argument.substr(0, argument.find('='));
-        if (option == "--convert" || option == "--help" || option == "-h" || option == "--version")
-            return true;
-    }
-    return false;
-}
-
 std::string UsageText() {
-    return "Usage: lmk-video [FILE...]\n"
+    return "Usage: lmk-video [--width=TEXT] [--height=TEXT] [--] [FILE...]\n"
            "       lmk-video --convert [--width=TEXT] [--height=TEXT] [--coder=PATH]\n"
            "                 [--jobs=N] [--] FILE...\n"
            "       lmk-video --help | --version\n"
            "\n"
            "Re-encodes video files for portable devices. Each FILE is converted into\n"
-           "\"lmk-\" + its name beside it, its frame fitted into the target size (320 x 240\n"
+           "\"lmk-\" + its name beside it, its frame fitted to the target size (320 x 240\n"
            "unless given) and its sound as MP3. An earlier \"lmk-\" file of that name is\n"
            "replaced once the new one is whole.\n"
            "\n"
-           "Without --convert the window opens (and converts the FILEs given, if any).\n"
+           "Without --convert the window opens, the target in its boxes, and converts the\n"
+           "FILEs given, if any; Qt's own options (-platform NAME, -display X...) go to it.\n"
            "\n"
            "  --convert      convert the FILEs without a window\n"
            "  --width=TEXT   target width from 2 (decimal, or hexadecimal after $ or 0x)\n"
            "  --height=TEXT  target height from 2\n"
-           "  --coder=PATH   the FFmpeg program to run\n"
+           "  --coder=PATH   the FFmpeg program to run (with --convert)\n"
            "  --jobs=N       convert up to N files at once (0: one per processor); each\n"
-           "                 file's line is printed when it is done\n"
-           "  --help         show this text\n"
+           "                 file's line is printed when it is done (with --convert)\n"
+           "  --             end the options: every argument after it is a FILE\n"
+           "  -h, --help     show this text\n"
            "  --version      show the program's version\n"
            "An option's value may also be the next argument: --width 480.\n"
            "\n"
@@ -164,8 +218,7 @@ std::string UsageText() {
            SandboxDescription(!SandboxTurnedOff());
 }
 
-std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
-                                      ConvertOptions& options) {
+std::optional<int> ReadOptions(const std::vector<std::string>& arguments, ProgramOptions& options) {
     bool help = false;
     bool version = false;
     const std::string error = ParseOptions(arguments, options, help, version);
@@ -181,6 +234,7 @@ std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
         std::cout << "lmk-video " LMK_VERSION "\n";
         return 0;
     }
+    if (!options.convert) return std::nullopt;
     if (options.files.empty()) {
         std::cerr << "lmk-video: no FILE to convert" << kTryHelp;
         return kUsageError;
@@ -193,7 +247,7 @@ std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
     return std::nullopt;
 }
 
-int RunCommandLine(const ConvertOptions& options, Processes& processes, Files& files,
+int RunCommandLine(const ProgramOptions& options, Processes& processes, Files& files,
                    WorkingFiles& working) {
     try {
         return Convert(options, processes, files, working);

@@ -12,29 +12,31 @@ namespace lmk {
 
 class WorkingFiles;
 
-// What `lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH] FILE...` asks for.
-struct ConvertOptions {
+// What the arguments ask for, in either front end: `lmk-video [--width TEXT] [--height TEXT]
+// [FILE...]` opens the window, `lmk-video --convert [--width TEXT] [--height TEXT] [--coder PATH]
+// [--jobs N] FILE...` converts without one.
+struct ProgramOptions {
+    bool convert = false;  // --convert: no window
     std::string width = "320";
     std::string height = "240";
     std::string coder;  // empty: the program's own
     std::vector<std::string> files;
     std::optional<int> jobs;  // conversions at once; 0: one per processor; none: one job
+    // The window's: Qt's own options (-platform NAME, -reverse...) in Qt's one-dash spelling.
+    std::vector<std::string> toolkit;
 };
 
-// True when the arguments ask for the terminal front end (--convert, --help or --version).
-bool IsCommandLineRun(const std::vector<std::string>& arguments);
-
-// Reads the command line front end's arguments into `options`. When there is nothing to
-// convert it prints the help (exit code 0) or the usage error (64) and returns that code.
-std::optional<int> ReadConvertOptions(const std::vector<std::string>& arguments,
-                                      ConvertOptions& options);
+// Reads the arguments (without the program's name) for both front ends, before either starts.
+// When there is nothing to run it prints the help or the version (exit code 0) or the usage
+// error (64) and returns that code.
+std::optional<int> ReadOptions(const std::vector<std::string>& arguments, ProgramOptions& options);
 
 // Converts the options' files without a window, on the platform main() hands it: a session over
 // `working` makes the private folder and the carried coder, opens folders into their files and
 // schedules them with --jobs workers (one without it). Returns the exit code: 0 all converted,
 // 1 a failure ended the job, 2 some conversions failed, 64 an empty name, 130 stopped by a stop
 // signal (StopSignals, installed by main()) or a standard output whose reader has gone.
-int RunCommandLine(const ConvertOptions& options, Processes& processes, Files& files,
+int RunCommandLine(const ProgramOptions& options, Processes& processes, Files& files,
                    WorkingFiles& working);
 
 std::string UsageText();

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "stop_signals.h"
+#include "utf8_text.h"
 
 namespace lmk {
 namespace {
@@ -50,25 +51,6 @@ int TerminalColumns() {
     return kAssumedColumns;
 }
 
-// The code point starting at `at`, and its length in bytes; a byte that starts no valid
-// sequence stands for itself.
-std::pair<char32_t, std::size_t> Decode(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80       ? 1
-                               : lead >> 5 == 6  ? 2
-                               : lead >> 4 == 14 ? 3
-                               : lead >> 3 == 30 ? 4
-                                                 : 0;
-    if (length == 0 || at + length > text.size()) return {lead, 1};
-    char32_t code = length == 1 ? lead : lead & (0x7f >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if (next >> 6 != 2) return {lead, 1};
-        code = code << 6 | (next & 0x3f);
-    }
-    return {code, length};
-}
-
 // Cells of one code point, by the C library's table for UTF-8.
 int Cells(char32_t code) {
     static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
@@ -87,7 +69,7 @@ std::vector<std::pair<std::size_t, int>> CellMarks(std::string_view line) {
     std::size_t at = 0;
     while (at < line.size()) {
         marks.emplace_back(at, used);
-        const auto [code, length] = Decode(line, at);
+        const auto [code, length] = DecodeUtf8(line, at);
         used += Cells(code);
         at += length;
     }

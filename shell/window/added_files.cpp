@@ -8,17 +8,12 @@
 #include <QMimeData>
 #include <QStringList>
 
+#include "conversion_job.h"
 #include "guard.h"
 #include "lmk1.h"
 
 namespace lmk {
 namespace {
-
-const char* const kVideoExtensions[] = {
-    "3g2", "3gp", "asf", "avi", "divx", "dv",  "f4v",  "flv",  "m2t", "m2ts",
-    "m2v", "m4v", "mkv", "mov", "mp4",  "mpe", "mpeg", "mpg",  "mts", "mxf",
-    "ogm", "ogv", "qt",  "rm",  "rmvb", "ts",  "vob",  "webm", "wmv",
-};
 
 FileChooser& Chooser() {
     static FileChooser chooser;
@@ -56,8 +51,9 @@ std::vector<std::string> LocalFiles(const QMimeData* mime) {
 QString VideoFileFilter() {
     QStringList lower;
     QStringList upper;
-    for (const char* extension : kVideoExtensions) {
-        lower.push_back(QStringLiteral("*.") + QLatin1String(extension));
+    for (const std::string_view extension : VideoExtensions()) {
+        lower.push_back(QStringLiteral("*.") +
+                        QLatin1String(extension.data(), static_cast<qsizetype>(extension.size())));
         upper.push_back(lower.back().toUpper());
     }
     // Some desktops' dialogs match case by case, and cameras name their files in capitals.

@@ -223,6 +223,11 @@ void TMainForm::Progress(int filesDone, int filesLeft, double share) {
     m_taskbar.Show(filesDone, filesLeft, share);
 }
 
+void TMainForm::SetTarget(const std::string& width, const std::string& height) {
+    edW->setText(QString::fromStdString(width));
+    edH->setText(QString::fromStdString(height));
+}
+
 std::string TMainForm::WidthText() {
     return edW->text().toStdString();
 }

@@ -76,6 +76,8 @@ public:
     // Files named when the program was started: taken like a drop, refused like one when the
     // window takes no drops (its start-up failed).
     void OpenFiles(const std::vector<std::string>& paths);
+    // The target the program was started with (--width, --height), put in the boxes.
+    void SetTarget(const std::string& width, const std::string& height);
 
     bool DropsRegistered() const { return acceptDrops(); }
     ExitMeaning CurrentExitMeaning() const { return m_exitMeaning; }

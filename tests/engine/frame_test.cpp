@@ -33,6 +33,7 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"ComesOutTallerThanTarget", {720, 576}, {320, 240}, {320, 256}},
         FitCase{"OnlyHeightExceedsButWider", {320, 250}, {320, 240}, {320, 250}},
         FitCase{"TwiceTargetHeight", {640, 400}, {320, 100}, {320, 200}},
+        FitCase{"WideFrameGrowsToTheTargetsWidth", {300, 200}, {320, 100}, {320, 213}},
         FitCase{"ExactHalfToEvenBelow", {640, 481}, {320, 240}, {320, 240}},
         FitCase{"ExactHalfToEvenAbove", {640, 483}, {320, 240}, {320, 242}},
         FitCase{"Portrait", {480, 640}, {320, 240}, {180, 240}},

@@ -20,6 +20,7 @@
 #include "posix_platform.h"
 #include "test_environment.h"
 #include "test_files.h"
+#include "utf8_text.h"
 
 namespace lmk {
 namespace {
@@ -179,15 +180,8 @@ TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {
 
 bool IsUtf8(const std::string& text) {
     for (std::size_t at = 0; at < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        const std::size_t length = lead < 0x80       ? 1
-                                   : lead >> 5 == 6  ? 2
-                                   : lead >> 4 == 14 ? 3
-                                   : lead >> 3 == 30 ? 4
-                                                     : 0;
-        if (length == 0 || at + length > text.size()) return false;
-        for (std::size_t i = 1; i < length; ++i)
-            if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return false;
+        const auto [code, length] = DecodeUtf8(text, at);
+        if (length == 1 && code >= 0x80) return false;
         at += length;
     }
     return true;

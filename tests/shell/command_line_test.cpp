@@ -90,7 +90,7 @@ TEST(CommandLine, AnyFailureEndsTheRunWithItsWholeTextAndCodeOne) {
         ScratchFolder scratch;
         EnvironmentOverride runtime("XDG_RUNTIME_DIR", scratch.Path());
         WriteFile(scratch / "clip.avi", "video");
-        ConvertOptions options;
+        ProgramOptions options;
         options.coder = "/opt/no/coder";
         options.files = {scratch / "clip.avi"};
         RaisingProcesses processes(c.raise);
@@ -109,39 +109,96 @@ TEST(CommandLine, AnyFailureEndsTheRunWithItsWholeTextAndCodeOne) {
     }
 }
 
-// The options as GNU programs take them; a usage error is one line naming the problem (the
-// program's own rows, run whole, are in the integration tests).
+// What the reader took, in one line.
+std::string Taken(const ProgramOptions& options) {
+    std::string taken = (options.convert ? "convert " : "window ") + options.width + "x" +
+                        options.height + " coder=" + options.coder;
+    if (options.jobs) taken += " jobs=" + std::to_string(*options.jobs);
+    for (const auto& argument : options.toolkit) taken += " qt:" + argument;
+    for (const auto& file : options.files) taken += " file:" + file;
+    return taken;
+}
+
+// The options as GNU programs take them, for both front ends; a usage error is one line naming
+// the problem (the program's own rows, run whole, are in the integration tests).
 TEST(CommandLine, OptionsAreReadOrRefusedInOneLine) {
     const std::string tryHelp = "\nTry 'lmk-video --help'.\n";
     const struct {
         const char* name;
         Strings arguments;
-        std::optional<int> code = std::nullopt;
-        std::string err = {};
+        std::optional<int> code;
+        std::string err;
+        std::string taken = {};
     } cases[] = {
-        {"values after '='", {"--width=$1E0", "--height=0x110", "--coder=/f=1", "--jobs=3", "a"}},
+        {"values after '='",
+         {"--convert", "--width=$1E0", "--height=0x110", "--coder=/f=1", "--jobs=3", "a"},
+         std::nullopt,
+         "",
+         "convert $1E0x0x110 coder=/f=1 jobs=3 file:a"},
+        {"the window's target and files",
+         {"--width", "480", "--height=0x110", "a", "--", "--b"},
+         std::nullopt,
+         "",
+         "window 480x0x110 coder= file:a file:--b"},
+        {"Qt's options go to Qt in its spelling",
+         {"--platform", "offscreen", "a", "-reverse", "-style=fusion", "--", "-display"},
+         std::nullopt,
+         "",
+         "window 320x240 coder= qt:-platform qt:offscreen qt:-reverse qt:-style=fusion file:a "
+         "file:-display"},
+        {"the window refuses an unknown option",
+         {"--bogus", "a"},
+         64,
+         "lmk-video: unknown option --bogus" + tryHelp},
+        {"Qt's options are no --convert's",
+         {"--convert", "-platform", "xcb", "a"},
+         64,
+         "lmk-video: unknown option -platform" + tryHelp},
+        {"a Qt option without its value",
+         {"a", "-display"},
+         64,
+         "lmk-video: -display needs a value" + tryHelp},
+        {"jobs only with --convert",
+         {"--jobs=2", "a"},
+         64,
+         "lmk-video: --jobs works only with --convert" + tryHelp},
         {"an empty value after '='",
-         {"--height=", "a"},
+         {"--convert", "--height=", "a"},
          64,
          "lmk-video: --height: '' is not a valid integer value." + tryHelp},
+        {"an empty coder",
+         {"--convert", "--coder=", "a"},
+         64,
+         "lmk-video: --coder needs a value" + tryHelp},
+        {"a bad target refused for the window too",
+         {"--width=1", "a"},
+         64,
+         "lmk-video: --width: '1' is less than 2." + tryHelp},
         {"no value for an option without one",
          {"--convert=1", "a"},
          64,
          "lmk-video: --convert takes no value" + tryHelp},
         {"help ends the reading", {"--help", "--width=abc"}, 0, ""},
+        {"-h for help", {"a", "-h"}, 0, ""},
+        {"version alone",
+         {"--version", "extra"},
+         64,
+         "lmk-video: --version takes no other argument" + tryHelp},
         // It would name the current folder.
-        {"an empty name", {"a", ""}, 64, "lmk-video: an empty argument names no file" + tryHelp},
+        {"an empty name",
+         {"--convert", "a", ""},
+         64,
+         "lmk-video: an empty argument names no file" + tryHelp},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ConvertOptions options;
+        ProgramOptions options;
         CapturedStreams streams;
-        EXPECT_EQ(ReadConvertOptions(c.arguments, options), c.code);
+        EXPECT_EQ(ReadOptions(c.arguments, options), c.code);
         EXPECT_EQ(streams.err.str(), c.err);
-        if (c.code) continue;
-        EXPECT_EQ(Strings({options.width, options.height, options.coder}),
-                  Strings({"$1E0", "0x110", "/f=1"}));
-        EXPECT_EQ(options.jobs, 3);
+        if (!c.code) {
+            EXPECT_EQ(Taken(options), c.taken);
+        }
     }
 }
 

@@ -767,7 +767,8 @@ TEST_F(MainWindowTest, ABadTargetTextShowsTheErrorBoxAndTheWindowGoesOn) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
         boxes.boxes.clear();
-        form->edW->setText(QString::fromUtf8(c.width));
+        // As main() puts the window's --width in.
+        form->SetTarget(c.width, "240");
         ASSERT_TRUE(DropFiles(form.get(), {clip}).dropAccepted);
         ASSERT_TRUE(WaitForJobs(++jobs));
         ASSERT_EQ(boxes.boxes.size(), 1u);
