@@ -304,7 +304,9 @@ private:
         const std::string_view inner = masked.substr(indent);
         if (m_block == Block::Metadata) {
             if (!EndsMetadata(indent, inner)) return;
-            m_block = Block::None;
+            // A stream's side data follows its metadata, among its details.
+            const bool details = m_stream != kNone && indent > m_streamIndent;
+            OpenBlock(details ? Block::Details : Block::None, m_streamIndent);
         }
         if (indent == 0) return Heading(text, masked);
         if (m_section == Section::None || m_section == Section::Mapping) {
@@ -316,7 +318,7 @@ private:
             if (inner.starts_with(kSideDataHead)) return;
             if (auto stream = ReadStreamLine(inner, m_section == Section::Output)) {
                 AddStream(std::move(*stream));
-                OpenBlock(Block::Details, indent);
+                OpenDetails(indent);
             } else if (m_stream != kNone && TurnsQuarter(inner)) {
                 // A stream's side data tells how it is turned.
                 m_printout.streams[m_stream].turnedQuarter = true;
@@ -334,7 +336,7 @@ private:
             AddStream(std::move(*stream));
             m_sectionStreams = true;
             // Its details (side data written without a heading) stand deeper than it.
-            OpenBlock(Block::Details, indent);
+            OpenDetails(indent);
         } else if (inner.starts_with(kDurationMark)) {
             m_stream = kNone;
             // The coder writes the input's duration once, before its stream lines.
@@ -383,6 +385,11 @@ private:
         m_blockIndent = indent;
     }
 
+    void OpenDetails(std::size_t indent) {
+        OpenBlock(Block::Details, indent);
+        m_streamIndent = indent;
+    }
+
     void OpenMetadata(std::size_t indent, bool ofFile) {
         OpenBlock(Block::Metadata, indent);
         m_fileMetadata = ofFile;
@@ -408,6 +415,7 @@ private:
     bool m_fileMetadata = false;  // the metadata block is the file's
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t m_stream = kNone;  // the stream whose details may follow
+    std::size_t m_streamIndent = 0;
     std::set<std::tuple<bool, unsigned, unsigned>> m_seen;
 };
 

@@ -151,6 +151,11 @@ INSTANTIATE_TEST_SUITE_P(
                    Report("  Stream #0:0: Video: h264, yuv420p, 720x480 [SAR 1:1 DAR 3:2], 25 "
                           "fps\n    Side data:\n      displaymatrix: rotation of -90.00 degrees\n"),
                    Frame{480, 720}},
+        ReportCase{"TurnedAfterItsMetadata",
+                   Report("  Stream #0:0: Video: h264, 720x480 [SAR 1:1 DAR 3:2]\n    Metadata:\n"
+                          "      handler_name    : VideoHandler\n    Side data:\n"
+                          "      displaymatrix: rotation of 90.00 degrees\n"),
+                   Frame{480, 720}},
         ReportCase{"TurnedThreeQuarters",
                    Report("  Stream #0:0: Video: h264, 720x480 [SAR 1:1 DAR 3:2]\n"
                           "      displaymatrix: rotation of 270 degrees\n"),
