@@ -20,6 +20,9 @@ constexpr std::string_view kStreamMark = "Stream #";
 constexpr std::string_view kMetadataHead = "Metadata:";
 constexpr std::string_view kSideDataHead = "Side data:";
 constexpr std::string_view kChaptersHead = "Chapters:";
+constexpr std::string_view kChapterMark = "Chapter #";
+constexpr std::string_view kProgramMark = "Program ";
+constexpr std::string_view kNoProgramMark = "No Program";
 constexpr std::string_view kDurationMark = "Duration: ";
 constexpr std::string_view kRotationMark = "displaymatrix: rotation of ";
 constexpr std::string_view kEstimatedMark = "Estimating duration from bitrate";
@@ -53,6 +56,14 @@ bool IsFileHeading(std::string_view line, std::string_view head) {
     if (!line.starts_with(head)) return false;
     std::size_t at = head.size();
     return Number(line, at) && (at == line.size() || line[at] == ',');
+}
+
+// The demuxer's name in "Input #N, NAME, from '...':".
+std::string FormatOf(std::string_view heading) {
+    const std::size_t start = heading.find(", ");
+    const std::size_t end = heading.find(", from '");
+    if (start == std::string_view::npos || end == std::string_view::npos || end < start) return {};
+    return std::string(heading.substr(start + 2, end - start - 2));
 }
 
 // The description's items: split at ", " outside parentheses and brackets.
@@ -212,12 +223,15 @@ bool TurnsQuarter(std::string_view line) {
     return std::fabs(std::fmod(angle, 180.0)) == 90.0;
 }
 
+// Each name as the program passed it and as the coder's log prints it.
 std::string Masked(std::string_view text, const std::vector<std::string>& names) {
     std::string masked(text);
-    for (const auto& name : names) {
-        if (name.empty()) continue;
-        for (std::size_t at = 0; (at = text.find(name, at)) != std::string_view::npos; ++at)
-            std::fill_n(masked.begin() + static_cast<std::ptrdiff_t>(at), name.size(), kMask);
+    for (const auto& given : names) {
+        for (const std::string& name : {given, AsPrinted(given)}) {
+            if (name.empty()) continue;
+            for (std::size_t at = 0; (at = text.find(name, at)) != std::string_view::npos; ++at)
+                std::fill_n(masked.begin() + static_cast<std::ptrdiff_t>(at), name.size(), kMask);
+        }
     }
     return masked;
 }
@@ -228,16 +242,35 @@ std::size_t Indent(std::string_view line) {
     return indent;
 }
 
-// Reads one piece of the printout; the state of the description starts afresh in each.
+// The coder's own indentation: its sections' lines at 2, a stream's metadata and side data at
+// 4, a chapter's metadata at 6.
+constexpr std::size_t kLineIndent = 2;
+constexpr std::size_t kDetailIndent = 4;
+
+// A line the coder writes at 2 after a stream's, a programme's or a chapter's metadata.
+bool OpensListing(std::string_view inner) {
+    return inner.starts_with(kStreamMark) || inner.starts_with(kProgramMark) ||
+           inner.starts_with(kNoProgramMark);
+}
+
+// Reads one piece of the printout; after a gap the description is known no further, but in a
+// probe's printout, which describes its input alone, the piece goes on where the head ended.
 class Reader {
 public:
     explicit Reader(CoderPrintout& printout) : m_printout(printout) {}
 
-    void Read(std::string_view text, std::string_view masked, bool cutAtStart, bool cutAtEnd) {
+    void Read(std::string_view text, std::string_view masked, bool cutAtStart, bool cutAtEnd,
+              bool continued) {
         text = text.substr(0, text.find('\0'));
-        // Stream lines that start a printout describe its input; after a gap, nothing is known.
-        m_section = cutAtStart ? Section::None : Section::Input;
-        m_firstInput = !cutAtStart;
+        if (!cutAtStart) {
+            // Stream lines that start a printout describe its input.
+            m_section = Section::Input;
+            m_firstInput = true;
+        } else if (!continued) {
+            m_section = Section::None;
+            m_block = Block::None;
+            m_stream = kNone;
+        }
         std::size_t at = 0;
         if (cutAtStart) at = std::min(masked.find_first_of("\r\n"), text.size());
         while (at < text.size()) {
@@ -253,42 +286,64 @@ private:
     enum class Section { None, Input, Output, Mapping };
     enum class Block { None, Metadata, Details };
 
+    // A tag's key is printed as it is, line breaks and all: a metadata block ends only at a
+    // line the coder writes there, at its own indentation.
+    bool EndsMetadata(std::size_t indent, std::string_view inner) const {
+        if (m_fileMetadata) {
+            if (indent != kLineIndent) return false;
+            if (m_section == Section::Input) return inner.starts_with(kDurationMark);
+            return OpensListing(inner) || inner.starts_with(kChaptersHead);
+        }
+        return indent == 0 || (indent == kLineIndent && OpensListing(inner)) ||
+               (indent == kDetailIndent &&
+                (inner.starts_with(kSideDataHead) || inner.starts_with(kChapterMark)));
+    }
+
     void Line(std::string_view text, std::string_view masked) {
         const std::size_t indent = Indent(masked);
-        if (indent == 0) return Heading(text, masked);
         const std::string_view inner = masked.substr(indent);
+        if (m_block == Block::Metadata) {
+            if (!EndsMetadata(indent, inner)) return;
+            // A stream's side data follows its metadata, among its details.
+            const bool details = m_stream != kNone && indent > m_streamIndent;
+            OpenBlock(details ? Block::Details : Block::None, m_streamIndent);
+        }
+        if (indent == 0) return Heading(text, masked);
         if (m_section == Section::None || m_section == Section::Mapping) {
             NoteEstimate(inner);
             return;
         }
-        if (m_block != Block::None && indent > m_blockIndent) {
-            // A tag never counts; a stream's side data tells how it is turned.
-            if (m_block == Block::Metadata || (m_inTags && indent > m_tagsIndent)) return;
-            m_inTags = inner.starts_with(kMetadataHead);
-            m_tagsIndent = indent;
-            if (m_inTags) return;
+        if (m_block == Block::Details && indent > m_blockIndent) {
+            if (inner.starts_with(kMetadataHead)) return OpenMetadata(indent, false);
+            if (inner.starts_with(kSideDataHead)) return;
             if (auto stream = ReadStreamLine(inner, m_section == Section::Output)) {
                 AddStream(std::move(*stream));
-                OpenBlock(Block::Details, indent);
+                OpenDetails(indent);
             } else if (m_stream != kNone && TurnsQuarter(inner)) {
+                // A stream's side data tells how it is turned.
                 m_printout.streams[m_stream].turnedQuarter = true;
             }
             return;
         }
         m_block = Block::None;
-        if (inner.starts_with(kMetadataHead) || inner.starts_with(kChaptersHead)) {
-            OpenBlock(Block::Metadata, indent);
-        } else if (inner.starts_with(kSideDataHead)) {
-            OpenBlock(m_stream != kNone ? Block::Details : Block::Metadata, indent);
+        if (inner.starts_with(kMetadataHead)) {
+            m_stream = kNone;
+            OpenMetadata(indent, indent == kLineIndent);
+        } else if (inner.starts_with(kChaptersHead) || inner.starts_with(kSideDataHead)) {
+            m_stream = kNone;
+            OpenMetadata(indent, false);
         } else if (auto stream = ReadStreamLine(inner, m_section == Section::Output)) {
             AddStream(std::move(*stream));
+            m_sectionStreams = true;
             // Its details (side data written without a heading) stand deeper than it.
-            OpenBlock(Block::Details, indent);
+            OpenDetails(indent);
         } else if (inner.starts_with(kDurationMark)) {
             m_stream = kNone;
-            if (m_section == Section::Input && m_firstInput && !m_printout.inputDuration) {
+            // The coder writes the input's duration once, before its stream lines.
+            if (m_section == Section::Input && m_firstInput && !m_sectionStreams) {
                 const auto duration = ParseClockTime(inner.substr(kDurationMark.size()));
-                if (duration && *duration > 0) m_printout.inputDuration = duration;
+                m_printout.inputDuration =
+                    duration && *duration > 0 ? duration : std::optional<double>();
             }
         } else {
             m_stream = kNone;
@@ -299,10 +354,12 @@ private:
     void Heading(std::string_view text, std::string_view masked) {
         m_block = Block::None;
         m_stream = kNone;
+        m_sectionStreams = false;
         if (IsFileHeading(masked, kInputHead)) {
             m_section = Section::Input;
             m_firstInput = !m_printout.anyInput;
             m_printout.anyInput = true;
+            if (m_firstInput) m_printout.inputFormat = FormatOf(masked);
             return;
         }
         if (IsFileHeading(masked, kOutputHead)) {
@@ -326,7 +383,16 @@ private:
     void OpenBlock(Block block, std::size_t indent) {
         m_block = block;
         m_blockIndent = indent;
-        m_inTags = false;
+    }
+
+    void OpenDetails(std::size_t indent) {
+        OpenBlock(Block::Details, indent);
+        m_streamIndent = indent;
+    }
+
+    void OpenMetadata(std::size_t indent, bool ofFile) {
+        OpenBlock(Block::Metadata, indent);
+        m_fileMetadata = ofFile;
     }
 
     void AddStream(PrintedStream stream) {
@@ -343,12 +409,13 @@ private:
     CoderPrintout& m_printout;
     Section m_section = Section::None;
     bool m_firstInput = false;
+    bool m_sectionStreams = false;  // a stream line of this section was read
     Block m_block = Block::None;
     std::size_t m_blockIndent = 0;
+    bool m_fileMetadata = false;  // the metadata block is the file's
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t m_stream = kNone;  // the stream whose details may follow
-    bool m_inTags = false;         // within its details, in its metadata
-    std::size_t m_tagsIndent = 0;
+    std::size_t m_streamIndent = 0;
     std::set<std::tuple<bool, unsigned, unsigned>> m_seen;
 };
 
@@ -425,13 +492,22 @@ PrintedEnds ReadPrintedEnds(Files& files, const std::string& path, std::size_t h
     return ends;
 }
 
+std::string AsPrinted(std::string_view name) {
+    std::string printed(name);
+    for (char& c : printed) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x08 || (byte > 0x0D && byte < 0x20)) c = '?';
+    }
+    return printed;
+}
+
 CoderPrintout ReadCoderPrintout(std::string_view head, std::string_view tail,
-                                const std::vector<std::string>& names, bool gap) {
+                                const std::vector<std::string>& names, bool gap, bool oneInput) {
     CoderPrintout printout;
     Reader reader(printout);
     const auto piece = [&](std::string_view text, bool cutAtStart, bool cutAtEnd) {
         const std::string masked = Masked(text, names);
-        reader.Read(text, masked, cutAtStart, cutAtEnd);
+        reader.Read(text, masked, cutAtStart, cutAtEnd, oneInput);
     };
     piece(head, false, gap);
     if (gap) piece(tail, true, false);

@@ -59,6 +59,7 @@ struct CoderPrintout {
     std::vector<PrintedStream> streams;      // in the order printed, inputs' and outputs' alike
     std::vector<OtherLine> others;           // in the order printed
     std::optional<double> inputDuration;     // the first input's "Duration: ", when positive
+    std::string inputFormat;                 // the first input's demuxer ("image2")
     bool durationEstimated = false;          // the coder said it estimated it from the bitrate
     std::optional<double> lastProgressTime;  // "time=" of the last progress line; N/A gives 0
     bool anyInput = false;                   // an "Input #" heading was read
@@ -81,10 +82,17 @@ std::string_view WithoutLogPrefixes(std::string_view line);
 // start; N/A counts as 0), or nothing for any other line.
 std::optional<double> ProgressTime(std::string_view line);
 
+// `name` as the coder's log prints it: control bytes other than \b, \t, \n, \v, \f and \r
+// become '?'.
+std::string AsPrinted(std::string_view name);
+
 // Reads `head` and, after a gap when `gap` is set, `tail`; a line cut by either read limit is
-// dropped. Every occurrence of each of `names` is masked first.
+// dropped. Every occurrence of each of `names`, as given and as printed, is masked first.
+// `oneInput`: the printout describes one input and nothing else (a probe's), so the tail goes
+// on with the head's description.
 CoderPrintout ReadCoderPrintout(std::string_view head, std::string_view tail,
-                                const std::vector<std::string>& names, bool gap);
+                                const std::vector<std::string>& names, bool gap,
+                                bool oneInput = false);
 
 inline CoderPrintout ReadCoderPrintout(std::string_view printed,
                                        const std::vector<std::string>& names = {}) {
@@ -92,8 +100,9 @@ inline CoderPrintout ReadCoderPrintout(std::string_view printed,
 }
 
 inline CoderPrintout ReadCoderPrintout(const PrintedEnds& ends,
-                                       const std::vector<std::string>& names) {
-    return ReadCoderPrintout(ends.head, ends.tail, names, ends.gap);
+                                       const std::vector<std::string>& names,
+                                       bool oneInput = false) {
+    return ReadCoderPrintout(ends.head, ends.tail, names, ends.gap, oneInput);
 }
 
 // "hh:mm:ss.xx" at the start of `text`, in seconds.

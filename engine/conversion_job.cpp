@@ -114,7 +114,8 @@ std::optional<std::string> BeyondMemoryLimit(std::string_view cause, std::uint64
            " МиБ";
 }
 
-// The streams of the coder's own "Output #" description; none without one.
+// The streams of the coder's own "Output #" description, and the first one's picture; none
+// without one.
 std::optional<ProbeFacts> DescribedOutput(const CoderPrintout& printed) {
     ProbeFacts facts;
     for (const PrintedStream& stream : printed.streams) {
@@ -124,7 +125,19 @@ std::optional<ProbeFacts> DescribedOutput(const CoderPrintout& printed) {
         facts.hasSound = facts.hasSound || stream.kind == "Audio";
     }
     if (!facts.hasStreams) return std::nullopt;
+    if (const PrintedStream* video = printed.OutputVideo()) {
+        facts.source = video->size;
+        facts.sampleAspect = video->sampleAspect;
+    }
     return facts;
+}
+
+// A still JPEG: its decoder turns it as its EXIF orientation says, which its description
+// does not tell.
+bool IsStillJpeg(const CoderPrintout& report, const ProbeFacts& facts) {
+    const PrintedStream* video = report.ChosenVideo();
+    return facts.source && video && video->description.starts_with("mjpeg") &&
+           (report.inputFormat == "image2" || report.inputFormat == "jpeg_pipe");
 }
 
 // The coder's own lines when decoded frames changed beyond what its filters could be set up for.
@@ -371,8 +384,10 @@ ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, 
     expected.sound = facts.hasSound;
     if (const auto frame = FrameArgumentsFor(facts, target)) {
         expected.frame = frame->size;
-        expected.squarePixels = frame->squarePixels;
         arguments.insert(arguments.end(), frame->arguments.begin(), frame->arguments.end());
+    } else if (facts.hasVideo) {
+        // Converted at a size nobody knows, it is checked when read back.
+        expected.target = target;
     }
     std::vector<std::string> plainPixels;
     if (facts.hasVideo && facts.pixelFormat != kPlainPixels)
@@ -418,6 +433,23 @@ std::optional<ConversionPlan> ConversionJob::PlanFile(const std::string& path,
             facts = ProbeFactsFromPrintout(probe.report);
         }
         if (!probe.failure.empty()) return ConversionPlan{.refusal = probe.failure};
+        if (IsStillJpeg(probe.report, facts)) {
+            // The frame its decoder gives, turned as the photo is shown, is the one-frame run's
+            // own output.
+            std::vector<std::string> arguments = SourceArguments(path);
+            arguments.insert(arguments.end(), {"-map", "0:" + std::to_string(*facts.videoIndex),
+                                               "-frames:v", "1", "-f", "null", "-"});
+            const ProbeRun decoded = Probe(arguments, ReadableFor(path), path);
+            if (decoded.stopped) return std::nullopt;
+            const std::optional<ProbeFacts> upright = DescribedOutput(decoded.report);
+            if (decoded.failure.empty() && upright && upright->source &&
+                upright->source->width == facts.source->height &&
+                upright->source->height == facts.source->width &&
+                facts.source->width != facts.source->height) {
+                facts.turned = !facts.turned;
+                std::swap(facts.source->width, facts.source->height);
+            }
+        }
         // Without a stream line the source's size is unknown: never convert at the source's size.
         if (!facts.hasStreams) {
             const std::string cause = CoderFailureReason(probe.report, {path});
@@ -553,11 +585,11 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
                                      ": " + kMissingReason};
     }
     if (status.Success() && writeError.empty()) {
-        const OutputVerdict verdict = CheckOutput(
-            m_files.StatusOf(partial), ShownName(FileNamePart(output)), printed, expected);
-        if (verdict.kind == OutputVerdict::Bad) {
+        const OutputVerdict file =
+            CheckOutputFile(m_files.StatusOf(partial), ShownName(FileNamePart(output)));
+        if (file.kind == OutputVerdict::Bad) {
             m_files.Delete(partial);
-            return {Attempt::Failed, verdict.reason};
+            return {Attempt::Failed, file.reason};
         }
         const Attempt read = ReadBack(path, output, partial, printed, expected);
         if (read.kind != Attempt::Converted && read.kind != Attempt::Short) {
@@ -565,12 +597,8 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
             return read;
         }
         // A short output is all that a damaged input holds: kept, and reported.
-        const std::string shortBy =
-            verdict.kind == OutputVerdict::Short ? verdict.reason : read.reason;
         const Attempt taken = TakeOutputName(partial, output);
-        return taken.kind == Attempt::Converted && !shortBy.empty()
-                   ? Attempt{Attempt::Short, shortBy}
-                   : taken;
+        return taken.kind == Attempt::Converted && read.kind == Attempt::Short ? read : taken;
     }
 
     m_files.Delete(partial);
@@ -601,13 +629,18 @@ ConversionJob::Attempt ConversionJob::ReadBack(const std::string& path, const st
                                                const CoderPrintout& printed,
                                                const OutputExpectation& expected) {
     const std::string name = ShownName(FileNamePart(output));
+    const OutputVerdict progress = CheckLength(printed.lastProgressTime, expected);
     std::optional<ProbeFacts> written;
-    // A printout cut short (a full folder) tells neither the streams nor the length.
-    if (DescriptionTellsOutput(FileNamePart(output)) &&
-        (!expected.duration || printed.lastProgressTime))
+    // The coder's description tells what it wrote when its container refuses what it cannot
+    // hold, it shows the size asked for, and its progress went the whole length; else the
+    // output is read back (a printout cut short, an unknown size, a slow clip's last frame).
+    const bool lengthShown =
+        !expected.duration || (printed.lastProgressTime && progress.kind == OutputVerdict::Whole);
+    if (DescriptionTellsOutput(FileNamePart(output)) && lengthShown && !expected.target)
         written = DescribedOutput(printed);
-    OutputVerdict length;
-    if (!written || !written->hasStreams) {
+    if (written && expected.frame && written->hasVideo && !written->source) written.reset();
+    OutputVerdict length = progress;
+    if (!written) {
         const ProbeRun probe = Probe({"-i", AsLocalFile(partial)}, partial, path, partial, output);
         if (probe.stopped) return {Attempt::Stopped, {}};
         if (!probe.failure.empty()) return {Attempt::Failed, probe.failure};
@@ -622,8 +655,13 @@ ConversionJob::Attempt ConversionJob::ReadBack(const std::string& path, const st
                 "кодер не читает записанный файл " + name +
                     (cause.empty() ? std::string() : ": " + ShownReason(cause, output, {output}))};
         }
-        if (!written->durationEstimated) length = CheckLength(written->durationSeconds, expected);
+        // The output's own length, where it tells one for sure.
+        if (written->durationSeconds && !written->durationEstimated)
+            length = CheckLength(written->durationSeconds, expected);
     }
+    if (const OutputVerdict frame = CheckFrame(*written, name, expected);
+        frame.kind == OutputVerdict::Bad)
+        return {Attempt::Failed, frame.reason};
     if (expected.video && !written->hasVideo)
         return {Attempt::Refused, "в записанном файле " + name + " нет видео"};
     if (expected.sound && !written->hasSound)
@@ -640,15 +678,21 @@ CoderPrintout ConversionJob::ReadPrinted(const std::string& printout, const std:
         ReadPrintedEnds(m_files, printout, kPrintedHeadLimit, kPrintedTailLimit, required);
     ends.head = PrintedAsNamed(std::move(ends.head), path, partial, output);
     ends.tail = PrintedAsNamed(std::move(ends.tail), path, partial, output);
-    // The names the coder was given are no words of its own.
-    return ReadCoderPrintout(ends, {path, output, partial});
+    // The names the coder was given are no words of its own. A report describes one file.
+    return ReadCoderPrintout(ends, {path, output, partial}, required);
 }
 
 std::string ConversionJob::PrintedAsNamed(std::string printed, const std::string& path,
                                           const std::string& partial, const std::string& output) {
-    // The user knows the files by their own names, not by the protocol or the partial file.
-    if (!partial.empty()) ReplaceAll(printed, AsLocalFile(partial), output);
-    ReplaceAll(printed, AsLocalFile(path), path);
+    // The user knows the files by their own names, not by the protocol or the partial file;
+    // the coder's log prints control bytes in them as '?'.
+    for (const bool asPrinted : {false, true}) {
+        const auto spelt = [&](const std::string& name) {
+            return asPrinted ? AsPrinted(name) : name;
+        };
+        if (!partial.empty()) ReplaceAll(printed, spelt(AsLocalFile(partial)), spelt(output));
+        ReplaceAll(printed, spelt(AsLocalFile(path)), spelt(path));
+    }
     return printed;
 }
 

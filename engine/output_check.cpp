@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "coder_printout.h"
-
 namespace lmk {
 namespace {
 
@@ -30,25 +28,34 @@ std::string ClockText(double seconds) {
                      : std::to_string(minutes) + ":" + two(rest);
 }
 
-OutputVerdict CheckOutput(const FileStatus& output, const std::string& outputName,
-                          const CoderPrintout& printed, const OutputExpectation& expected) {
+OutputVerdict CheckOutputFile(const FileStatus& output, const std::string& outputName) {
     // The program makes the file empty for the coder: empty is not written.
     if (output.kind != FileKind::Regular || output.size == 0)
         return {OutputVerdict::Bad, "кодер не записал файл " + outputName};
-    // Only a size the coder shows counts against it: its description may lie beyond the head.
-    const PrintedStream* shown = printed.OutputVideo();
-    if (expected.frame && shown && shown->size) {
-        if (!(*shown->size == *expected.frame)) {
-            return {OutputVerdict::Bad, "кадр файла " + outputName + " " + FrameText(*shown->size) +
-                                            " вместо " + FrameText(*expected.frame)};
-        }
-        if (expected.squarePixels && IsNonSquare(shown->sampleAspect)) {
-            return {OutputVerdict::Bad, "пиксели файла " + outputName + " не квадратные (SAR " +
-                                            std::to_string(shown->sampleAspect.num) + ":" +
-                                            std::to_string(shown->sampleAspect.den) + ")"};
-        }
+    return {};
+}
+
+OutputVerdict CheckFrame(const ProbeFacts& written, const std::string& outputName,
+                         const OutputExpectation& expected) {
+    if (!expected.video || !written.hasVideo) return {};
+    std::optional<Frame> asked = expected.frame;
+    if (!asked && expected.target && written.source) {
+        asked = *written.source;
+        FitFrame(*asked, *expected.target);
     }
-    return CheckLength(printed.lastProgressTime, expected);
+    if (!asked && !expected.target) return {};
+    const std::string name = "кадр файла " + outputName;
+    if (!written.source) return {OutputVerdict::Bad, name + " неизвестного размера"};
+    if (!(*written.source == *asked)) {
+        return {OutputVerdict::Bad,
+                name + " " + FrameText(*written.source) + " вместо " + FrameText(*asked)};
+    }
+    if (expected.frame && IsNonSquare(written.sampleAspect)) {
+        return {OutputVerdict::Bad, "пиксели файла " + outputName + " не квадратные (SAR " +
+                                        std::to_string(written.sampleAspect.num) + ":" +
+                                        std::to_string(written.sampleAspect.den) + ")"};
+    }
+    return {};
 }
 
 OutputVerdict CheckLength(std::optional<double> reached, const OutputExpectation& expected) {

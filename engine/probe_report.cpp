@@ -44,7 +44,6 @@ std::optional<FrameArguments> FrameArgumentsFor(const ProbeFacts& facts, const F
     planned.size = EvenSides(size);
     const std::string width = std::to_string(planned.size.width);
     const std::string height = std::to_string(planned.size.height);
-    // The coder would keep the source's pixel shape, which players that ignore it squeeze.
     // Of several video streams (programmes, angles, a cover) the coder converts the one
     // fitted, and the sound it would take; subtitles and data stay behind.
     if (facts.videoStreams > 1 && facts.videoIndex) {
@@ -53,13 +52,10 @@ std::optional<FrameArguments> FrameArgumentsFor(const ProbeFacts& facts, const F
             planned.arguments.insert(planned.arguments.end(),
                                      {"-map", "0:" + std::to_string(*facts.soundIndex)});
     }
-    planned.squarePixels = IsNonSquare(facts.sampleAspect);
-    if (planned.squarePixels) {
-        planned.arguments.insert(planned.arguments.end(),
-                                 {"-vf", "scale=" + width + ":" + height + ",setsar=1"});
-    } else {
-        planned.arguments.insert(planned.arguments.end(), {"-s", width + "x" + height});
-    }
+    // Scaled to whole or even sides, a frame would keep its display aspect in pixels that are
+    // not quite square: they are made square, whatever the source's were.
+    planned.arguments.insert(planned.arguments.end(),
+                             {"-vf", "scale=" + width + ":" + height + ",setsar=1"});
     return planned;
 }
 

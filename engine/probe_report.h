@@ -40,13 +40,12 @@ ProbeFacts ProbeFactsFromReport(std::string_view report,
 // The frame size arguments for a file whose facts are `facts`, and the size they ask for.
 struct FrameArguments {
     std::vector<std::string> arguments;
-    Frame size;
-    bool squarePixels = false;  // made square, from pixels that are not
+    Frame size;  // in square pixels
 };
 
 // The source's frame as shown, fitted into `target` with even sides. The one video stream
 // fitted is named to the coder when it could choose another, with the sound stream it would
-// take; pixels that are not square are made square.
+// take; the pixels come out square.
 std::optional<FrameArguments> FrameArgumentsFor(const ProbeFacts& facts, const Frame& target);
 
 }  // namespace lmk

@@ -124,6 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "  Duration: 00:00:03.00, start: 0.000000, bitrate: 1 kb/s\n"
                    "  Stream #0:0(und): Video: h264, yuv420p, 640x480, 25 fps\n",
                    Frame{640, 480}},
+        ReportCase{"TagKeyHoldingAStreamLineEndsNoMetadata",
+                   "Input #0, mov,mp4, from 'a.mp4':\n  Metadata:\n    note\n"
+                   "  Stream #0:0: Video: h264, 16x16: x\n    encoder         : Lavf59.27.100\n"
+                   "  Duration: 00:00:03.00, start: 0.000000, bitrate: 1 kb/s\n"
+                   "  Stream #0:0[0x1](und): Video: h264, yuv420p, 640x480, 25 fps\n",
+                   Frame{640, 480}},
         ReportCase{"StreamTagIsNoSideData",
                    Report("  Stream #0:0: Video: h264, 720x480 [SAR 1:1 DAR 3:2]\n"
                           "    Metadata:\n      comment         : x\n"
@@ -144,6 +150,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{"TurnedQuarter",
                    Report("  Stream #0:0: Video: h264, yuv420p, 720x480 [SAR 1:1 DAR 3:2], 25 "
                           "fps\n    Side data:\n      displaymatrix: rotation of -90.00 degrees\n"),
+                   Frame{480, 720}},
+        ReportCase{"TurnedAfterItsMetadata",
+                   Report("  Stream #0:0: Video: h264, 720x480 [SAR 1:1 DAR 3:2]\n    Metadata:\n"
+                          "      handler_name    : VideoHandler\n    Side data:\n"
+                          "      displaymatrix: rotation of 90.00 degrees\n"),
                    Frame{480, 720}},
         ReportCase{"TurnedThreeQuarters",
                    Report("  Stream #0:0: Video: h264, 720x480 [SAR 1:1 DAR 3:2]\n"
@@ -241,6 +252,17 @@ INSTANTIATE_TEST_SUITE_P(
                      "  Duration: 00:00:03.00, start: 0.000000, bitrate: 1 kb/s\n",
                      3.0,
                      {"/v/Duration: 01:00:00.00 clip.mp4"}},
+        DurationCase{"TagKeyHoldingAClock",
+                     "Input #0, mov,mp4, from 'x':\n  Metadata:\n    note\n"
+                     "  Duration: 01:00:00.00: x\n    encoder         : Lavf59.27.100\n"
+                     "  Duration: 00:00:03.00, start: 0.000000, bitrate: 1 kb/s\n"
+                     "  Stream #0:0: Video: h264, yuv420p, 640x480, 25 fps\n",
+                     3.0},
+        DurationCase{"NameHoldingAControlByte",
+                     "Input #0, avi, from '/v/x?\n  Stream #0:0: Audio: mp3\n  y.avi':\n"
+                     "  Duration: 00:00:03.00, start: 0.000000, bitrate: 1 kb/s\n",
+                     3.0,
+                     {"/v/x\x01\n  Stream #0:0: Audio: mp3\n  y.avi"}},
         DurationCase{"OutsideTheInputsDescription", "[x @ 0x1] y\n  Duration: 00:00:03.00\n",
                      std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -104,6 +104,8 @@ std::string ClipShelf::Extension(ClipKind kind) {
             return ".ac3";
         case ClipKind::PngPicture:
             return ".png";
+        case ClipKind::JpegTurned:
+            return ".jpg";
         case ClipKind::DashManifest:
             return ".mpd";
         case ClipKind::RoqCinematic:
@@ -381,6 +383,19 @@ void ClipShelf::Make(ClipKind kind, const std::string& path, const std::string& 
                  Picture("640x480", 2),
                  {"-filter:v", "setpts=PTS+15/TB", "-c:v", "mpeg2video", "-c:a", "mp2", path}}));
             break;
+        case ClipKind::JpegTurned: {
+            RunCoder(Joined({Picture("480x360"), {"-frames:v", "1", path}}));
+            // As a camera held upright writes it: an APP1 segment after the start of image, its
+            // TIFF (little-endian) holding one tag, Orientation (0x0112) = 6.
+            using namespace std::string_literals;
+            const std::string exif =
+                "\xFF\xE1\x00\x22"
+                "Exif\0\0II*\0\x08\0\0\0\x01\0"
+                "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0"s;
+            const std::string picture = test::ReadFile(path);
+            test::WriteFile(path, picture.substr(0, 2) + exif + picture.substr(2));
+            break;
+        }
         case ClipKind::LongWebm:
             // Quick to make (H.264 in Matroska), slow to convert: the ".webm" output name
             // makes the coder encode VP9. No sound, so the MP3 codec asked for does not matter.

@@ -63,8 +63,9 @@ enum class ClipKind {
     // Outputs that the coder's description calls whole and that are not.
     RoqCinematic,   // a game cinematic: RoQ holds no MP3
     TsLatePicture,  // a broadcast whose picture starts 15 s after its sound
+    JpegTurned,     // a 480x360 photo whose EXIF orientation (6) turns it upright to 360x480
 };
-inline constexpr ClipKind kLastClipKind = ClipKind::TsLatePicture;
+inline constexpr ClipKind kLastClipKind = ClipKind::JpegTurned;
 
 class ClipShelf {
 public:

@@ -30,7 +30,8 @@ using testing::Not;
 using testing::StartsWith;
 using testing::UnorderedElementsAre;
 
-void ExpectVideo(const std::string& path, const std::string& codec, int width, int height) {
+void ExpectVideo(const std::string& path, const std::string& codec, int width, int height,
+                 const std::string& pixelFormat = "yuv420p") {
     const auto streams = StreamsOf(path);
     const auto video = FirstStream(streams, "video");
     ASSERT_TRUE(video) << path << " has no video stream the coder can read";
@@ -38,7 +39,7 @@ void ExpectVideo(const std::string& path, const std::string& codec, int width, i
     EXPECT_EQ(video->width, width);
     EXPECT_EQ(video->height, height);
     // What every portable player decodes.
-    EXPECT_EQ(video->pixelFormat, "yuv420p");
+    EXPECT_EQ(video->pixelFormat, pixelFormat);
 }
 
 void ExpectMp3Sound(const std::string& path) {
@@ -67,6 +68,7 @@ struct FrameCase {
     std::string output = {};               // when not "lmk-" + name + added
     std::vector<std::string> beside = {};  // the user's files beside the input, to stay as they are
     bool squarePixels = false;             // written so, from a source whose pixels are not
+    const char* pixelFormat = "yuv420p";   // an encoder that takes no 4:2:0 keeps the source's
 };
 
 void PrintTo(const FrameCase& c, std::ostream* out) {
@@ -101,7 +103,7 @@ TEST_P(FrameTable, OutputHasFittedFrameAndMp3Sound) {
     for (std::size_t i = 2; i < names.size(); ++i)
         EXPECT_EQ(ReadFile(Work(names[i])), before[i - 2]) << names[i] << " was changed";
     if (c.videoCodec) {
-        ExpectVideo(Work(output), c.videoCodec, c.width, c.height);
+        ExpectVideo(Work(output), c.videoCodec, c.width, c.height, c.pixelFormat);
         if (c.squarePixels) {
             EXPECT_EQ(FirstStream(StreamsOf(Work(output)), "video")->sampleAspect, "1:1");
         }
@@ -171,6 +173,15 @@ INSTANTIATE_TEST_SUITE_P(
         // Written as asked and unreadable (MP3 in RoQ): once more in a container that holds it.
         FrameCase{"RoqUnreadableSoAsMp4", ClipKind::RoqCinematic, "h264", 64, 64, ".mp4"},
         FrameCase{"LatePictureFoundFurther", ClipKind::TsLatePicture, "mpeg2video", 320, 240},
+        // Fitted as its EXIF turns it (360x480), in square pixels.
+        FrameCase{.label = "JpegPhotoFittedUpright",
+                  .clip = ClipKind::JpegTurned,
+                  .videoCodec = "mjpeg",
+                  .width = 180,
+                  .height = 240,
+                  .sound = false,
+                  .squarePixels = true,
+                  .pixelFormat = "yuvj444p"},
         FrameCase{.label = "ImagePatternReadAndWrittenAsNamed",
                   .clip = ClipKind::PngPicture,
                   .videoCodec = "h264",

@@ -29,12 +29,18 @@ std::string FileKey(const std::string& path) {
 }
 
 // What the coder prints of a conversion that ends well: the output's streams as asked for
-// ("-s" gives a picture; sound always).
+// ("-s" or "-vf scale=W:H,setsar=1" gives a picture; sound always).
 std::string DescriptionOf(const Strings& arguments) {
     const auto size = std::find(arguments.begin(), arguments.end(), "-s");
+    const auto filters = std::find(arguments.begin(), arguments.end(), "-vf");
     std::string printed = "Output #0, out, to '" + arguments.back() + "':\n";
     if (size != arguments.end())
         printed += "  Stream #0:0: Video: h264, yuv420p, " + size[1] + "\n";
+    if (filters != arguments.end() && filters[1].starts_with("scale=")) {
+        std::string frame = filters[1].substr(6, filters[1].find(',') - 6);
+        std::replace(frame.begin(), frame.end(), ':', 'x');
+        printed += "  Stream #0:0: Video: h264, yuv420p, " + frame + " [SAR 1:1 DAR 1:1]\n";
+    }
     return printed + "  Stream #0:1: Audio: mp3, 44100 Hz, stereo\n";
 }
 
