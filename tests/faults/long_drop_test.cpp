@@ -64,7 +64,7 @@ fi
 for output; do :; done
 output=${output#file:}
 size=keep
-[ "$3" = -s ] && size=$4
+for arg; do case $arg in scale=*) s=${arg#scale=}; s=${s%%,*}; size="${s%:*}x${s#*:}";; esac; done
 read -r ignored pace mark < "$input"
 if [ "$pace" = slow ]; then
   i=0

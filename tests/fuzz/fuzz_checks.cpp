@@ -160,6 +160,13 @@ constexpr std::string_view kFakeLines =
     "  Stream #0:0: Video: h264, 16x16 [SAR 1:1 DAR 1:1]\nOutput #0, avi, to 'x':\n"
     "  Duration: 01:00:00.00\n";
 
+// Whether the input heading at `heading` is followed, within its section, by its duration.
+bool HasDurationAfter(const std::vector<std::string_view>& lines, std::size_t heading) {
+    for (std::size_t i = heading + 1; i < lines.size() && lines[i].starts_with(' '); ++i)
+        if (lines[i].starts_with("  Duration: ")) return true;
+    return false;
+}
+
 // What a name or a tag holds never changes what the report says: a warning naming a file
 // whose name holds stream lines, put before a heading, and a title tag holding them, put
 // after one.
@@ -176,6 +183,9 @@ std::string CheckNamesAndTagsChangeNothing(std::string_view report, const Readin
         const std::size_t next = at + lines[i].size();
         const bool shallowNext = i + 1 == lines.size() || lines[i + 1].find_first_not_of(' ') <= 2;
         if (!shallowNext || next >= report.size()) break;
+        // An input's own tags end only at its duration, which the coder always writes: a
+        // report without one has no place where a tag could end.
+        if (lines[i].starts_with("Input #") && !HasDurationAfter(lines, i)) break;
         std::string tagged = std::string(report.substr(0, next)) + "\n  Metadata:\n    title  : x";
         for (const auto fake : LinesOf(kFakeLines))
             tagged += "\n                    : " + std::string(fake);

@@ -53,9 +53,8 @@ std::string LoggingCoder(const std::string& path, const std::string& log,
                        "echo \"start $name\" >> '" +
                            log + "'\ncase \"$name\" in " + holdCase + ") " + hold +
                            ";; esac\n"
-                           "echo converted > \"$last\"\n"
-                           "echo \"end $name\" >> '" +
-                           log + "'\n");
+                           "echo converted > \"$last\"\n" +
+                           test::kDescribeOutput + "echo \"end $name\" >> '" + log + "'\n");
 }
 
 std::vector<std::string> LinesEndingIn(const std::string& path, const std::string& end) {

@@ -94,8 +94,8 @@ std::string WriteFakeCoder(const std::string& folder, double seconds) {
             (seconds == kUntilReleased ? std::string("while [ ! -e \"$folder/release\" ]")
                                        : "while [ $i -lt " + std::to_string(naps) + " ]") +
             "; do sleep 0.05; i=$((i + 1)); done\n"
-            "echo converted > \"$last\"\n"
-            "echo \"end $name\" >> \"$folder/journal\"");
+            "echo converted > \"$last\"\n" +
+            kDescribeOutput + "echo \"end $name\" >> \"$folder/journal\"");
 }
 
 void ReleaseFakeCoder(const std::string& folder) {

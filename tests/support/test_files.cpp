@@ -86,4 +86,13 @@ std::string WriteScript(const std::string& path, const std::string& body) {
     return path;
 }
 
+const char* const kDescribeOutput = R"(
+size=
+for arg; do case $arg in scale=*) s=${arg#scale=}; s=${s%%,*}; size="${s%:*}x${s#*:}";; esac; done
+echo "Output #0, avi, to 'output':"
+[ -n "$size" ] && echo "  Stream #0:0: Video: mpeg4, yuv420p, $size [SAR 1:1 DAR 4:3]"
+echo "  Stream #0:1: Audio: mp3, 44100 Hz, stereo, fltp"
+echo "frame=   10 fps=0.0 q=-0.0 Lsize=       1kB time=${clock:-00:00:01.00} bitrate=   1.0kbits/s"
+)";
+
 }  // namespace lmk::test

@@ -42,4 +42,9 @@ std::vector<std::string> SplitLines(const std::string& text);
 // Writes a /bin/sh script with `body` and makes it executable; returns its path.
 std::string WriteScript(const std::string& path, const std::string& body);
 
+// For a stand-in coder's conversion: prints the output's description as the coder would, with
+// the frame it was asked for ("-vf scale=W:H,..."), and a last progress line at `$clock`
+// (hh:mm:ss.xx), so that the output is judged by what it was asked to be.
+extern const char* const kDescribeOutput;
+
 }  // namespace lmk::test
