@@ -686,6 +686,10 @@ struct ProgressCase {
     Strings printed = {"Input #0, avi, from 'x':\n"};
 };
 
+void PrintTo(const ProgressCase& progress, std::ostream* out) {
+    *out << progress.name;
+}
+
 class ProgressTest : public ConversionJobTest, public testing::WithParamInterface<ProgressCase> {};
 
 TEST_P(ProgressTest, FollowsTheCodersTimeAgainstTheDuration) {
