@@ -99,9 +99,6 @@ bool IsContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-// FFmpeg's name for the descriptor its "-progress" lines go to.
-const std::string kProgressChannel = "pipe:" + std::to_string(kProgressDescriptor);
-
 // FFmpeg's protocol for local files: no name is read as a URL or another protocol.
 constexpr std::string_view kLocalFile = "file:";
 
@@ -113,6 +110,9 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
     for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
         text.replace(at, from.size(), to);
 }
+
+// FFmpeg's name for the descriptor its "-progress" lines go to.
+const std::string kProgressChannel = "pipe:" + std::to_string(kProgressDescriptor);
 
 // The time a "-progress" line tells: "out_time_us=" in microseconds, or "out_time=" on the
 // clock; none for other keys and for "N/A".
@@ -275,12 +275,12 @@ std::string ConversionJob::ReportPath() const {
     return m_values.WorkFolder + "/info";
 }
 
-std::string ConversionJob::CoderOutputPath() const {
-    return m_values.WorkFolder + "/coder.log";
-}
-
 std::string ConversionJob::ProgressPath() const {
     return m_values.WorkFolder + "/progress";
+}
+
+std::string ConversionJob::CoderOutputPath() const {
+    return m_values.WorkFolder + "/coder.log";
 }
 
 void ConversionJob::Enqueue(const std::vector<std::string>& paths) {
