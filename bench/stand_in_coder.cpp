@@ -1,8 +1,8 @@
 // A stand-in for the coder that does no coding, so that a batch run measures only what the
 // side running it (the program, its window, or a shell loop) adds per file. A probe ("-i FILE"
 // and nothing more) gets a short report as the coder prints one, and exit code 1; a conversion
-// (the output file last) gets a progress line, the output file with a few bytes in it, and
-// exit code 0.
+// (the output file last) gets a progress line, its progress block on the descriptor that
+// "-progress pipe:N" names, the output file with a few bytes in it, and exit code 0.
 //
 // STAND_IN_MS, when set, makes each conversion last that many milliseconds, so that the job's
 // 200 ms waits and progress reads happen as they do during a long conversion.
@@ -33,6 +33,13 @@ int main(int argc, char** argv) {
         const long ms = std::atol(wait);
         const timespec interval{ms / 1000, (ms % 1000) * 1000000};
         nanosleep(&interval, nullptr);
+    }
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-progress") != 0 || std::strncmp(argv[i + 1], "pipe:", 5) != 0)
+            continue;
+        const char block[] = "out_time_us=1000000\nout_time=00:00:01.000000\nprogress=end\n";
+        if (write(std::atoi(argv[i + 1] + 5), block, sizeof block - 1) != sizeof block - 1)
+            return 1;
     }
     std::fprintf(
         stderr,

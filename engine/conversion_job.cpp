@@ -1,6 +1,7 @@
 #include "conversion_job.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <optional>
 
@@ -104,6 +105,24 @@ std::string AsLocalFile(const std::string& path) {
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
         text.replace(at, from.size(), to);
+}
+
+// FFmpeg's name for the descriptor its "-progress" lines go to.
+const std::string kProgressChannel = "pipe:" + std::to_string(kProgressDescriptor);
+
+// The time a "-progress" line tells: "out_time_us=" in microseconds, or "out_time=" on the
+// clock; none for other keys and for "N/A".
+std::optional<double> ProgressChannelTime(std::string_view line) {
+    constexpr std::string_view kMicroseconds = "out_time_us=";
+    constexpr std::string_view kClock = "out_time=";
+    if (line.starts_with(kClock)) return ParseClockTime(line.substr(kClock.size()));
+    if (!line.starts_with(kMicroseconds)) return std::nullopt;
+    const std::string_view value = line.substr(kMicroseconds.size());
+    std::int64_t microseconds = 0;
+    const auto [end, error] =
+        std::from_chars(value.data(), value.data() + value.size(), microseconds);
+    if (error != std::errc() || end != value.data() + value.size()) return std::nullopt;
+    return static_cast<double>(microseconds) / 1e6;
 }
 
 // The coder's failure line, when it is an allocation the memory limit refused: FFmpeg ends
@@ -290,6 +309,10 @@ ConversionJob::ConversionJob(JobLog* log, JobHost& host, JobSchedule& schedule,
 
 std::string ConversionJob::ReportPath() const {
     return m_values.WorkFolder + "/info";
+}
+
+std::string ConversionJob::ProgressPath() const {
+    return m_values.WorkFolder + "/progress";
 }
 
 std::string ConversionJob::CoderOutputPath() const {
@@ -531,16 +554,19 @@ ConversionJob::Attempt ConversionJob::ConvertClaimed(const std::string& path,
                                      name + ": " + partial.error};
     }
 
-    m_coderOutputOffset = 0;
-    m_coderOutputTail.clear();
-    m_progressLineCut = false;
-    // The file was made empty for it, so the coder need not ask whether to overwrite it.
+    m_progressOffset = 0;
+    m_progressTail.clear();
+    m_progressBlockCut = false;
+    // The progress goes to a channel of its own, which no text in the input can imitate; the
+    // printout keeps only the last progress line. The file was made empty for the coder, so it
+    // need not ask whether to overwrite it.
     std::vector<std::string> arguments = attempt.arguments;
-    arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
+    arguments.insert(arguments.end(),
+                     {"-nostats", "-progress", kProgressChannel, "-y", AsLocalFile(partial.path)});
     std::unique_ptr<Process> conversion;
     try {
         conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
-                                       {ReadableFor(path), partial.path});
+                                       {ReadableFor(path), partial.path, ProgressPath()});
     } catch (...) {
         m_files.Delete(partial.path);
         if (m_host.StopRequested()) return {Attempt::Stopped, {}};
@@ -732,41 +758,39 @@ ConversionJob::RunEnd ConversionJob::WaitTicking(Process& process, bool conversi
 
 void ConversionJob::ReadProgress() {
     if (!m_duration) return;
-    // What a chatty coder printed since the last tick is skipped but for its end, whose first
-    // line is then cut.
-    const std::uint64_t size = m_files.StatusOf(CoderOutputPath()).size;
-    if (size > m_coderOutputOffset + kPrintedTailLimit) {
-        m_coderOutputOffset = size - kPrintedTailLimit;
-        m_coderOutputTail.clear();
-        m_progressLineCut = true;
+    // What a chatty coder wrote since the last tick is skipped but for its end, whose first
+    // block is then cut.
+    const std::uint64_t size = m_files.StatusOf(ProgressPath()).size;
+    if (size > m_progressOffset + kPrintedTailLimit) {
+        m_progressOffset = size - kPrintedTailLimit;
+        m_progressTail.clear();
+        m_progressBlockCut = true;
     }
-    const std::string fresh =
-        m_files.ReadFrom(CoderOutputPath(), m_coderOutputOffset, kPrintedTailLimit);
+    const std::string fresh = m_files.ReadFrom(ProgressPath(), m_progressOffset, kPrintedTailLimit);
     if (fresh.empty()) return;
-    m_coderOutputOffset += fresh.size();
-    m_coderOutputTail += fresh;
-    // Whole lines only, as the coder ends them: "\r" after a progress line, "\n" after others.
-    if (m_progressLineCut) {
-        const std::size_t cut = m_coderOutputTail.find_first_of("\r\n");
-        m_coderOutputTail.erase(0, cut == std::string::npos ? cut : cut + 1);
-        m_progressLineCut = cut == std::string::npos;
-    }
-    const std::size_t end = m_coderOutputTail.find_last_of("\r\n");
-    if (end == std::string::npos) {
-        if (m_coderOutputTail.size() > kPrintedTailLimit) {
-            m_coderOutputTail.clear();
-            m_progressLineCut = true;
+    m_progressOffset += fresh.size();
+    m_progressTail += fresh;
+    // Whole "key=value" lines, in blocks that each end with their "progress=" line; a block's
+    // time counts once the block is whole.
+    std::optional<double> blockTime;
+    std::size_t taken = 0;
+    for (std::size_t from = 0, end; (end = m_progressTail.find('\n', from)) != std::string::npos;
+         from = end + 1) {
+        const std::string_view line(m_progressTail.data() + from, end - from);
+        if (const auto time = ProgressChannelTime(line)) {
+            blockTime = time;
+        } else if (line.starts_with("progress=")) {
+            if (blockTime && !m_progressBlockCut) m_position = blockTime;
+            blockTime.reset();
+            m_progressBlockCut = false;
+            taken = end + 1;
         }
-        return;
     }
-    const std::string_view whole(m_coderOutputTail.data(), end);
-    for (std::size_t from = 0; from <= whole.size();) {
-        const std::size_t to = std::min(whole.find_first_of("\r\n", from), whole.size());
-        if (const auto position = ProgressTime(whole.substr(from, to - from)))
-            m_position = position;
-        from = to + 1;
+    m_progressTail.erase(0, taken);
+    if (m_progressTail.size() > kPrintedTailLimit) {
+        m_progressTail.clear();
+        m_progressBlockCut = true;
     }
-    m_coderOutputTail.erase(0, end + 1);
 }
 
 void ConversionJob::ShowMark() {

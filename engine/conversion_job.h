@@ -137,6 +137,8 @@ public:
 
     std::string ReportPath() const;
     std::string CoderOutputPath() const;
+    // Where a conversion's progress lines go: its own channel, apart from the printout.
+    std::string ProgressPath() const;
 
 private:
     enum class RunEnd { Ended, Stopped };
@@ -207,9 +209,9 @@ private:
     int m_statusIndex = -1;
     std::uint32_t m_spinner = 0;
     std::optional<double> m_duration;
-    std::uint64_t m_coderOutputOffset = 0;
-    std::string m_coderOutputTail;   // the coder's last line while it is not yet ended
-    bool m_progressLineCut = false;  // the tail starts inside a line
+    std::uint64_t m_progressOffset = 0;
+    std::string m_progressTail;       // the progress lines of a block not yet ended
+    bool m_progressBlockCut = false;  // the tail starts inside a block
     std::optional<double> m_position;
 };
 

@@ -80,11 +80,17 @@ public:
     virtual ExitStatus Status() const = 0;
 };
 
+// The descriptor on which a conversion writes its progress lines ("-progress pipe:3").
+constexpr int kProgressDescriptor = 3;
+
 // The files of the user's that one coder run may touch; besides these it gets the system's
 // folders and its own `outputFile`.
 struct CoderAccess {
     std::string input;   // read only: a file, or the folder of a playlist and its segments
     std::string output;  // written; made by the program before the run; empty for the probe
+    // The program's own file, created empty and handed over open as kProgressDescriptor, so
+    // the coder never sees the folder it is in; empty for none.
+    std::string progress = {};
 };
 
 class Processes {
@@ -92,8 +98,8 @@ public:
     virtual ~Processes() = default;
     // Starts `program` with `arguments` (not counting its own name), standard input from
     // /dev/null, standard output and error both into `outputFile`, created empty first,
-    // confined to `access`. Raises EFCreateError when the output file cannot be created,
-    // EOSError when the start fails or the confinement cannot be applied.
+    // confined to `access`. Raises EFCreateError when the output or progress file cannot be
+    // created, EOSError when the start fails or the confinement cannot be applied.
     virtual std::unique_ptr<Process> Start(const std::string& program,
                                            const std::vector<std::string>& arguments,
                                            const std::string& outputFile,

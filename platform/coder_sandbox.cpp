@@ -181,8 +181,9 @@ PreparedSandbox::PreparedSandbox(const std::vector<std::string>& programFiles,
                                             : sizeof(std::uint64_t);
     const long ruleset = CreateRuleset(&attributes, size, 0);
     if (ruleset < 0) throw SandboxFailure(errno);
-    // Above standard input, output and error, which the child sets up before applying it.
-    m_ruleset.Reset(fcntl(static_cast<int>(ruleset), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+    // Above the descriptors the child sets up before applying it: standard input, output and
+    // error, and the progress descriptor.
+    m_ruleset.Reset(fcntl(static_cast<int>(ruleset), F_DUPFD_CLOEXEC, kProgressDescriptor + 1));
     close(static_cast<int>(ruleset));
     if (!m_ruleset.Valid()) throw SandboxFailure(errno);
 

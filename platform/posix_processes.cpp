@@ -63,11 +63,11 @@ EOSError SystemFailure(int error) {
     return OSErrorFromCode(error, SystemErrorText(error));
 }
 
-// Moves a descriptor above standard input, output and error, so that setting those up in the
-// child cannot overwrite it.
-int AboveStandardStreams(int fd) {
-    if (fd < 0 || fd > STDERR_FILENO) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+// Moves a descriptor above those a child gets at fixed numbers (standard input, output and
+// error, the progress descriptor), so that setting those up in the child cannot overwrite it.
+int AboveFixedDescriptors(int fd) {
+    if (fd < 0 || fd > kProgressDescriptor) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kProgressDescriptor + 1);
     const int error = errno;
     close(fd);
     errno = error;
@@ -84,6 +84,7 @@ struct ChildStart {
     char* const* environment = nullptr;
     pid_t parent = -1;
     int output = -1;
+    int progress = -1;   // becomes kProgressDescriptor; -1: none
     int errorPipe = -1;  // close-on-exec: the exec closes it, a failure writes its errno there
     int descriptorLimit = 0;
     const PreparedSandbox* sandbox = nullptr;  // Landlock and seccomp; none in name spaces
@@ -187,14 +188,17 @@ LMK_CHILD_CODE [[noreturn]] void BecomeProgram(const ChildStart& start) {
         FailChild(start, errno);
     const int input = open("/dev/null", O_RDONLY);
     if (input < 0 || dup2(input, STDIN_FILENO) < 0) FailChild(start, errno);
+    if (start.progress >= 0 && dup2(start.progress, kProgressDescriptor) < 0)
+        FailChild(start, errno);
     // Soft and hard alike, so the coder cannot raise it again.
     const rlimit memory{start.memoryLimit, start.memoryLimit};
     if (start.memoryLimit != RLIM_INFINITY && setrlimit(RLIMIT_DATA, &memory) != 0)
         FailChild(start, errno);
     ConfineChild(start);
     // bubblewrap reads these after its exec; ours are close-on-exec in every other child.
-    int kept[kMaxPassed + 2] = {start.errorPipe, start.program};
-    int count = 2;
+    int kept[kMaxPassed + 3] = {start.errorPipe, start.program,
+                                start.progress >= 0 ? kProgressDescriptor : -1};
+    int count = 3;
     for (const int fd : start.passed) {
         if (fd < 0) continue;
         if (fcntl(fd, F_SETFD, 0) != 0) FailChild(start, errno);
@@ -497,7 +501,7 @@ struct NameSpaceRun {
 };
 
 int OpenAbove(const std::string& path, int flags) {
-    return AboveStandardStreams(open(path.c_str(), flags | O_CLOEXEC));
+    return AboveFixedDescriptors(open(path.c_str(), flags | O_CLOEXEC));
 }
 
 NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access) {
@@ -536,11 +540,11 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
         if (output.Valid() && fstat(output.Get(), &info) == 0 && S_ISREG(info.st_mode))
             files.push_back({output.Get(), AbsolutePath(access.output), true});
     }
-    filter.Reset(AboveStandardStreams(SeccompProgramFile(needs.script)));
+    filter.Reset(AboveFixedDescriptors(SeccompProgramFile(needs.script)));
     int ends[2];
     if (!filter.Valid() || pipe2(ends, O_CLOEXEC) != 0) throw SystemFailure(errno);
     statusRead.Reset(ends[0]);
-    statusWrite.Reset(AboveStandardStreams(ends[1]));
+    statusWrite.Reset(AboveFixedDescriptors(ends[1]));
     if (!statusWrite.Valid()) throw SystemFailure(errno);
 
     arguments = BubblewrapArguments(files, filter.Get(), statusWrite.Get(), needs);
@@ -570,11 +574,20 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
         throw CannotCreateFile(outputFile, SystemErrorText(error));
     }
 
-    const FileDescriptor kept(AboveStandardStreams(output.Release()));
+    const FileDescriptor kept(AboveFixedDescriptors(output.Release()));
+    FileDescriptor progress;
+    if (!access.progress.empty()) {
+        progress.Reset(AboveFixedDescriptors(
+            open(access.progress.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644)));
+        if (!progress.Valid()) {
+            const int error = errno;
+            throw CannotCreateFile(access.progress, SystemErrorText(error));
+        }
+    }
     int pipeEnds[2];
     if (!kept.Valid() || pipe2(pipeEnds, O_CLOEXEC) != 0) throw SystemFailure(errno);
     const FileDescriptor reportEnd(pipeEnds[0]);
-    FileDescriptor failureEnd(AboveStandardStreams(pipeEnds[1]));
+    FileDescriptor failureEnd(AboveFixedDescriptors(pipeEnds[1]));
     if (!failureEnd.Valid()) throw SystemFailure(errno);
 
     const Confinement confinement = Applied();
@@ -583,7 +596,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     const std::vector<std::string> candidates =
         nameSpaces ? std::vector<std::string>{} : ProgramCandidates(program);
     const FileDescriptor checkedProgram(
-        nameSpaces ? -1 : AboveStandardStreams(OpenCheckedProgram(program)));
+        nameSpaces ? -1 : AboveFixedDescriptors(OpenCheckedProgram(program)));
 
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2 + (nameSpaces ? nameSpaces->arguments.size() : 0));
@@ -607,6 +620,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     start.environment = environment.data();
     start.parent = getpid();
     start.output = kept.Get();
+    start.progress = progress.Get();
     start.errorPipe = failureEnd.Get();
     start.program = nameSpaces ? nameSpaces->bubblewrap.Get() : checkedProgram.Get();
     start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));

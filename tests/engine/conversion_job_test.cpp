@@ -141,8 +141,11 @@ TEST_F(ConversionJobTest, WorkedExampleRunsProbeAndConversionWithSeparateArgumen
     EXPECT_EQ(processes.started[1].program, "/opt/lmk/coder.exe");
     EXPECT_EQ(processes.started[1].arguments,
               (Strings{"-i", "file:/clips/trip.avi", "-vf", "scale=320:240,setsar=1", "-acodec",
-                       "libmp3lame", "-y", CoderTarget("/clips/lmk-trip.avi")}));
+                       "libmp3lame", "-nostats", "-progress", "pipe:3", "-y",
+                       CoderTarget("/clips/lmk-trip.avi")}));
     EXPECT_EQ(processes.started[1].access.input, "/clips/trip.avi");
+    EXPECT_EQ(processes.started[1].access.progress, "/run/lmk/progress");
+    EXPECT_EQ(processes.started[0].access.progress, "") << "the probe has no progress";
     EXPECT_EQ("file:" + processes.started[1].access.output, CoderTarget("/clips/lmk-trip.avi"));
     EXPECT_NE(processes.started[1].outputFile, "/run/lmk/info");
     EXPECT_EQ(values.OutputPath, "/clips/lmk-trip.avi");
@@ -198,7 +201,8 @@ TEST_P(ConversionSize, GoesAfterDashS) {
     window.height = GetParam().height;
     Run({"/v/in.mp4"});
     const Strings& arguments = processes.started.at(1).arguments;
-    const Strings middle(arguments.begin() + 2, arguments.end() - 4);
+    const Strings middle(arguments.begin() + 2,
+                         std::find(arguments.begin(), arguments.end(), "-acodec"));
     EXPECT_EQ(middle, GetParam().sizeArguments);
 }
 
@@ -304,13 +308,13 @@ TEST_F(ConversionJobTest, APictureWithoutASizeIsLookedForFurtherOrNeverDone) {
     EXPECT_EQ(processes.started.at(0).arguments, (Strings{"-i", "file:/v/a.avi"}));
     EXPECT_EQ(processes.started.at(4).arguments,
               (Strings{"-analyzeduration", "60M", "-probesize", "64M", "-i", "file:/v/late.ts",
-                       "-vf", "scale=320:256,setsar=1", "-acodec", "libmp3lame", "-y",
-                       CoderTarget("/v/lmk-late.ts")}));
+                       "-vf", "scale=320:256,setsar=1", "-acodec", "libmp3lame", "-nostats",
+                       "-progress", "pipe:3", "-y", CoderTarget("/v/lmk-late.ts")}));
     // Nowhere a size: never the previous file's, and never done with the sound alone.
-    EXPECT_EQ(
-        processes.started.at(7).arguments,
-        (Strings{"-analyzeduration", "60M", "-probesize", "64M", "-i", "file:/v/b.avi", "-pix_fmt",
-                 "yuv420p", "-acodec", "libmp3lame", "-y", CoderTarget("/v/lmk-b.avi")}));
+    EXPECT_EQ(processes.started.at(7).arguments,
+              (Strings{"-analyzeduration", "60M", "-probesize", "64M", "-i", "file:/v/b.avi",
+                       "-pix_fmt", "yuv420p", "-acodec", "libmp3lame", "-nostats", "-progress",
+                       "pipe:3", "-y", CoderTarget("/v/lmk-b.avi")}));
     EXPECT_EQ(window.log.back(),
               "Не удалось сконвертировать файл b.avi: кадр файла lmk-b.avi неизвестного размера");
     EXPECT_FALSE(files.IsFile("/v/lmk-b.avi"));
@@ -564,7 +568,7 @@ TEST_P(SecondAttempt, FollowsARefusedConversion) {
     ASSERT_EQ(processes.started.size(), 3u);
     Strings told = expected;
     told.back() = CoderTarget(expected.back());
-    told.insert(told.end() - 1, "-y");
+    told.insert(told.end() - 1, {"-nostats", "-progress", "pipe:3", "-y"});
     told[1] = "file:" + told[1];
     EXPECT_EQ(processes.started[2].arguments, told);
     EXPECT_FALSE(files.IsFile("/v/lmk-in.webm")) << "the refused attempt left its output";
@@ -674,26 +678,64 @@ TEST_F(ConversionJobTest, EarlierOutputThatCannotBeReplacedStartsNoCoder) {
               "lmk-one.avi: Permission denied");
 }
 
-TEST_F(ConversionJobTest, ProgressFollowsTheCodersTimeAgainstTheDuration) {
+// What the log shows at each tick of a conversion of a 10 s file, which writes one chunk of
+// each of `progress` on its progress channel and of `printed` into its printout per tick.
+struct ProgressCase {
+    const char* name;
+    Strings progress;
+    Strings shown;  // after the status line, at each tick and at the end
+    Strings printed = {"Input #0, avi, from 'x':\n"};
+};
+
+void PrintTo(const ProgressCase& progress, std::ostream* out) {
+    *out << progress.name;
+}
+
+class ProgressTest : public ConversionJobTest, public testing::WithParamInterface<ProgressCase> {};
+
+TEST_P(ProgressTest, FollowsTheCodersTimeAgainstTheDuration) {
     processes.plan = [](const Strings& arguments) {
         Plan p;
         if (IsProbe(arguments)) {
             p.printed = {VideoReport("640x480", "00:00:10.00")};
         } else {
             p.ticks = 4;
-            // A tag that reads like a progress line is no progress.
-            p.printed = {"Input #0, avi, from 'x':\n",
-                         "  Metadata:\n    title           : frame=1 time=00:00:09.00\n",
-                         "frame=1 time=00:00:04.2", "0 bitrate=1\r",
-                         "frame=2 time=00:00:09.99 bitrate=1\r"};
+            p.printed = GetParam().printed;
+            p.progress = GetParam().progress;
         }
         return p;
     };
     Run({"/a/x.avi"});
-    const std::string status = "Обрабатывается файл x.avi... ";
-    EXPECT_EQ(ReplacedLines(),
-              (Strings{status + "/", status + "-", status + "\\ 42%", status + "| 99%", status}));
+    Strings shown;
+    for (const auto& end : GetParam().shown) shown.push_back("Обрабатывается файл x.avi... " + end);
+    EXPECT_EQ(ReplacedLines(), shown);
+    EXPECT_LE(files.largestRead, 64u * 1024);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProgressTest,
+    testing::Values(
+        // A block counts once its "progress=" line is written, whatever a read cuts.
+        ProgressCase{"WholeBlocksOfTheChannel",
+                     {"", "frame=0\nout_time_us=N/A\nout_time=N/A\nprogress=continue\n",
+                      "frame=1\nout_time_us=4200000\nout_time=00:00:04.2",
+                      "00000\nprogress=continue\nout_time_us=9990000\n", "progress=continue\n"},
+                     {"/", "-", "\\ 42%", "| 99%", ""}},
+        ProgressCase{"TagInThePrintoutMovesNothing",
+                     {},
+                     {"/", "-", "\\", "|", ""},
+                     {"Input #0, avi, from 'x':\n",
+                      "  Metadata:\n    title           : frame=1 time=00:00:09.00\n",
+                      "frame=1 time=00:00:09.00 bitrate=1\r", "\nframe=1 time=00:00:09.00\n"}},
+        // Only the end of what came since the last tick is read; the block it cuts is dropped.
+        ProgressCase{
+            "ChattyChannelReadByItsEnd",
+            {"",
+             Repeated("frame=1\nout_time_us=1000000\nprogress=continue\n", 10000) + "frame=2\n" +
+                 Repeated("stream_0_0_q=1.0\n", 5000) + "out_time_us=9000000\nprogress=continue\n",
+             "out_time_us=5000000\nprogress=continue\n"},
+            {"/", "- 50%", "\\ 50%", "| 50%", ""}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // How a file's conversion ends, judged from what the coder printed and what it left.
 struct OutcomeCase {

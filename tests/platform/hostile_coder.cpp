@@ -27,6 +27,8 @@
 
 namespace {
 
+constexpr char kProgress[] = "out_time_us=0\nprogress=end\n";
+
 int Outcome(bool succeeded) {
     if (succeeded) {
         std::puts("allowed");
@@ -138,6 +140,8 @@ int main(int argc, char** argv) {
 
     if (attempt == "read-input") return Outcome(Opens(input, O_RDONLY));
     if (attempt == "write-output") return Outcome(Opens(output, O_WRONLY | O_TRUNC));
+    // On the descriptor a conversion's "-progress pipe:3" names.
+    if (attempt == "write-progress") return Outcome(write(3, kProgress, sizeof kProgress - 1) > 0);
     if (attempt == "read-home-secret")
         return Outcome(Opens(std::string(home ? home : "") + "/secret", O_RDONLY));
     if (attempt == "write-beside-input")

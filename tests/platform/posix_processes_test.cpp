@@ -639,7 +639,7 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
         confined.Start(LMK_HOSTILE_CODER,
                        {attempt.attempt, inputs + "/clip.avi", output, elsewhere,
                         std::to_string(ntohs(address.sin_port)), std::to_string(getpid())},
-                       Output(), {inputs + "/clip.avi", output});
+                       Output(), {inputs + "/clip.avi", output, m_folder / "progress"});
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
     close(listener);
     const std::string deniedBy = byNameSpaces ? "name spaces" : attempt.deniedBy;
@@ -647,6 +647,9 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
               std::string(byNameSpaces ? attempt.inNameSpaces : attempt.outcome) + "\n")
         << attempt.attempt << " was to be "
         << (deniedBy.empty() ? "allowed" : "denied by " + deniedBy);
+    EXPECT_EQ(ReadFile(m_folder / "progress"), attempt.attempt == std::string("write-progress")
+                                                   ? "out_time_us=0\nprogress=end\n"
+                                                   : "");
     EXPECT_FALSE(test::Exists(inputs + "/planted"));
     EXPECT_FALSE(test::Exists(elsewhere + "/planted"));
     EXPECT_EQ(ReadFile(inputs + "/clip.avi"), "a hostile file");
@@ -666,6 +669,7 @@ INSTANTIATE_TEST_SUITE_P(
         ::testing::Values(
             SandboxCase{"ReadsItsInput", "read-input", "allowed", ""},
             SandboxCase{"WritesItsOutput", "write-output", "allowed", ""},
+            SandboxCase{"WritesItsProgressOnItsDescriptor", "write-progress", "allowed", ""},
             SandboxCase{"ReadsNoSecretInHome", "read-home-secret", "EACCES", "Landlock", "ENOENT"},
             SandboxCase{"WritesNothingBesideTheInput", "write-beside-input", "EACCES", "Landlock",
                         "EROFS"},

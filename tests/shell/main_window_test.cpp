@@ -401,7 +401,8 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
     // Written to a partial file of its own, which then took the output's name.
     const std::string arguments = ReadFile(scratch / "arguments");
     EXPECT_EQ(arguments.rfind("-i file:" + clip +
-                                  " -vf scale=320:240,setsar=1 -acodec libmp3lame -y file:" +
+                                  " -vf scale=320:240,setsar=1 -acodec libmp3lame -nostats "
+                                  "-progress pipe:3 -y file:" +
                                   scratch.Path() + "/.lmk-partial-",
                               0),
               0u)

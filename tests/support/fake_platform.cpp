@@ -133,8 +133,13 @@ void FakeFiles::Append(const std::string& path, const std::string& content) {
 
 class FakeProcesses::FakeProcess : public Process {
 public:
-    FakeProcess(FakeProcesses& owner, std::size_t index, Plan plan, std::string outputFile)
-        : m_owner(owner), m_index(index), m_plan(std::move(plan)), m_output(std::move(outputFile)) {
+    FakeProcess(FakeProcesses& owner, std::size_t index, Plan plan, std::string outputFile,
+                std::string progressFile)
+        : m_owner(owner),
+          m_index(index),
+          m_plan(std::move(plan)),
+          m_output(std::move(outputFile)),
+          m_progress(std::move(progressFile)) {
         Print();
     }
     ~FakeProcess() override {
@@ -162,6 +167,8 @@ private:
     void Print() {
         if (m_printedChunks < m_plan.printed.size())
             m_owner.m_files.Append(m_output, m_plan.printed[m_printedChunks++]);
+        if (!m_progress.empty() && m_progressChunks < m_plan.progress.size())
+            m_owner.m_files.Append(m_progress, m_plan.progress[m_progressChunks++]);
     }
     void Done(bool killed) {
         if (!m_done && !killed && !m_plan.printedAtEnd.empty())
@@ -174,7 +181,9 @@ private:
     std::size_t m_index;
     Plan m_plan;
     std::string m_output;
+    std::string m_progress;
     std::size_t m_printedChunks = 0;
+    std::size_t m_progressChunks = 0;
     bool m_done = false;
 };
 
@@ -206,6 +215,7 @@ std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const 
                            conversion && m_files.IsFile(OutputOf(arguments)), false});
     }
     m_files.Put(outputFile, "");
+    if (!access.progress.empty()) m_files.Put(access.progress, "");
     {
         const std::lock_guard lock(m_mutex);
         std::string& report = m_reports[use.input];
@@ -219,7 +229,7 @@ std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const 
         }
     }
     if (conversion && p.writes) m_files.Put(WithoutProtocol(arguments.back()), "converted");
-    return std::make_unique<FakeProcess>(*this, index, std::move(p), outputFile);
+    return std::make_unique<FakeProcess>(*this, index, std::move(p), outputFile, access.progress);
 }
 
 void FakeProcesses::Ended(std::size_t index, bool killed) {

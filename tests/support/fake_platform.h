@@ -48,11 +48,12 @@ private:
     std::mutex m_mutex;
 };
 
-// What one started process does: how many 200 ms waits it outlasts, what it prints (one chunk
-// per wait), and how it ends.
+// What one started process does: how many 200 ms waits it outlasts, what it prints and writes
+// on its progress channel (one chunk of each per wait), and how it ends.
 struct Plan {
     int ticks = 0;
     Strings printed;           // none: a conversion that ends well prints its output's description
+    Strings progress;          // into CoderAccess::progress, when the start was given one
     std::string printedAtEnd;  // as it ends: for that conversion, its last progress
     ExitStatus status{true, 0};
     bool failToStart = false;
