@@ -503,7 +503,7 @@ ConversionJob::Attempt ConversionJob::ConvertClaimed(const std::string& path,
     m_progressLineCut = false;
     // The file was made empty for it, so the coder need not ask whether to overwrite it.
     std::vector<std::string> arguments = attempt.arguments;
-    arguments.insert(arguments.end(), {"-y", AsLocalFile(partial.path)});
+    arguments.insert(arguments.end(), {"-y", "-truncate", "0", AsLocalFile(partial.path)});
     std::unique_ptr<Process> conversion;
     try {
         conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),

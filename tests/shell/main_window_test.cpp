@@ -400,10 +400,11 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
     EXPECT_EQ(ReadFile(scratch / "lmk-trip.avi"), "converted\n");
     // Written to a partial file of its own, which then took the output's name.
     const std::string arguments = ReadFile(scratch / "arguments");
-    EXPECT_EQ(arguments.rfind("-i file:" + clip + " -s 320x240 -acodec libmp3lame -y file:" +
-                                  scratch.Path() + "/.lmk-partial-",
-                              0),
-              0u)
+    EXPECT_EQ(
+        arguments.rfind("-i file:" + clip + " -s 320x240 -acodec libmp3lame -y -truncate 0 file:" +
+                            scratch.Path() + "/.lmk-partial-",
+                        0),
+        0u)
         << arguments;
     EXPECT_TRUE(arguments.ends_with("-lmk-trip.avi\n")) << arguments;
 
