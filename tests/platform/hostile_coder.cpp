@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -126,6 +127,43 @@ bool ReadsCommandLineOf(const std::string& process) {
     return Opens("/proc/" + process + "/cmdline", O_RDONLY);
 }
 
+// Each by its old call and by the *at one the C library may use instead.
+bool Unlinks(const std::string& path) {
+    return unlink(path.c_str()) == 0 || unlinkat(AT_FDCWD, path.c_str(), 0) == 0;
+}
+
+bool Renames(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0 ||
+           renameat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0 ||
+           renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) == 0;
+}
+
+bool Links(const std::string& from, const std::string& to) {
+    return link(from.c_str(), to.c_str()) == 0 ||
+           linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) == 0;
+}
+
+// Threads that wait until the process ends, as many as it is given.
+bool StartsThreads(int wanted) {
+    pthread_attr_t small;
+    pthread_attr_init(&small);
+    pthread_attr_setstacksize(&small, PTHREAD_STACK_MIN);
+    for (int started = 0; started < wanted; ++started) {
+        pthread_t thread;
+        const int error = pthread_create(
+            &thread, &small,
+            [](void*) -> void* {
+                for (;;) pause();
+            },
+            nullptr);
+        if (error != 0) {
+            errno = error;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,7 +175,7 @@ int main(int argc, char** argv) {
     const char* home = std::getenv("HOME");
 
     if (attempt == "read-input") return Outcome(Opens(input, O_RDONLY));
-    if (attempt == "write-output") return Outcome(Opens(output, O_WRONLY | O_TRUNC));
+    if (attempt == "write-output") return Outcome(Opens(output, O_WRONLY));
     if (attempt == "read-home-secret")
         return Outcome(Opens(std::string(home ? home : "") + "/secret", O_RDONLY));
     if (attempt == "write-beside-input")
@@ -166,6 +204,10 @@ int main(int argc, char** argv) {
                        inotify_add_watch(watch, FolderOf(secret).c_str(), IN_ALL_EVENTS) >= 0);
     }
     if (attempt == "truncate-input") return Outcome(truncate(input.c_str(), 0) == 0);
+    if (attempt == "open-truncating-input") return Outcome(Opens(input, O_RDONLY | O_TRUNC));
+    if (attempt == "unlink-home-file") return Outcome(Unlinks(secret));
+    if (attempt == "rename-input") return Outcome(Renames(input, elsewhere + "/planted"));
+    if (attempt == "link-input") return Outcome(Links(input, elsewhere + "/planted"));
     if (attempt == "signal-parent") return Outcome(SignalsParent());
     if (attempt == "run-shell") {
         execl("/bin/sh", "sh", "-c", "echo allowed", static_cast<char*>(nullptr));
@@ -179,5 +221,12 @@ int main(int argc, char** argv) {
             mmap(nullptr, 4ULL << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         return Outcome(memory != MAP_FAILED);
     }
+    // Shared memory is not data: the data limit does not see it.
+    if (attempt == "share-4-gib") {
+        void* memory =
+            mmap(nullptr, 4ULL << 30, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        return Outcome(memory != MAP_FAILED);
+    }
+    if (attempt == "start-3000-threads") return Outcome(StartsThreads(3000));
     return 64;
 }
