@@ -196,6 +196,11 @@ int main(int argc, char** argv) {
         return Outcome(utimensat(AT_FDCWD, secret.c_str(), nullptr, 0) == 0);
     if (attempt == "reprioritize-parent") return Outcome(ReprioritizesParent());
     if (attempt == "limit-parent") return Outcome(LimitsParent());
+    // Its own memory limit set again as it is, as root could raise it.
+    if (attempt == "set-own-limit") {
+        rlimit limit{};
+        return Outcome(getrlimit(RLIMIT_DATA, &limit) == 0 && setrlimit(RLIMIT_DATA, &limit) == 0);
+    }
     if (attempt == "clone-name-spaces") return Outcome(NewNameSpaces());
     if (attempt == "take-parent-descriptor") return Outcome(TakesParentDescriptor());
     if (attempt == "watch-home") {

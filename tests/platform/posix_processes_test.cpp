@@ -714,6 +714,7 @@ INSTANTIATE_TEST_SUITE_P(
             SandboxCase{"KeepsFileTimes", "change-times", "EPERM", "seccomp"},
             SandboxCase{"LeavesThePriorityOfOthers", "reprioritize-parent", "EPERM", "seccomp"},
             SandboxCase{"LeavesTheLimitsOfOthers", "limit-parent", "EPERM", "seccomp"},
+            SandboxCase{"SetsNoLimitOfItsOwn", "set-own-limit", "EPERM", "seccomp"},
             SandboxCase{"MakesNoNameSpaceByClone", "clone-name-spaces", "EPERM", "seccomp"},
             SandboxCase{"TakesNoDescriptorOfOthers", "take-parent-descriptor", "EPERM", "seccomp"},
             SandboxCase{"WatchesNoFolder", "watch-home", "EPERM", "seccomp"},
