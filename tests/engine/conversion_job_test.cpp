@@ -198,7 +198,7 @@ TEST_P(ConversionSize, GoesAfterDashS) {
     window.height = GetParam().height;
     Run({"/v/in.mp4"});
     const Strings& arguments = processes.started.at(1).arguments;
-    const Strings middle(arguments.begin() + 2, arguments.end() - 4);
+    const Strings middle(arguments.begin() + 2, arguments.end() - 6);
     EXPECT_EQ(middle, GetParam().sizeArguments);
 }
 
