@@ -558,11 +558,13 @@ ConversionJob::Attempt ConversionJob::ConvertClaimed(const std::string& path,
     m_progressTail.clear();
     m_progressBlockCut = false;
     // The progress goes to a channel of its own, which no text in the input can imitate; the
-    // printout keeps only the last progress line. The file was made empty for the coder, so it
-    // need not ask whether to overwrite it.
+    // printout keeps only the last progress line. The file was made empty for the coder, which
+    // may open it only without truncating (the picture muxer opens its files itself).
     std::vector<std::string> arguments = attempt.arguments;
-    arguments.insert(arguments.end(),
-                     {"-nostats", "-progress", kProgressChannel, "-y", AsLocalFile(partial.path)});
+    arguments.insert(arguments.end(), {"-nostats", "-progress", kProgressChannel, "-y"});
+    if (IsImageExtension(ExtensionOf(FileNamePart(output))))
+        arguments.insert(arguments.end(), {"-protocol_opts", "truncate=0"});
+    arguments.insert(arguments.end(), {"-truncate", "0", AsLocalFile(partial.path)});
     std::unique_ptr<Process> conversion;
     try {
         conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),

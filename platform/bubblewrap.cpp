@@ -53,12 +53,11 @@ long NumberAfter(const std::string& text, const std::string& key, bool& found) {
 bool BubblewrapRuns() {
     static const bool runs = [] {
         if (access(kBubblewrapPath, X_OK) != 0) return false;
-        std::vector<std::string> arguments =
-            BubblewrapArguments({}, -1, -1, CoderNeeds{.script = true});
-        arguments.insert(arguments.end(), {"--", "/usr/bin/true"});
+        // Started as every coder is, no new privileges among the rest: a setuid bubblewrap
+        // that made its name spaces only by its privileges cannot make them for a coder.
         try {
-            PosixProcesses trial(PosixProcesses::Unconfined);
-            auto process = trial.Start(kBubblewrapPath, arguments, "/dev/null", {});
+            PosixProcesses trial(PosixProcesses::InNameSpaces);
+            auto process = trial.Start("/usr/bin/true", {}, "/dev/null", {});
             return process->Wait(-1) == WaitResult::Ended && process->Status().Success();
         } catch (const std::exception&) {
             return false;
@@ -86,7 +85,7 @@ CoderNeeds NeedsOf(int coder, const std::string& path) {
 }
 
 std::vector<std::string> BubblewrapArguments(const std::vector<BoundFile>& files, int filterFd,
-                                             int statusFd, const CoderNeeds& needs) {
+                                             int statusFd, int blockFd, const CoderNeeds& needs) {
     // Every name space new, none more for the coder to make, no capability, no terminal.
     std::vector<std::string> arguments = {"--unshare-all",
                                           "--unshare-user",
@@ -96,6 +95,7 @@ std::vector<std::string> BubblewrapArguments(const std::vector<BoundFile>& files
                                           "--cap-drop",
                                           "ALL"};
     if (statusFd >= 0) Add(arguments, {"--json-status-fd", std::to_string(statusFd)});
+    if (blockFd >= 0) Add(arguments, {"--block-fd", std::to_string(blockFd)});
     if (needs.script) {
         Add(arguments, {"--ro-bind", "/usr", "/usr"});
     } else {

@@ -37,10 +37,11 @@ struct CoderNeeds {
 CoderNeeds NeedsOf(int coder, const std::string& path);
 
 // bwrap's arguments up to the coder's own path: the `files` bound in their order, the seccomp
-// program read from `filterFd`, bwrap's status (JSON) written to `statusFd`. Each bound folder
-// costs every start a little: only what the coder needs.
+// program read from `filterFd`, bwrap's status (JSON) written to `statusFd`; the sandbox waits
+// to start the coder until `blockFd` ends. Each bound folder costs every start a little: only
+// what the coder needs.
 std::vector<std::string> BubblewrapArguments(const std::vector<BoundFile>& files, int filterFd,
-                                             int statusFd, const CoderNeeds& needs);
+                                             int statusFd, int blockFd, const CoderNeeds& needs);
 
 // What bwrap wrote on its status descriptor: the host's number of the sandbox's first process
 // (0 before it was made), and once the coder ran, the exit code bwrap passed on.

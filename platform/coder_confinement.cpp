@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "bubblewrap.h"
@@ -34,6 +38,34 @@ std::uint64_t CoderMemoryLimit() {
     const std::uint64_t half =
         static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
     return std::clamp(half, kLeast, kMost);
+}
+
+unsigned UserTaskCount() {
+    // /proc shows a process as its owner's (its effective user's); its threads are in its stat.
+    DIR* processes = opendir("/proc");
+    if (!processes) return 0;
+    const uid_t user = getuid();
+    unsigned count = 0;
+    while (const dirent* entry = readdir(processes)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+        struct stat info {};
+        if (fstatat(dirfd(processes), entry->d_name, &info, 0) != 0 || info.st_uid != user)
+            continue;
+        char text[1024];
+        const std::string path = std::string("/proc/") + entry->d_name + "/stat";
+        const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (file < 0) continue;
+        const ssize_t got = read(file, text, sizeof text - 1);
+        close(file);
+        if (got <= 0) continue;
+        text[got] = '\0';
+        // The 20th field, counted after the name's closing parenthesis (the 2nd field).
+        const char* at = std::strrchr(text, ')');
+        for (int field = 2; at && field < 20; ++field) at = std::strchr(at + 1, ' ');
+        count += at ? static_cast<unsigned>(std::strtoul(at + 1, nullptr, 10)) : 1;
+    }
+    closedir(processes);
+    return count;
 }
 
 std::string SandboxDescription(bool confined) {

@@ -16,4 +16,12 @@ PosixProcesses::Confinement StrongestConfinement();
 // desktop keeps its memory. 0: none.
 std::uint64_t CoderMemoryLimit();
 
+// The most tasks (processes and threads) a confined coder may have: well above what FFmpeg
+// starts on a machine of 128 cores, far below what a machine has.
+constexpr unsigned kCoderTasks = 1024;
+
+// The tasks this user runs now, as the limit of tasks counts them where the coder has no user
+// name space of its own.
+unsigned UserTaskCount();
+
 }  // namespace lmk

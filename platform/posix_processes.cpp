@@ -74,7 +74,7 @@ int AboveFixedDescriptors(int fd) {
     return moved;
 }
 
-constexpr int kMaxPassed = 5;
+constexpr int kMaxPassed = 6;
 
 // Everything the child needs before its exec, made beforehand: the child shares our memory
 // until then, and may not allocate or take a lock (another thread of ours may hold one).
@@ -90,8 +90,9 @@ struct ChildStart {
     const PreparedSandbox* sandbox = nullptr;  // Landlock and seccomp; none in name spaces
     int program = -1;  // the checked program's descriptor, run as it is; -1: by its name
     // Open across the exec: the descriptors bubblewrap binds or reads. Sorted, -1 past the end.
-    int passed[kMaxPassed] = {-1, -1, -1, -1, -1};
+    int passed[kMaxPassed] = {-1, -1, -1, -1, -1, -1};
     rlim_t memoryLimit = RLIM_INFINITY;
+    rlim_t taskLimit = RLIM_INFINITY;
     bool inNameSpaces = false;  // the program is bubblewrap
 };
 
@@ -193,6 +194,9 @@ LMK_CHILD_CODE [[noreturn]] void BecomeProgram(const ChildStart& start) {
     // Soft and hard alike, so the coder cannot raise it again.
     const rlimit memory{start.memoryLimit, start.memoryLimit};
     if (start.memoryLimit != RLIM_INFINITY && setrlimit(RLIMIT_DATA, &memory) != 0)
+        FailChild(start, errno);
+    const rlimit tasks{start.taskLimit, start.taskLimit};
+    if (start.taskLimit != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &tasks) != 0)
         FailChild(start, errno);
     ConfineChild(start);
     // bubblewrap reads these after its exec; ours are close-on-exec in every other child.
@@ -491,12 +495,14 @@ std::vector<std::string> CoderEnvironment() {
 }
 
 // What a run in name spaces has opened and checked before its start: bubblewrap, the coder, the
-// user's files, the seccomp program and the pipe on which bwrap tells how the run went.
+// user's files, the seccomp program, the pipe on which bwrap tells how the run went and the one
+// whose end lets the sandbox start the coder.
 struct NameSpaceRun {
     NameSpaceRun(const std::string& program, const CoderAccess& access);
 
     std::string coderPath;
-    FileDescriptor bubblewrap, coder, input, output, filter, statusRead, statusWrite;
+    FileDescriptor bubblewrap, coder, input, output, filter, statusRead, statusWrite, blockRead,
+        blockWrite;
     std::vector<std::string> arguments;  // bwrap's, up to and with the coder's path
 };
 
@@ -545,9 +551,12 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
     if (!filter.Valid() || pipe2(ends, O_CLOEXEC) != 0) throw SystemFailure(errno);
     statusRead.Reset(ends[0]);
     statusWrite.Reset(AboveFixedDescriptors(ends[1]));
-    if (!statusWrite.Valid()) throw SystemFailure(errno);
+    if (!statusWrite.Valid() || pipe2(ends, O_CLOEXEC) != 0) throw SystemFailure(errno);
+    blockRead.Reset(AboveFixedDescriptors(ends[0]));
+    blockWrite.Reset(ends[1]);
+    if (!blockRead.Valid()) throw SystemFailure(errno);
 
-    arguments = BubblewrapArguments(files, filter.Get(), statusWrite.Get(), needs);
+    arguments = BubblewrapArguments(files, filter.Get(), statusWrite.Get(), blockRead.Get(), needs);
     arguments.insert(arguments.end(), {"--", coderPath});
 }
 
@@ -626,13 +635,15 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
     if (nameSpaces) {
         start.inNameSpaces = true;
-        const int passed[] = {nameSpaces->coder.Get(), nameSpaces->input.Get(),
-                              nameSpaces->output.Get(), nameSpaces->filter.Get(),
-                              nameSpaces->statusWrite.Get()};
+        const int passed[] = {nameSpaces->coder.Get(),       nameSpaces->input.Get(),
+                              nameSpaces->output.Get(),      nameSpaces->filter.Get(),
+                              nameSpaces->statusWrite.Get(), nameSpaces->blockRead.Get()};
         std::copy(std::begin(passed), std::end(passed), start.passed);
     }
     if (const std::uint64_t limit = confinement == Unconfined ? 0 : CoderMemoryLimit(); limit > 0)
         start.memoryLimit = limit;
+    // Outside a user name space of its own the limit counts all of the user's tasks.
+    if (confinement == ByLandlock) start.taskLimit = UserTaskCount() + kCoderTasks;
     std::optional<PreparedSandbox> sandbox;
     if (confinement == ByLandlock) {
         sandbox.emplace(candidates, access);
@@ -682,6 +693,7 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     if (nameSpaces) {
         // bwrap names the sandbox's first process as soon as it made it; without that it failed.
         nameSpaces->statusWrite.Reset();
+        nameSpaces->blockRead.Reset();
         std::string said = ReadStatus(nameSpaces->statusRead.Get(), true);
         const BubblewrapStatus made = ReadBubblewrapStatus(said);
         if (made.sandboxProcess <= 0) {
@@ -693,6 +705,15 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
         process->Adopt(pid);
         process->WatchNameSpaces(nameSpaces->statusRead.Release(), std::move(said),
                                  made.sandboxProcess, outputFile);
+        // Counted in the run's own user name space, and handed down to the coder: set while
+        // the sandbox waits, before anything of the coder's runs.
+        const rlimit tasks{kCoderTasks, kCoderTasks};
+        if (prlimit(static_cast<pid_t>(made.sandboxProcess), RLIMIT_NPROC, &tasks, nullptr) != 0) {
+            const int error = errno;
+            process->End();
+            throw OSErrorFromCode(error, SandboxFailureText(error));
+        }
+        nameSpaces->blockWrite.Reset();
         return process;
     }
     process->Adopt(pid);

@@ -31,7 +31,6 @@ constexpr int kCoderCalls[] = {
     SCMP_SYS(write),
     SCMP_SYS(pread64),
     SCMP_SYS(lseek),
-    SCMP_SYS(openat),
     SCMP_SYS(close),
     SCMP_SYS(close_range),
     SCMP_SYS(newfstatat),
@@ -40,7 +39,6 @@ constexpr int kCoderCalls[] = {
     SCMP_SYS(getdents64),
     // Memory; mremap is realloc's for large blocks.
     SCMP_SYS(brk),
-    SCMP_SYS(mmap),
     SCMP_SYS(munmap),
     SCMP_SYS(mremap),
     SCMP_SYS(mprotect),
@@ -79,11 +77,13 @@ constexpr int kCoderCalls[] = {
 };
 
 // What a script's shell calls besides, to start its commands and wait for them (traced over the
-// tests' stand-in coders).
+// tests' stand-in coders); bash's start asks for its process group (and fails without it) and its
+// folder.
 constexpr int kScriptCalls[] = {
     SCMP_SYS(vfork),     SCMP_SYS(pipe),       SCMP_SYS(pipe2),         SCMP_SYS(dup2),
     SCMP_SYS(faccessat), SCMP_SYS(faccessat2), SCMP_SYS(geteuid),       SCMP_SYS(getgid),
-    SCMP_SYS(getegid),   SCMP_SYS(getppid),    SCMP_SYS(rt_sigsuspend),
+    SCMP_SYS(getegid),   SCMP_SYS(getppid),    SCMP_SYS(rt_sigsuspend), SCMP_SYS(getpgrp),
+    SCMP_SYS(getcwd),
 };
 
 // The C library tries these first and falls back to older calls on ENOSYS (clone3 → clone,
@@ -119,11 +119,19 @@ std::vector<Rule> CoderRules(bool script) {
     for (const int option : kPrctls)
         rules.push_back(
             {SCMP_SYS(prctl), {SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(option))}});
-    // Limits and the processors it runs on: its own only (0 is the caller).
-    for (const int call : {SCMP_SYS(prlimit64), SCMP_SYS(sched_getaffinity)}) {
-        rules.push_back({call, {SCMP_A0(SCMP_CMP_EQ, 0)}});
-        rules.push_back({call, {SCMP_A0(SCMP_CMP_EQ, kSelf)}});
-    }
+    // Never O_TRUNC: Landlock before version 3 lets a file that may be read be emptied by it,
+    // and the program empties the coder's output itself.
+    rules.push_back({SCMP_SYS(openat), {SCMP_A2(SCMP_CMP_MASKED_EQ, O_TRUNC, 0)}});
+    // Memory shared with no file escapes the data limit: only private or file-backed mappings.
+    rules.push_back({SCMP_SYS(mmap), {SCMP_A3(SCMP_CMP_MASKED_EQ, MAP_TYPE, MAP_PRIVATE)}});
+    rules.push_back({SCMP_SYS(mmap), {SCMP_A3(SCMP_CMP_MASKED_EQ, MAP_ANONYMOUS, 0)}});
+    // Its own limits are read, never set: root could raise them again.
+    for (const std::uint32_t self : {0U, kSelf})
+        rules.push_back(
+            {SCMP_SYS(prlimit64), {SCMP_A0(SCMP_CMP_EQ, self), SCMP_A2(SCMP_CMP_EQ, 0)}});
+    // The processors it runs on: its own only (0 is the caller).
+    for (const std::uint32_t self : {0U, kSelf})
+        rules.push_back({SCMP_SYS(sched_getaffinity), {SCMP_A0(SCMP_CMP_EQ, self)}});
     // The C library's raise and abort signal the calling thread by its process and thread id.
     rules.push_back({SCMP_SYS(tgkill), {SCMP_A0(SCMP_CMP_EQ, kSelf)}});
     // Threads, which share all it has.

@@ -141,7 +141,7 @@ TEST_F(ConversionJobTest, WorkedExampleRunsProbeAndConversionWithSeparateArgumen
     EXPECT_EQ(processes.started[1].program, "/opt/lmk/coder.exe");
     EXPECT_EQ(processes.started[1].arguments,
               (Strings{"-i", "file:/clips/trip.avi", "-vf", "scale=320:240,setsar=1", "-acodec",
-                       "libmp3lame", "-nostats", "-progress", "pipe:3", "-y",
+                       "libmp3lame", "-nostats", "-progress", "pipe:3", "-y", "-truncate", "0",
                        CoderTarget("/clips/lmk-trip.avi")}));
     EXPECT_EQ(processes.started[1].access.input, "/clips/trip.avi");
     EXPECT_EQ(processes.started[1].access.progress, "/run/lmk/progress");
@@ -306,15 +306,16 @@ TEST_F(ConversionJobTest, APictureWithoutASizeIsLookedForFurtherOrNeverDone) {
     };
     Run({"/v/a.avi", "/v/late.ts", "/v/b.avi"});
     EXPECT_EQ(processes.started.at(0).arguments, (Strings{"-i", "file:/v/a.avi"}));
-    EXPECT_EQ(processes.started.at(4).arguments,
-              (Strings{"-analyzeduration", "60M", "-probesize", "64M", "-i", "file:/v/late.ts",
-                       "-vf", "scale=320:256,setsar=1", "-acodec", "libmp3lame", "-nostats",
-                       "-progress", "pipe:3", "-y", CoderTarget("/v/lmk-late.ts")}));
+    EXPECT_EQ(
+        processes.started.at(4).arguments,
+        (Strings{"-analyzeduration", "60M", "-probesize", "64M", "-i", "file:/v/late.ts", "-vf",
+                 "scale=320:256,setsar=1", "-acodec", "libmp3lame", "-nostats", "-progress",
+                 "pipe:3", "-y", "-truncate", "0", CoderTarget("/v/lmk-late.ts")}));
     // Nowhere a size: never the previous file's, and never done with the sound alone.
     EXPECT_EQ(processes.started.at(7).arguments,
               (Strings{"-analyzeduration", "60M", "-probesize", "64M", "-i", "file:/v/b.avi",
                        "-pix_fmt", "yuv420p", "-acodec", "libmp3lame", "-nostats", "-progress",
-                       "pipe:3", "-y", CoderTarget("/v/lmk-b.avi")}));
+                       "pipe:3", "-y", "-truncate", "0", CoderTarget("/v/lmk-b.avi")}));
     EXPECT_EQ(window.log.back(),
               "Не удалось сконвертировать файл b.avi: кадр файла lmk-b.avi неизвестного размера");
     EXPECT_FALSE(files.IsFile("/v/lmk-b.avi"));
@@ -568,7 +569,7 @@ TEST_P(SecondAttempt, FollowsARefusedConversion) {
     ASSERT_EQ(processes.started.size(), 3u);
     Strings told = expected;
     told.back() = CoderTarget(expected.back());
-    told.insert(told.end() - 1, {"-nostats", "-progress", "pipe:3", "-y"});
+    told.insert(told.end() - 1, {"-nostats", "-progress", "pipe:3", "-y", "-truncate", "0"});
     told[1] = "file:" + told[1];
     EXPECT_EQ(processes.started[2].arguments, told);
     EXPECT_FALSE(files.IsFile("/v/lmk-in.webm")) << "the refused attempt left its output";

@@ -70,7 +70,7 @@ if [ "$pace" = slow ]; then
   i=0
   while [ ! -e "$mark" ] && [ $i -lt 6000 ]; do sleep 0.01; i=$((i + 1)); done
 fi
-echo "from ${input##*/} size $size" > "$output"
+echo "from ${input##*/} size $size" >> "$output"
 echo "Output #0, avi, to '$output':"
 [ "$size" = keep ] || echo "  Stream #0:0: Video: mpeg4, yuv420p, $size"
 echo "  Stream #0:1: Audio: mp3, 44100 Hz, stereo"

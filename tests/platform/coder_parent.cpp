@@ -1,8 +1,8 @@
-// Starts a long child through PosixProcesses, as the program starts its coder, and then waits
-// to be killed. Usage: platform_coder_parent PID_FILE OUTPUT_FILE; the child writes its own
-// process number into PID_FILE, as one line, by the shell alone: a helper program of its own
-// would be left to the test when the parent is killed.
+// Starts a coder through PosixProcesses, as the program does, unconfined or in name spaces, and
+// then waits to be killed.
+// Usage: platform_coder_parent CODER OUTPUT_FILE unconfined|in-name-spaces
 #include <cstdio>
+#include <string>
 
 #include <unistd.h>
 
@@ -10,14 +10,15 @@
 #include "posix_platform.h"
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s PID_FILE OUTPUT_FILE\n", argv[0]);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s CODER OUTPUT_FILE unconfined|in-name-spaces\n", argv[0]);
         return 64;
     }
     try {
-        lmk::PosixProcesses processes(lmk::PosixProcesses::Unconfined);
-        const auto child = processes.Start(
-            "/bin/sh", {"-c", "echo $$ > \"$0\" && exec sleep 600", argv[1]}, argv[2], {});
+        lmk::PosixProcesses processes(std::string(argv[3]) == "in-name-spaces"
+                                          ? lmk::PosixProcesses::InNameSpaces
+                                          : lmk::PosixProcesses::Unconfined);
+        const auto child = processes.Start(argv[1], {}, argv[2], {});
         for (;;) pause();
     } catch (const lmk::Exception& failure) {
         std::fprintf(stderr, "%s\n", failure.what());

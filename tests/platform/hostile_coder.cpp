@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -128,6 +129,43 @@ bool ReadsCommandLineOf(const std::string& process) {
     return Opens("/proc/" + process + "/cmdline", O_RDONLY);
 }
 
+// Each by its old call and by the *at one the C library may use instead.
+bool Unlinks(const std::string& path) {
+    return unlink(path.c_str()) == 0 || unlinkat(AT_FDCWD, path.c_str(), 0) == 0;
+}
+
+bool Renames(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0 ||
+           renameat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0 ||
+           renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) == 0;
+}
+
+bool Links(const std::string& from, const std::string& to) {
+    return link(from.c_str(), to.c_str()) == 0 ||
+           linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) == 0;
+}
+
+// Threads that wait until the process ends, as many as it is given.
+bool StartsThreads(int wanted) {
+    pthread_attr_t small;
+    pthread_attr_init(&small);
+    pthread_attr_setstacksize(&small, PTHREAD_STACK_MIN);
+    for (int started = 0; started < wanted; ++started) {
+        pthread_t thread;
+        const int error = pthread_create(
+            &thread, &small,
+            [](void*) -> void* {
+                for (;;) pause();
+            },
+            nullptr);
+        if (error != 0) {
+            errno = error;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,7 +177,7 @@ int main(int argc, char** argv) {
     const char* home = std::getenv("HOME");
 
     if (attempt == "read-input") return Outcome(Opens(input, O_RDONLY));
-    if (attempt == "write-output") return Outcome(Opens(output, O_WRONLY | O_TRUNC));
+    if (attempt == "write-output") return Outcome(Opens(output, O_WRONLY));
     // On the descriptor a conversion's "-progress pipe:3" names.
     if (attempt == "write-progress") return Outcome(write(3, kProgress, sizeof kProgress - 1) > 0);
     if (attempt == "read-home-secret")
@@ -162,6 +200,11 @@ int main(int argc, char** argv) {
         return Outcome(utimensat(AT_FDCWD, secret.c_str(), nullptr, 0) == 0);
     if (attempt == "reprioritize-parent") return Outcome(ReprioritizesParent());
     if (attempt == "limit-parent") return Outcome(LimitsParent());
+    // Its own memory limit set again as it is, as root could raise it.
+    if (attempt == "set-own-limit") {
+        rlimit limit{};
+        return Outcome(getrlimit(RLIMIT_DATA, &limit) == 0 && setrlimit(RLIMIT_DATA, &limit) == 0);
+    }
     if (attempt == "clone-name-spaces") return Outcome(NewNameSpaces());
     if (attempt == "take-parent-descriptor") return Outcome(TakesParentDescriptor());
     if (attempt == "watch-home") {
@@ -170,6 +213,10 @@ int main(int argc, char** argv) {
                        inotify_add_watch(watch, FolderOf(secret).c_str(), IN_ALL_EVENTS) >= 0);
     }
     if (attempt == "truncate-input") return Outcome(truncate(input.c_str(), 0) == 0);
+    if (attempt == "open-truncating-input") return Outcome(Opens(input, O_RDONLY | O_TRUNC));
+    if (attempt == "unlink-home-file") return Outcome(Unlinks(secret));
+    if (attempt == "rename-input") return Outcome(Renames(input, elsewhere + "/planted"));
+    if (attempt == "link-input") return Outcome(Links(input, elsewhere + "/planted"));
     if (attempt == "signal-parent") return Outcome(SignalsParent());
     if (attempt == "run-shell") {
         execl("/bin/sh", "sh", "-c", "echo allowed", static_cast<char*>(nullptr));
@@ -183,5 +230,12 @@ int main(int argc, char** argv) {
             mmap(nullptr, 4ULL << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         return Outcome(memory != MAP_FAILED);
     }
+    // Shared memory is not data: the data limit does not see it.
+    if (attempt == "share-4-gib") {
+        void* memory =
+            mmap(nullptr, 4ULL << 30, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        return Outcome(memory != MAP_FAILED);
+    }
+    if (attempt == "start-3000-threads") return Outcome(StartsThreads(3000));
     return 64;
 }

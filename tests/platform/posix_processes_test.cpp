@@ -419,26 +419,6 @@ TEST_F(ProcessTest, EndTakesAlongWhatTheChildStarted) {
     EXPECT_TRUE(OrphansComeToUs::EndsKilled(grandchild)) << "the grandchild outlived End()";
 }
 
-TEST_F(ProcessTest, AChildIsEndedWhenItsParentIsKilled) {
-    // The parent, a program of ours, is killed outright: it can end nothing itself.
-    const OrphansComeToUs orphans;
-    const std::string pidFile = m_folder / "pid";
-    test::Child parent(LMK_CODER_PARENT, {pidFile, Output()}, {});
-    // The line is whole once its newline is there (one write by the shell's echo).
-    const auto written = [&] {
-        const std::string text = ReadFileIfAny(pidFile);
-        return !text.empty() && text.back() == '\n';
-    };
-    ASSERT_TRUE(
-        test::WaitUntil([&] { return written() || parent.Ended(); }, std::chrono::seconds(30)));
-    ASSERT_FALSE(parent.Ended()) << parent.Wait(std::chrono::seconds(0)).err;
-    const pid_t child = std::stoi(ReadFile(pidFile));
-
-    ASSERT_EQ(kill(parent.Pid(), SIGKILL), 0);
-    EXPECT_EQ(parent.Wait(std::chrono::seconds(30)).signal, SIGKILL);
-    EXPECT_TRUE(OrphansComeToUs::EndsKilled(child)) << "the child outlived its killed parent";
-}
-
 TEST_F(ProcessTest, DestroyingARunningProcessEndsIt) {
     const std::string pidFile = m_folder / "pid";
     const auto script = WriteScript(m_folder / "sleeper", "echo $$ > \"$1\"\nexec sleep 60");
@@ -565,7 +545,14 @@ struct SandboxCase {
     const char* deniedBy;
     // In name spaces, where these see no such file first: the outcome, denied by them.
     const char* inNameSpaces = nullptr;
+    // The coder is this bash script instead, given the hostile coder's arguments.
+    const char* bashScript = nullptr;
 };
+
+// Converts as the program's conversion does, into its output without emptying it.
+constexpr const char* kBashCoder =
+    "/usr/bin/ffmpeg -nostdin -v error -f lavfi -i testsrc=d=0.2:s=64x48 -f avi -y -truncate 0 "
+    "\"file:$3\" && echo allowed";
 
 void PrintTo(const SandboxCase& attempt, std::ostream* out) {
     *out << attempt.name;
@@ -590,6 +577,44 @@ std::vector<pid_t> HoldersOf(const std::string& path) {
     return holders;
 }
 
+// A parent of ours killed outright can end nothing itself: the coder it started ends anyway,
+// and in name spaces bubblewrap and the run's first process with it.
+class KilledParentTest : public ProcessTest,
+                         public ::testing::WithParamInterface<PosixProcesses::Confinement> {};
+
+TEST_P(KilledParentTest, TakesTheCoderAlong) {
+    const bool nameSpaces = GetParam() == PosixProcesses::InNameSpaces;
+    if (nameSpaces && !BubblewrapRuns()) GTEST_SKIP() << "bubblewrap does not run here";
+    const OrphansComeToUs orphans;
+    const auto coder = WriteScript(m_folder / "coder", "echo ready\nexec sleep 600");
+    test::Child parent(LMK_CODER_PARENT,
+                       {coder, Output(), nameSpaces ? "in-name-spaces" : "unconfined"}, {});
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return ReadFileIfAny(Output()) == "ready\n" || parent.Ended(); },
+                        std::chrono::seconds(30)));
+    ASSERT_FALSE(parent.Ended()) << parent.Wait(std::chrono::seconds(0)).err;
+    // Whatever the run started holds its printout.
+    const std::vector<pid_t> started = HoldersOf(Output());
+    ASSERT_FALSE(started.empty());
+
+    ASSERT_EQ(kill(parent.Pid(), SIGKILL), 0);
+    EXPECT_EQ(parent.Wait(std::chrono::seconds(30)).signal, SIGKILL);
+    const bool ended =
+        test::WaitUntil([&] { return HoldersOf(Output()).empty(); }, std::chrono::seconds(30));
+    for (const pid_t left : HoldersOf(Output())) kill(left, SIGKILL);
+    EXPECT_TRUE(ended) << "the coder outlived its killed parent";
+    // Those that came to us as orphans.
+    for (const pid_t pid : started) waitpid(pid, nullptr, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Confinements, KilledParentTest,
+                         ::testing::Values(PosixProcesses::Unconfined,
+                                           PosixProcesses::InNameSpaces),
+                         [](const auto& info) {
+                             return info.param == PosixProcesses::InNameSpaces ? "InNameSpaces"
+                                                                               : "Unconfined";
+                         });
+
 // How a run is confined: in name spaces, or by Landlock (capped at `landlockCap` unless it is
 // -1: 2 is Debian 12's own kernel's, 0 none) and seccomp where there are none.
 struct SandboxPath {
@@ -613,6 +638,8 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
         GTEST_SKIP() << "this kernel has no Landlock";
     if (std::string(attempt.deniedBy) == "memory limit" && CoderMemoryLimit() == 0)
         GTEST_SKIP() << "no memory limit in a sanitized build";
+    if (std::string(attempt.deniedBy) == "task limit" && getuid() == 0)
+        GTEST_SKIP() << "the kernel limits no tasks of root's";
     const std::string home = m_folder / "home";
     const std::string inputs = m_folder / "inputs";
     const std::string elsewhere = m_folder / "elsewhere";
@@ -635,8 +662,13 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
 
     PosixProcesses confined(path.confinement);
+    std::string coder = LMK_HOSTILE_CODER;
+    if (attempt.bashScript) {
+        coder = WriteScript(m_folder / "coder", "");
+        WriteFile(coder, std::string("#!/bin/bash\n") + attempt.bashScript + "\n");
+    }
     auto process =
-        confined.Start(LMK_HOSTILE_CODER,
+        confined.Start(coder,
                        {attempt.attempt, inputs + "/clip.avi", output, elsewhere,
                         std::to_string(ntohs(address.sin_port)), std::to_string(getpid())},
                        Output(), {inputs + "/clip.avi", output, m_folder / "progress"});
@@ -686,6 +718,7 @@ INSTANTIATE_TEST_SUITE_P(
             SandboxCase{"KeepsFileTimes", "change-times", "EPERM", "seccomp"},
             SandboxCase{"LeavesThePriorityOfOthers", "reprioritize-parent", "EPERM", "seccomp"},
             SandboxCase{"LeavesTheLimitsOfOthers", "limit-parent", "EPERM", "seccomp"},
+            SandboxCase{"SetsNoLimitOfItsOwn", "set-own-limit", "EPERM", "seccomp"},
             SandboxCase{"MakesNoNameSpaceByClone", "clone-name-spaces", "EPERM", "seccomp"},
             SandboxCase{"TakesNoDescriptorOfOthers", "take-parent-descriptor", "EPERM", "seccomp"},
             SandboxCase{"WatchesNoFolder", "watch-home", "EPERM", "seccomp"},
@@ -695,7 +728,15 @@ INSTANTIATE_TEST_SUITE_P(
             SandboxCase{"SeesItsOwnProcess", "proc-own", "allowed", ""},
             SandboxCase{"SeesNoOtherProcess", "proc-other", "EACCES", "Landlock", "ENOENT"},
             SandboxCase{"TakesNoMoreThanTheMemoryLimit", "allocate-4-gib", "ENOMEM",
-                        "memory limit"}),
+                        "memory limit"},
+            SandboxCase{"EmptiesNoFileByOpening", "open-truncating-input", "EPERM", "seccomp"},
+            SandboxCase{"DeletesNoFile", "unlink-home-file", "EPERM", "seccomp"},
+            SandboxCase{"MovesNoFile", "rename-input", "EPERM", "seccomp"},
+            SandboxCase{"LinksNoFile", "link-input", "EPERM", "seccomp"},
+            SandboxCase{"SharesNoMemoryPastTheLimit", "share-4-gib", "EPERM", "seccomp"},
+            SandboxCase{"StartsNoMoreThanTheTaskLimit", "start-3000-threads", "EAGAIN",
+                        "task limit"},
+            SandboxCase{"ABashCoderConverts", "convert", "allowed", "", nullptr, kBashCoder}),
         ::testing::Values(SandboxPath{PosixProcesses::InNameSpaces},
                           SandboxPath{PosixProcesses::ByLandlock},
                           SandboxPath{PosixProcesses::ByLandlock, 2},

@@ -402,7 +402,7 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
     const std::string arguments = ReadFile(scratch / "arguments");
     EXPECT_EQ(arguments.rfind("-i file:" + clip +
                                   " -vf scale=320:240,setsar=1 -acodec libmp3lame -nostats "
-                                  "-progress pipe:3 -y file:" +
+                                  "-progress pipe:3 -y -truncate 0 file:" +
                                   scratch.Path() + "/.lmk-partial-",
                               0),
               0u)

@@ -71,8 +71,8 @@ struct Started {
     bool ended = false;
 };
 
-// A probe is "... -i file:PATH"; a conversion "... -i file:PATH ... -y file:PARTIAL", which it
-// creates as the coder does.
+// A probe is "... -i file:PATH"; a conversion "... -i file:PATH ... -y -truncate 0 file:PARTIAL",
+// which it creates as the coder does.
 class FakeProcesses : public Processes {
 public:
     explicit FakeProcesses(FakeFiles& files) : m_files(files) {}
