@@ -546,7 +546,8 @@ ConversionJob::Attempt ConversionJob::ConvertClaimed(const std::string& path,
                                                      const OutputExpectation& expected) {
     const std::string& output = attempt.output;
     // The coder writes a file of this run's own; the earlier output stays until it is whole.
-    const PartialFile partial = m_files.CreatePartial(output);
+    // A private video stays private: the output grants no more than its input.
+    const PartialFile partial = m_files.CreatePartial(output, m_files.StatusOf(path).permissions);
     if (!partial.error.empty()) {
         const std::string name = ShownName(FileNamePart(output));
         return {Attempt::Failed, (m_files.IsFile(output) ? "не удалось заменить прежний файл "

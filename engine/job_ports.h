@@ -125,7 +125,8 @@ struct FolderListing {
 
 struct FileStatus {
     FileKind kind = FileKind::Missing;
-    std::uint64_t size = 0;  // of a regular file
+    std::uint64_t size = 0;            // of a regular file
+    std::uint32_t permissions = 0644;  // of a regular file: its permission bits
 };
 
 // A folder's names (without "." and ".."), in no particular order; `error` is the system's
@@ -149,10 +150,11 @@ public:
     virtual FolderListing FolderNames(const std::string& path) = 0;
 
     // A new file for one run to write in place of `output`, never reached through a link, whose
-    // name keeps the output's (and so its extension) and is the run's own. Partial files of
+    // name keeps the output's (and so its extension) and is the run's own; it grants no more
+    // than `permissions` (the input's), less the umask. Partial files of
     // `output` left by runs that no longer live are deleted first. Refused when a folder stands
     // at `output`: only a file or a link there is ever replaced.
-    virtual PartialFile CreatePartial(const std::string& output) = 0;
+    virtual PartialFile CreatePartial(const std::string& output, std::uint32_t permissions) = 0;
     // Flushes `partial` to disk and renames it to `output` in one step; a link at `output` is
     // replaced, never followed. Empty, or the system's reason.
     virtual std::string Replace(const std::string& partial, const std::string& output) = 0;

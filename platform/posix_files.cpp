@@ -133,7 +133,7 @@ long PartialFileProcess(const std::string& name, const std::string& outputName) 
     return std::stol(std::string(process));
 }
 
-PartialFile PosixFiles::CreatePartial(const std::string& output) {
+PartialFile PosixFiles::CreatePartial(const std::string& output, std::uint32_t permissions) {
     struct stat info {};
     if (lstat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         return {{}, SystemErrorText(EISDIR)};
@@ -147,8 +147,8 @@ PartialFile PosixFiles::CreatePartial(const std::string& output) {
             (slash == std::string::npos ? std::string() : folder + "/") +
             PartialFileName(outputName, getpid(), g_partialSerial.fetch_add(1));
         // Made anew: a name planted meanwhile, a link included, is never written through.
-        FileDescriptor file(
-            open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0644));
+        FileDescriptor file(open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC,
+                                 static_cast<mode_t>(permissions & 0777)));
         if (!file.Valid()) {
             if (errno != EEXIST) return {{}, SystemErrorText(errno)};
             continue;
@@ -224,7 +224,8 @@ FileStatus PosixFiles::StatusOf(const std::string& path) {
     if (stat(path.c_str(), &info) != 0) return {};
     if (S_ISDIR(info.st_mode)) return {FileKind::Folder, 0};
     if (!S_ISREG(info.st_mode)) return {FileKind::Special, 0};
-    return {FileKind::Regular, static_cast<std::uint64_t>(info.st_size)};
+    return {FileKind::Regular, static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::uint32_t>(info.st_mode & 0777)};
 }
 
 FolderListing PosixFiles::FolderNames(const std::string& path) {

@@ -44,7 +44,7 @@ public:
     FolderListing FolderNames(const std::string& path) override;
     // The partial file is locked (flock) from its making until Delete or Replace lets it go, so
     // that another run, whatever process numbers it sees, tells it from one a killed run left.
-    PartialFile CreatePartial(const std::string& output) override;
+    PartialFile CreatePartial(const std::string& output, std::uint32_t permissions) override;
     std::string Replace(const std::string& partial, const std::string& output) override;
 
 private:

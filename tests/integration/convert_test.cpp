@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -225,14 +227,19 @@ TEST_F(CoderRun, SizeFromTheStreamLineIsFittedFileByFile) {
     ExpectVideo(Work("lmk-second.mp4"), "h264", 320, 240);
 }
 
+// The new output replaces the earlier one and, of a private input, is private too.
 TEST_F(CoderRun, EarlierOutputIsReplaced) {
     const std::string input = Place(ClipKind::Avi640x480, "clip.avi");
+    ASSERT_EQ(chmod(input.c_str(), 0600), 0);
     WriteFile(Work("lmk-clip.avi"), "an earlier output");
 
     const RunResult result = Convert({input});
 
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ExpectVideo(Work("lmk-clip.avi"), "mpeg4", 320, 240);
+    struct stat info {};
+    ASSERT_EQ(stat(Work("lmk-clip.avi").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST_F(CoderRun, SeveralFilesInOneRunInTheirOrder) {

@@ -113,8 +113,16 @@ TEST_P(ReplaceTest, OnlyAFileOrALinkAtTheOutputNameIsReplacedAndNoLinkIsFollowed
         ASSERT_EQ(mkdir(output.c_str(), 0755), 0);
     }
 
-    const PartialFile partial = m_files.CreatePartial(output);
+    // Links planted at the names this run's partial files may take are never written through.
+    const std::string planted = m_folder / "planted";
+    for (unsigned long serial = 0; serial < 512; ++serial) {
+        const std::string name = m_folder / PartialFileName("lmk-clip.avi", getpid(), serial);
+        ASSERT_EQ(symlink(planted.c_str(), name.c_str()), 0);
+    }
+
+    const PartialFile partial = m_files.CreatePartial(output, 0600);
     EXPECT_EQ(partial.error, GetParam().refusal);
+    EXPECT_FALSE(test::Exists(planted)) << "a link planted at a partial file's name was followed";
     if (!partial.error.empty()) {
         struct stat info {};
         EXPECT_TRUE(stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
@@ -128,6 +136,7 @@ TEST_P(ReplaceTest, OnlyAFileOrALinkAtTheOutputNameIsReplacedAndNoLinkIsFollowed
     struct stat info {};
     ASSERT_EQ(lstat(output.c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode)) << "a link at the output name was followed";
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the output grants more than its input";
     EXPECT_EQ(test::ReadFile(output), "whole output");
     EXPECT_FALSE(test::Exists(partial.path));
     if (standing == "dangling") {
@@ -160,8 +169,8 @@ TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {
     const FileDescriptor held(open(liveRun.c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(held.Get(), LOCK_EX), 0);
 
-    const PartialFile first = m_files.CreatePartial(output);
-    const PartialFile second = m_files.CreatePartial(output);
+    const PartialFile first = m_files.CreatePartial(output, 0644);
+    const PartialFile second = m_files.CreatePartial(output, 0644);
     EXPECT_NE(first.path, second.path) << "two runs at once share a partial file";
     EXPECT_FALSE(test::Exists(killedRun));
     for (const auto& path : {liveRun, otherOutput, usersOwn, first.path, second.path}) {

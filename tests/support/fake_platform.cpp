@@ -105,7 +105,7 @@ FolderListing FakeFiles::FolderNames(const std::string& path) {
     return {names, {}};
 }
 
-PartialFile FakeFiles::CreatePartial(const std::string& output) {
+PartialFile FakeFiles::CreatePartial(const std::string& output, std::uint32_t) {
     const std::lock_guard lock(m_mutex);
     if (uncreatable.count(output)) return {{}, uncreatable[output]};
     const std::string partial = CoderTarget(output).substr(kLocalFile.size());

@@ -38,7 +38,7 @@ public:
     // In no particular order, as a folder lists them.
     FolderListing FolderNames(const std::string& path) override;
     // "." + ".lmk-partial-" + the output's name beside it.
-    PartialFile CreatePartial(const std::string& output) override;
+    PartialFile CreatePartial(const std::string& output, std::uint32_t permissions) override;
     std::string Replace(const std::string& partial, const std::string& output) override;
 
     void Put(const std::string& path, const std::string& content);
