@@ -16,6 +16,7 @@
 #include "lmk1.h"
 #include "posix_platform.h"
 #include "session.h"
+#include "session_bus.h"
 #include "stop_signal_watch.h"
 #include "stop_signals.h"
 #include "working_files.h"
@@ -34,6 +35,8 @@ int RunWindow(const std::vector<std::string>& arguments, lmk::Processes& process
         return 1;
     }
 
+    // Before Qt starts: its accessibility bridge and theme reach for the session bus too.
+    lmk::KeepToTheSessionBusGiven();
     std::vector<char*> qtArgv;
     for (std::string& argument : qtArguments) qtArgv.push_back(argument.data());
     int qtCount = static_cast<int>(qtArgv.size());
