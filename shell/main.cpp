@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -22,6 +23,35 @@
 #include "working_files.h"
 
 namespace {
+
+// Qt ends the program with exit(1) when its X server goes (xcb's connection error), from
+// inside whatever handler is running, the job's included. What the window's run made goes on
+// the way out all the same: the partial output, the private folder, the coder file. The coder
+// itself is ended by the kernel with the program.
+lmk::PosixFiles* g_exitFiles = nullptr;
+lmk::WorkingFiles* g_exitWorking = nullptr;
+
+void ReleaseAtExit() {
+    if (g_exitFiles) g_exitFiles->DeleteHeldPartials();
+    if (g_exitWorking) g_exitWorking->Release();
+}
+
+// While it lives, an exit() takes the run's files with it.
+class ReleasedAtExit {
+public:
+    ReleasedAtExit(lmk::PosixFiles& files, lmk::WorkingFiles& working) {
+        static const bool registered = std::atexit(ReleaseAtExit) == 0;
+        if (!registered) return;
+        g_exitFiles = &files;
+        g_exitWorking = &working;
+    }
+    ~ReleasedAtExit() {
+        g_exitFiles = nullptr;
+        g_exitWorking = nullptr;
+    }
+    ReleasedAtExit(const ReleasedAtExit&) = delete;
+    ReleasedAtExit& operator=(const ReleasedAtExit&) = delete;
+};
 
 // The window front end. Qt is given only the arguments before the first "--": after it every
 // argument is a file, "-platform" and "-reverse" included.
@@ -89,6 +119,7 @@ int Run(int argc, char** argv) {
     }
     // The window's beside the program, shared with the other copies started from there.
     lmk::WorkingFiles working(lmk::JoinPath(lmk::ProgramFolder(), lmk::kCoderFileName));
+    const ReleasedAtExit released(files, working);
     return RunWindow(arguments, processes, files, working);
 }
 
