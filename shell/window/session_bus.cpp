@@ -1,6 +1,5 @@
 #include "session_bus.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -24,9 +23,10 @@ std::string AddressValue(const std::string& text) {
             std::string_view("-_/.\\*").find(c) != std::string_view::npos) {
             value += c;
         } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-            value += escaped;
+            constexpr char kDigits[] = "0123456789ABCDEF";
+            value += '%';
+            value += kDigits[byte >> 4];
+            value += kDigits[byte & 0xF];
         }
     }
     return value;
