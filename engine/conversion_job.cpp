@@ -286,13 +286,19 @@ int JobOutcome::Failed() const {
                                           [](const FileOutcome& file) { return file.Failed(); }));
 }
 
+std::string BrokenOffLine(const std::string& reason) {
+    return "Задание прервано: " + reason;
+}
+
 std::string FailureLine(const FileOutcome& outcome) {
     return "Не удалось сконвертировать файл " + ShownName(FileNamePart(outcome.path)) + ": " +
            outcome.reason;
 }
 
 std::vector<std::string> EndLines(const JobOutcome& outcome) {
-    std::vector<std::string> lines = {kDoneLine};
+    // A stopped run is not done: it shows only what failed before the stop.
+    std::vector<std::string> lines;
+    if (!outcome.stopped) lines.push_back(kDoneLine);
     for (const FileOutcome& file : outcome.files)
         if (file.Failed()) lines.push_back(FailureLine(file));
     return lines;

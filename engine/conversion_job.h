@@ -50,8 +50,11 @@ struct JobOutcome {
 
 // "Не удалось сконвертировать файл NAME: REASON"
 std::string FailureLine(const FileOutcome& outcome);
-// The lines that end a run: "Готово!", then a failure line for each file that failed.
+// The lines that end a run: "Готово!" (not after a stop), then a failure line for each file
+// that failed.
 std::vector<std::string> EndLines(const JobOutcome& outcome);
+// "Задание прервано: REASON", the line that ends a run cut short by a failure.
+std::string BrokenOffLine(const std::string& reason);
 
 // "Обрабатывается файл " + name + "... "
 std::string StatusLine(const std::string& fileName);

@@ -9,8 +9,9 @@ namespace lmk {
 
 // The files a job converts for the paths the user named, in their order: a folder gives the
 // media files directly inside it (IsMediaName) in name order, without hidden files, the
-// program's own "lmk-" files and subfolders; a folder that gives none stays as it is, for the
-// job to fail with FolderFailure. A trailing "/" is dropped, so that a folder keeps its name.
+// program's own "lmk-" files and subfolders (a FIFO, device or socket among them stays, for the
+// job to refuse); a folder that gives none stays as it is, for the job to fail with
+// FolderFailure. A trailing "/" is dropped, so that a folder keeps its name.
 std::vector<std::string> FileList(Files& files, const std::vector<std::string>& named);
 
 // A folder's media files as FileList takes them, as paths; `error` is the system's reason when

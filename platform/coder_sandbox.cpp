@@ -100,7 +100,7 @@ constexpr SystemPath kScriptPaths[] = {
 };
 
 bool IsScript(const std::string& path) {
-    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     return file.Valid() && IsScriptFile(file.Get());
 }
 

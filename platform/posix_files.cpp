@@ -187,6 +187,14 @@ std::string PosixFiles::Replace(const std::string& partial, const std::string& o
     return {};
 }
 
+void PosixFiles::DeleteHeldPartials() {
+    // A run holding the mutex is left alone: the program ends before it could let go.
+    const std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (!lock) return;
+    for (const auto& [path, file] : m_partials) unlink(path.c_str());
+    m_partials.clear();
+}
+
 bool PosixFiles::IsFile(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);

@@ -46,6 +46,9 @@ public:
     // that another run, whatever process numbers it sees, tells it from one a killed run left.
     PartialFile CreatePartial(const std::string& output, std::uint32_t permissions) override;
     std::string Replace(const std::string& partial, const std::string& output) override;
+    // Deletes every partial file still held: the program is ending in the middle of a run
+    // (exit() from a library) and no stop will reach it.
+    void DeleteHeldPartials();
 
 private:
     void LetGo(const std::string& partial);

@@ -470,10 +470,11 @@ void PosixProcess::End() {
 
 // A program named by its path, opened for the start to run from its descriptor once it passed
 // ProgramFileRefusal; -1 for a name on PATH, a file that cannot be opened (the start reports
-// why) and a script (its interpreter reads it by name).
+// why) and a script (its interpreter reads it by name). Opened without waiting: a FIFO put
+// there would hold the opening thread until a writer came.
 int OpenCheckedProgram(const std::string& program) {
     if (program.find('/') == std::string::npos) return -1;
-    FileDescriptor file(open(program.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor file(open(program.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.Valid()) return -1;
     struct stat info {};
     if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
@@ -511,7 +512,8 @@ int OpenAbove(const std::string& path, int flags) {
 }
 
 NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access) {
-    bubblewrap.Reset(OpenAbove(kBubblewrapPath, O_RDONLY));
+    // Neither waits for a FIFO put at its name: it is refused as not a regular file.
+    bubblewrap.Reset(OpenAbove(kBubblewrapPath, O_RDONLY | O_NONBLOCK));
     if (!bubblewrap.Valid()) throw SystemFailure(errno);
     if (const std::string refusal = ProgramFileRefusal(bubblewrap.Get(), ProgramOwner::UserOrRoot);
         !refusal.empty())
@@ -521,7 +523,7 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
     coderPath =
         program.find('/') == std::string::npos ? FindOnPath(program) : AbsolutePath(program);
     if (coderPath.empty()) throw SystemFailure(ENOENT);
-    coder.Reset(OpenAbove(coderPath, O_RDONLY));
+    coder.Reset(OpenAbove(coderPath, O_RDONLY | O_NONBLOCK));
     if (!coder.Valid()) throw SystemFailure(errno);
     struct stat info {};
     if (fstat(coder.Get(), &info) != 0) throw SystemFailure(errno);

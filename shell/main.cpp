@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,11 +15,41 @@
 #include "lmk1.h"
 #include "posix_platform.h"
 #include "session.h"
+#include "session_bus.h"
 #include "stop_signal_watch.h"
 #include "stop_signals.h"
 #include "working_files.h"
 
 namespace {
+
+// Qt ends the program with exit(1) when its X server goes (xcb's connection error), from
+// inside whatever handler is running, the job's included. What the window's run made goes on
+// the way out all the same: the partial output, the private folder, the coder file. The coder
+// itself is ended by the kernel with the program.
+lmk::PosixFiles* g_exitFiles = nullptr;
+lmk::WorkingFiles* g_exitWorking = nullptr;
+
+void ReleaseAtExit() {
+    if (g_exitFiles) g_exitFiles->DeleteHeldPartials();
+    if (g_exitWorking) g_exitWorking->Release();
+}
+
+// While it lives, an exit() takes the run's files with it.
+class ReleasedAtExit {
+public:
+    ReleasedAtExit(lmk::PosixFiles& files, lmk::WorkingFiles& working) {
+        static const bool registered = std::atexit(ReleaseAtExit) == 0;
+        if (!registered) return;
+        g_exitFiles = &files;
+        g_exitWorking = &working;
+    }
+    ~ReleasedAtExit() {
+        g_exitFiles = nullptr;
+        g_exitWorking = nullptr;
+    }
+    ReleasedAtExit(const ReleasedAtExit&) = delete;
+    ReleasedAtExit& operator=(const ReleasedAtExit&) = delete;
+};
 
 // The window front end. Qt is given only its own options, which the reader took out: every
 // other argument is the window's or a file, "-platform" after "--" included.
@@ -32,6 +63,8 @@ int RunWindow(const lmk::ProgramOptions& options, const std::string& program,
         return 1;
     }
 
+    // Before Qt starts: its accessibility bridge and theme reach for the session bus too.
+    lmk::KeepToTheSessionBusGiven();
     std::vector<char*> qtArgv;
     for (std::string& argument : qtArguments) qtArgv.push_back(argument.data());
     int qtCount = static_cast<int>(qtArgv.size());
@@ -81,6 +114,7 @@ int Run(int argc, char** argv) {
     }
     // The window's beside the program, shared with the other copies started from there.
     lmk::WorkingFiles working(lmk::JoinPath(lmk::ProgramFolder(), lmk::kCoderFileName));
+    const ReleasedAtExit released(files, working);
     return RunWindow(options, arguments.front(), processes, files, working);
 }
 

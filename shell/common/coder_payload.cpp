@@ -39,9 +39,11 @@ void ExportPayload(const std::string& name, const std::string& path) {
         }
     }
 
-    // No O_NOFOLLOW would let a planted link aim the write at another file.
-    const FileDescriptor file(::open(
-        path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, kExecutableMode));
+    // No O_NOFOLLOW would let a planted link aim the write at another file. Without waiting: a
+    // FIFO planted there with no reader fails at once (ENXIO) rather than hold the start.
+    const FileDescriptor file(
+        ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+               kExecutableMode));
     if (file.Get() < 0) throw CannotCreateFile(path, SystemErrorText(errno));
 
     // A coder file left by an earlier run may have lost its executable bit.

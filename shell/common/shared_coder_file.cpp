@@ -39,9 +39,10 @@ void SharedCoderFile::Export(const std::string& name, const std::string& path) {
     Release();
     for (;;) {
         // Read-only: a file that another copy's coder runs from cannot be opened for writing
-        // (ETXTBSY), but its lock can still be asked for.
-        m_file.Reset(
-            ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kExecutableMode));
+        // (ETXTBSY), but its lock can still be asked for. Without waiting: a FIFO put there is
+        // refused below, not waited on for a writer.
+        m_file.Reset(::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                            kExecutableMode));
         const int fd = m_file.Get();
         const bool alone = fd >= 0 && LockFile(fd, LOCK_EX | LOCK_NB);
         // Held by others: wait only while one of them is writing it.

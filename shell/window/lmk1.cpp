@@ -18,6 +18,7 @@
 #include "boxes.h"
 #include "coder_payload.h"
 #include "desktop_notice.h"
+#include "failure_text.h"
 #include "failures.h"
 #include "guard.h"
 #include "ui_TMainForm.h"
@@ -149,7 +150,14 @@ void TMainForm::WMDropFiles(const std::vector<std::string>& paths) {
         m_session.Add(paths);
         return;
     }
-    const JobOutcome outcome = m_session.Run(paths, *this, {.live = this});
+    JobOutcome outcome;
+    try {
+        outcome = m_session.Run(paths, *this, {.live = this});
+    } catch (...) {
+        // The log says the job went no further; the error box tells the reason too.
+        AddLogLine(BrokenOffLine(CurrentFailureMessage()));
+        throw;
+    }
     for (const std::string& line : EndLines(outcome)) AddLogLine(line);
     // A user who looked elsewhere during a long job learns of its end from the desktop's
     // notifications too; a stopped job closes the window and says nothing.

@@ -24,4 +24,10 @@ private:
     bool m_connected = false;
 };
 
+// Before anything of Qt starts: the session bus is only the one the environment names
+// (DBUS_SESSION_BUS_ADDRESS, or the user's $XDG_RUNTIME_DIR/bus, then named for the whole
+// process). Without one no bus is reached: the bus library would otherwise start one of its
+// own (dbus-launch), which outlives the program.
+void KeepToTheSessionBusGiven();
+
 }  // namespace lmk

@@ -76,6 +76,12 @@ RunSettings DesktopRun::Settings(const std::vector<std::string>& extra) const {
     return settings;
 }
 
+RunSettings DesktopRun::ToolSettings() const {
+    // Qt programs of their own, which would launch a session bus where none is set; only the
+    // program under test is to be kept from doing that.
+    return Settings({"DBUS_SESSION_BUS_ADDRESS=disabled:"});
+}
+
 std::string DesktopRun::StartProgram(const std::vector<std::string>& environment,
                                      const std::string& title,
                                      const std::vector<std::string>& arguments) {
@@ -89,7 +95,7 @@ std::string DesktopRun::StartProgram(const std::vector<std::string>& environment
 }
 
 std::string DesktopRun::StartDragSource(const std::vector<std::string>& files) {
-    m_dragSource = std::make_unique<Child>(DragSourcePath(), files, Settings());
+    m_dragSource = std::make_unique<Child>(DragSourcePath(), files, ToolSettings());
     const auto source = FindWindow(m_dragSource->Pid(), kDragSourceTitle, kStartLimit);
     if (!source) {
         ADD_FAILURE() << "the drag source's window never appeared";
@@ -123,7 +129,7 @@ bool DesktopRun::CopyToClipboard(const std::vector<std::string>& arguments) {
     std::filesystem::remove(report);
     std::vector<std::string> all = {report};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    m_clipboardSource = std::make_unique<Child>(ClipboardSourcePath(), all, Settings());
+    m_clipboardSource = std::make_unique<Child>(ClipboardSourcePath(), all, ToolSettings());
     return test::WaitUntil(
         [&] {
             const auto lines = LinesOf(report);

@@ -44,6 +44,8 @@ protected:
 
     // The work folder as current folder, run/ as runtime folder, and `extra` on top.
     test::RunSettings Settings(const std::vector<std::string>& extra = {}) const;
+    // As Settings, for the tests' own Qt programs (the drag and clipboard sources).
+    test::RunSettings ToolSettings() const;
 
     // Starts the program's window and returns the X window, or empty (with a failure noted)
     // when none appeared. `title` is the first window to wait for.

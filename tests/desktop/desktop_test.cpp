@@ -30,6 +30,7 @@ using test::Child;
 using test::ChildrenOf;
 using test::Exists;
 using test::ProcessGone;
+using test::ReadFile;
 using test::RunResult;
 using test::WaitUntil;
 
@@ -233,10 +234,12 @@ TEST_F(Stop, AWindowDestroyedFromOutsideEndsTheProgram) {
 
 // SIGTERM, SIGINT and SIGHUP do what Exit does: during a job the coder is ended and its
 // partial output deleted, then the program ends as after a close, taking its files with it.
+// An X server that goes away ends the program with status 1, and leaves nothing behind either.
 struct SignalCase {
     const char* label;
     int signal;
     bool duringJob;
+    bool serverLost = false;  // the signal ends the program's own X server instead
 };
 
 void PrintTo(const SignalCase& c, std::ostream* out) {
@@ -252,8 +255,24 @@ TEST_P(StopBySignal, EndsTheProgramAsExitDoes) {
     std::vector<std::string> named;
     if (c.duringJob) named.push_back(longClip);
 
-    const std::string window = StartProgram({}, kCaption, named);
-    ASSERT_FALSE(window.empty());
+    std::unique_ptr<Child> server;
+    if (c.serverLost) {
+        // The suite's server is the other tests'; this one is the program's alone.
+        const std::string number = Scratch("display");
+        test::WriteFile(number, "");
+        server = std::make_unique<Child>(
+            "/bin/sh",
+            std::vector<std::string>{
+                "-c", "exec Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>\"$0\"", number},
+            Settings());
+        ASSERT_TRUE(WaitUntil([&] { return ReadFile(number).ends_with('\n'); }, kStartLimit))
+            << "the program's X server did not start";
+        std::string display = ReadFile(number);
+        display.pop_back();
+        m_program = std::make_unique<Child>(Program(), named, Settings({"DISPLAY=:" + display}));
+    } else {
+        ASSERT_FALSE(StartProgram({}, kCaption, named).empty());
+    }
     std::vector<pid_t> coders;
     if (c.duringJob) {
         ASSERT_TRUE(WaitUntil(
@@ -266,10 +285,10 @@ TEST_P(StopBySignal, EndsTheProgramAsExitDoes) {
     }
     EXPECT_TRUE(Exists(ProgramFolder() + "/coder.exe"));
 
-    ASSERT_EQ(kill(m_program->Pid(), c.signal), 0);
+    ASSERT_EQ(kill(c.serverLost ? server->Pid() : m_program->Pid(), c.signal), 0);
     const RunResult result = m_program->Wait(kEndLimit);
     ASSERT_FALSE(result.timedOut) << "the program did not end after the signal";
-    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.exitCode, c.serverLost ? 1 : 0) << result.err;
     for (const pid_t coder : coders) {
         EXPECT_TRUE(ProcessGone(coder, kEndLimit)) << "the coder runs on after the program ended";
     }
@@ -283,7 +302,8 @@ INSTANTIATE_TEST_SUITE_P(Desktop, StopBySignal,
                          testing::Values(SignalCase{"TerminateDuringAJob", SIGTERM, true},
                                          SignalCase{"InterruptDuringAJob", SIGINT, true},
                                          SignalCase{"HangUpWhenIdle", SIGHUP, false},
-                                         SignalCase{"TerminateWhenIdle", SIGTERM, false}),
+                                         SignalCase{"TerminateWhenIdle", SIGTERM, false},
+                                         SignalCase{"XServerLostDuringAJob", SIGTERM, true, true}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 struct AttentionCase {

@@ -52,9 +52,10 @@ xdpyinfo >/dev/null 2>&1 || {
     exit 1
 }
 
-# The programs under test must reach this server, and only this one.
+# The programs under test must reach this server, and only this one; and no session bus but
+# one a test gives them.
 export QT_QPA_PLATFORM=xcb XDG_SESSION_TYPE=x11
-unset WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 
 status=0
 "$@" || status=$?

@@ -27,6 +27,7 @@ TEST(FileList, FoldersGiveTheirMediaFilesAndKeepTheirNames) {
         {"a folder and a file in it both listed",
          {"/v/in", "/v/in/b.mp4"},
          {"/v/in/A.mkv", "/v/in/b.mp4", "/v/in/tone.flac", "/v/in/b.mp4"}},
+        {"a FIFO in a folder stays for the job to refuse", {"/v/odd"}, {"/v/odd/pipe.avi"}},
     };
     FakeFiles files;
     files.folders = {"/v/in", "/v/empty", "/v/in/sub.avi"};
@@ -34,6 +35,9 @@ TEST(FileList, FoldersGiveTheirMediaFilesAndKeepTheirNames) {
          {"b.mp4", "A.mkv", ".hidden.avi", "lmk-a.mkv", "notes.txt", "tone.flac"})
         files.files[std::string("/v/in/") + name] = "media";
     files.files["/v/empty/notes.txt"] = "text";
+    files.folders.insert("/v/odd");
+    files.files["/v/odd/pipe.avi"] = "";
+    files.special.insert("/v/odd/pipe.avi");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(FileList(files, c.named), c.listed);

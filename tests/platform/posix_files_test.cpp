@@ -161,11 +161,14 @@ TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {
     ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
     const std::string output = m_folder / "lmk-clip.avi";
     const std::string killedRun = m_folder / PartialFileName("lmk-clip.avi", ended, 3);
+    // Killed outright, its number since taken by a live process: the lock decides, not the number.
+    const std::string numberReused = m_folder / PartialFileName("lmk-clip.avi", getpid(), 999);
     // A live run in another PID name space: its number is no process here, but it holds its lock.
     const std::string liveRun = m_folder / PartialFileName("lmk-clip.avi", ended, 0);
     const std::string otherOutput = m_folder / PartialFileName("lmk-other.avi", ended, 0);
     const std::string usersOwn = m_folder / ".lmk-partial-notes-lmk-clip.avi";
-    for (const auto& path : {killedRun, liveRun, otherOutput, usersOwn}) WriteFile(path, "");
+    for (const auto& path : {killedRun, numberReused, liveRun, otherOutput, usersOwn})
+        WriteFile(path, "");
     const FileDescriptor held(open(liveRun.c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(held.Get(), LOCK_EX), 0);
 
@@ -173,6 +176,7 @@ TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {
     const PartialFile second = m_files.CreatePartial(output, 0644);
     EXPECT_NE(first.path, second.path) << "two runs at once share a partial file";
     EXPECT_FALSE(test::Exists(killedRun));
+    EXPECT_FALSE(test::Exists(numberReused));
     for (const auto& path : {liveRun, otherOutput, usersOwn, first.path, second.path}) {
         EXPECT_TRUE(test::Exists(path)) << path;
     }

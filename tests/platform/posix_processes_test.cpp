@@ -479,6 +479,7 @@ class StartFailureTest : public ProcessTest,
 
 TEST_P(StartFailureTest, RaisesTheSystemError) {
     WriteFile(m_folder / "not-executable", "#!/bin/sh\nexit 0\n");
+    ASSERT_EQ(mkfifo((m_folder / "fifo-coder").c_str(), 0700), 0);
     WriteScript(m_folder / "writable-coder", "exit 0");
     ASSERT_EQ(chmod((m_folder / "writable-coder").c_str(), 0757), 0);
     // Another user's, put in the place of the coder after its first check (as root: nobody's).
@@ -514,6 +515,9 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailureCase{"NotExecutableOnPath", "not-executable", 13,
                                        "System Error.  Code: 13.\r\nPermission denied"},
                       StartFailureCase{"Folder", "@", 13,
+                                       "System Error.  Code: 13.\r\nPermission denied"},
+                      // Not waited on for a writer: refused at once.
+                      StartFailureCase{"Fifo", "@/fifo-coder", 13,
                                        "System Error.  Code: 13.\r\nPermission denied"},
                       // Swapped or changed by someone else between its check and its start.
                       StartFailureCase{"WritableByOthers", "@/writable-coder", 1,

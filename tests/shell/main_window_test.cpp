@@ -584,7 +584,8 @@ TEST_F(MainWindowTest, ExitDuringAConversionEndsTheCoderAndClosesTheWindow) {
     EXPECT_TRUE(ModuleValues.StopRequested);
     EXPECT_FALSE(Exists(output));  // ended before it wrote anything, and a partial one goes
     EXPECT_EQ(Journal(scratch.Path()), (std::vector<std::string>{"start lmk-long.avi"}));
-    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("long.avi"), kDoneLine}));
+    // Stopped, not done.
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("long.avi")}));
     EXPECT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
     EXPECT_FALSE(form->isVisible());  // a stopped job closes the window once it has returned
 }
@@ -777,6 +778,8 @@ TEST_F(MainWindowTest, ABadTargetTextShowsTheErrorBoxAndTheWindowGoesOn) {
         EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
         EXPECT_EQ(boxes.boxes[0].title, ApplicationTitle);
         EXPECT_EQ(boxes.boxes[0].text.toStdString(), c.shown);
+        // The log ends with the box's reason, without its full stop.
+        EXPECT_EQ(LogLines(*form).back() + ".", BrokenOffLine(c.shown)) << "the log did not end";
         EXPECT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
         EXPECT_TRUE(form->isVisible());
     }
