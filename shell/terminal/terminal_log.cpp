@@ -181,10 +181,11 @@ void TerminalLog::Draw(const std::string& line) {
     // gives way first, then the line's middle.
     const std::string note = m_note.empty() ? std::string() : " " + m_note;
     const int lineCells = m_columns - 1 - static_cast<int>(note.size());
-    if (lineCells < kLeastShortened) {
+    if (note.empty() || lineCells < kLeastShortened) {
         std::cout << '\r' << ShortenToCells(line, m_columns - 1) << "\x1b[K";
     } else {
-        std::cout << '\r' << ShortenToCells(line, lineCells) << note << "\x1b[K";
+        std::cout << '\r' << WithoutTrailingSpaces(ShortenToCells(line, lineCells)) << note
+                  << "\x1b[K";
     }
     FlushStandardOutput();
 }
