@@ -1,7 +1,7 @@
 // Reads what a screen reader is given: the AT-SPI tree of the applications on the session's
 // accessibility bus. Waits until one of them shows a window (a frame), then prints every
 // object, one line each, indented by its depth: "role: name: description". Exits 1 when no
-// application showed one within a minute.
+// application showed one within a minute, printing what there was on standard error.
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    std::fputs("no application showed a window\n", stderr);
+    QString seen;
+    for (const Object& application : Children(bus, root)) Print(bus, application, 0, seen);
+    std::fprintf(stderr, "no application showed a window; seen:\n%s", seen.toUtf8().constData());
     return 1;
 }

@@ -454,7 +454,7 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
     // technology.
     EXPECT_TRUE(titles.contains(QStringLiteral("0% · 1/1 — ЛМК-Видео")))
         << titles.join(u'|').toStdString();
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("ЛМК-Видео"));
+    EXPECT_EQ(form->windowTitle().toStdString(), "ЛМК-Видео");
     EXPECT_EQ(form->mLog->accessibleDescription().toStdString(), kDoneLine);
 }
 
