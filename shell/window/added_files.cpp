@@ -78,8 +78,6 @@ void ChooseFiles(QWidget* owner, std::function<void(const QList<QUrl>&)> chosen)
         chosen(Chooser()(owner, VideoFileFilter()));
         return;
     }
-    // Opened, not run: a dialog's own loop would hold a job that runs in the window's handler
-    // until the dialog closed.
     // Qt's own dialog keeps its history and last folder in QtProject.conf among the user's
     // settings, which no removal of the package takes away; the program keeps them in its
     // private folder, gone when it ends.
@@ -87,6 +85,8 @@ void ChooseFiles(QWidget* owner, std::function<void(const QList<QUrl>&)> chosen)
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(ModuleValues.WorkFolder));
     }
+    // Opened, not run: a dialog's own loop would hold a job that runs in the window's handler
+    // until the dialog closed.
     auto* dialog = new QFileDialog(owner, QStringLiteral("Выберите файлы для конвертации"),
                                    FileDialogFolder(), VideoFileFilter());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
