@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -158,8 +157,6 @@ void TMainForm::FormCreate() {
 
 void TMainForm::FormDestroy() {
     setAcceptDrops(false);
-    // A file dialog still open keeps its settings in the private folder: it goes first.
-    qDeleteAll(findChildren<QFileDialog*>());
     // The coder file goes only when no other copy of the program still runs from it.
     m_session.Release();
 }
