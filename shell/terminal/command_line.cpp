@@ -258,12 +258,13 @@ int RunCommandLine(const ProgramOptions& options, Processes& processes, Files& f
 }
 
 JobOutcome ConvertFiles(const ParallelRun& run, Session& session, const std::atomic<bool>& stop,
-                        int stopReadable, JobLog* live) {
+                        int stopReadable, TerminalLog* live) {
     CommandLineHost host(run.width, run.height, stop);
     RunSettings settings{.workers = run.jobs, .stopReadable = stopReadable};
     // Lines drawn as they come only when one job draws them; else each file's, whole, once done.
     if (run.jobs == 1 && live) {
         settings.live = live;
+        host.ShowProgressOn(live);
     } else {
         settings.fileDone = [](const FileOutcome& outcome) {
             std::cout << WithoutTrailingSpaces(StatusLine(FileNamePart(outcome.path))) << '\n';

@@ -42,6 +42,7 @@ int RunCommandLine(const ProgramOptions& options, Processes& processes, Files& f
 std::string UsageText();
 
 class Session;
+class TerminalLog;
 
 // What `--convert` runs the files with.
 struct ParallelRun {
@@ -58,6 +59,6 @@ struct ParallelRun {
 // conversion and starts no more. A failure that ends a job is raised once every job has ended,
 // and nothing more is printed.
 JobOutcome ConvertFiles(const ParallelRun& run, Session& session, const std::atomic<bool>& stop,
-                        int stopReadable, JobLog* live = nullptr);
+                        int stopReadable, TerminalLog* live = nullptr);
 
 }  // namespace lmk

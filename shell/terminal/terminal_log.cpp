@@ -4,6 +4,7 @@
 #include <atomic>
 #include <charconv>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <cwchar>
 #include <iostream>
@@ -23,6 +24,10 @@ namespace {
 // The end of a status line: its name's ending, "... ", the turning mark and "NN%".
 constexpr int kKeptEndCells = 12;
 constexpr int kLeastShortened = 16;
+
+// The first file's share after this long is taken as a guide to the rest; sooner, its start
+// (the coder opening the file) would weigh too much.
+constexpr double kEstimateAfterSeconds = 10;
 
 // Set by the handler on whichever thread takes the signal, read by the thread that draws: a
 // lock-free atomic is safe in both places.
@@ -104,6 +109,30 @@ std::string_view WithoutTrailingSpaces(std::string_view line) {
     return line.substr(0, end == std::string_view::npos ? 0 : end + 1);
 }
 
+std::string ProgressNote(int filesDone, int filesLeft, double share, double seconds) {
+    const int files = std::max(1, filesDone + filesLeft);
+    std::string note = std::to_string(std::min(filesDone + 1, files)) + "/" + std::to_string(files);
+    const double whole = std::clamp((filesDone + share) / files, 0.0, 1.0);
+    if (whole <= 0 || (filesDone == 0 && seconds < kEstimateAfterSeconds)) return note;
+    const long left = std::lround(seconds * (1 - whole) / whole);
+    const auto twoDigits = [](long value) {
+        return (value < 10 ? "0" : "") + std::to_string(value);
+    };
+    note += " ~";
+    if (left >= 3600) {
+        note += std::to_string(left / 3600) + ":" + twoDigits(left / 60 % 60);
+    } else {
+        note += std::to_string(left / 60);
+    }
+    return note + ":" + twoDigits(left % 60);
+}
+
+void CommandLineHost::Progress(int filesDone, int filesLeft, double share) {
+    if (!m_live) return;
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - m_start;
+    m_live->ShowNote(ProgressNote(filesDone, filesLeft, share, spent.count()));
+}
+
 TerminalLog::TerminalLog() : m_redrawn(isatty(STDOUT_FILENO) == 1) {
     if (!m_redrawn) return;
     struct sigaction action = {};
@@ -124,6 +153,7 @@ int TerminalLog::AddLogLine(const std::string& line) {
     if (m_redrawn) {
         m_lineOpen = true;
         m_addedLine = line;
+        m_note.clear();
         Draw(line);
     } else {
         std::cout << WithoutTrailingSpaces(line) << '\n';
@@ -136,12 +166,27 @@ void TerminalLog::ReplaceLogLine(int, const std::string& line) {
     if (m_lineOpen) Draw(line);
 }
 
+void TerminalLog::ShowNote(const std::string& note) {
+    if (!m_lineOpen || note == m_note) return;
+    m_note = note;
+    Draw(m_shownLine);
+}
+
 void TerminalLog::Draw(const std::string& line) {
     if (g_resized.exchange(false, std::memory_order_relaxed)) {
         m_columns = TerminalColumns();
     }
-    // The last column stays free: a line that fills it may wrap on some terminals.
-    std::cout << '\r' << ShortenToCells(line, m_columns - 1) << "\x1b[K";
+    m_shownLine = line;
+    // The last column stays free: a line that fills it may wrap on some terminals. The note
+    // gives way first, then the line's middle.
+    const std::string note = m_note.empty() ? std::string() : " " + m_note;
+    const int lineCells = m_columns - 1 - static_cast<int>(note.size());
+    if (note.empty() || lineCells < kLeastShortened) {
+        std::cout << '\r' << ShortenToCells(line, m_columns - 1) << "\x1b[K";
+    } else {
+        std::cout << '\r' << WithoutTrailingSpaces(ShortenToCells(line, lineCells)) << note
+                  << "\x1b[K";
+    }
     FlushStandardOutput();
 }
 

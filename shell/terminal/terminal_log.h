@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <string>
 #include <string_view>
@@ -10,6 +11,8 @@
 #include "job_ports.h"
 
 namespace lmk {
+
+class TerminalLog;
 
 // The command line's host: the target texts it was given, and a stop once a signal handler has
 // raised `stop` (read by every job's thread, hence atomic).
@@ -23,12 +26,24 @@ public:
     std::string WidthName() override { return "--width"; }
     std::string HeightName() override { return "--height"; }
     bool StopRequested() override { return m_stop.load(); }
+    void JobStarted() override { m_start = std::chrono::steady_clock::now(); }
+    void Progress(int filesDone, int filesLeft, double share) override;
+
+    // The job's count and time left go on the live line of `log` (one job, on one thread).
+    void ShowProgressOn(TerminalLog* log) { m_live = log; }
 
 private:
     std::string m_width;
     std::string m_height;
     const std::atomic<bool>& m_stop;
+    TerminalLog* m_live = nullptr;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
+
+// The running file's number of all and, once it can be told, the time the job has left:
+// "2/5 ~1:20". The time left is the time `seconds` taken so far, scaled to the share of the
+// whole job still to do; it is told after the first file, or after some seconds of it.
+std::string ProgressNote(int filesDone, int filesLeft, double share, double seconds);
 
 // The longest start of the UTF-8 `line` that takes at most `cells` character cells on a
 // terminal: most characters take one, East Asian wide ones two, combining marks none.
@@ -57,6 +72,8 @@ public:
     void ClearLog() override { EndOpenLine(); }
     int AddLogLine(const std::string& line) override;
     void ReplaceLogLine(int index, const std::string& line) override;
+    // Drawn after the open line on a terminal, until the next line; nothing elsewhere.
+    void ShowNote(const std::string& note);
 
 private:
     void Draw(const std::string& line);
@@ -67,6 +84,8 @@ private:
     struct sigaction m_previousResize = {};
     bool m_lineOpen = false;
     std::string m_addedLine;  // the open line as added, without a mark
+    std::string m_shownLine;  // the open line as last drawn, without the note
+    std::string m_note;
     int m_lines = 0;
 };
 

@@ -1,11 +1,14 @@
 #include "added_files.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include "conversion_job.h"
@@ -61,6 +64,11 @@ QString VideoFileFilter() {
            QStringLiteral(");;Все файлы (*)");
 }
 
+QString FileDialogFolder() {
+    const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    return !videos.isEmpty() && QDir(videos).exists() ? videos : QDir::homePath();
+}
+
 void SetFileChooser(FileChooser chooser) {
     Chooser() = std::move(chooser);
 }
@@ -70,10 +78,17 @@ void ChooseFiles(QWidget* owner, std::function<void(const QList<QUrl>&)> chosen)
         chosen(Chooser()(owner, VideoFileFilter()));
         return;
     }
+    // Qt's own dialog keeps its history and last folder in QtProject.conf among the user's
+    // settings, which no removal of the package takes away; the program keeps them in its
+    // private folder, gone when it ends.
+    if (!ModuleValues.WorkFolder.empty()) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(ModuleValues.WorkFolder));
+    }
     // Opened, not run: a dialog's own loop would hold a job that runs in the window's handler
     // until the dialog closed.
     auto* dialog = new QFileDialog(owner, QStringLiteral("Выберите файлы для конвертации"),
-                                   QString(), VideoFileFilter());
+                                   FileDialogFolder(), VideoFileFilter());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     // The coder is given paths: the dialog offers local files only.

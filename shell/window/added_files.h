@@ -28,6 +28,9 @@ std::vector<std::string> LocalFiles(const QMimeData* mime);
 // The file dialog's filters: video files by their common extensions, then all files.
 QString VideoFileFilter();
 
+// Where the file dialog opens: the user's Videos folder, or home where there is none.
+QString FileDialogFolder();
+
 // When set, the chooser is asked instead of the file dialog being shown, so that tests never
 // wait for a person.
 using FileChooser = std::function<QList<QUrl>(QWidget* owner, const QString& filter)>;

@@ -1,11 +1,15 @@
 #include "lmk1.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -57,6 +61,15 @@ QString LogText(const std::string& line) {
     return text;
 }
 
+// Qt gives a top-level QWidget the role of a client area, which AT-SPI shows as a "filler";
+// the program's window is a frame to assistive technology, as a QMainWindow would be.
+QAccessibleInterface* WindowAccessible(const QString& className, QObject* object) {
+    if (className != QLatin1String(TMainForm::staticMetaObject.className())) return nullptr;
+    auto* window = qobject_cast<QWidget*>(object);
+    if (!window || !window->isWindow()) return nullptr;
+    return new QAccessibleWidget(window, QAccessible::Window);
+}
+
 }  // namespace
 
 std::string AboutText() {
@@ -66,11 +79,25 @@ std::string AboutText() {
            "Сайт автора: " LMK_HOMEPAGE;
 }
 
+QString JobTitle(int filesDone, int filesLeft, double share, const QString& title) {
+    const int files = std::max(1, filesDone + filesLeft);
+    const double whole = std::clamp((filesDone + share) / files, 0.0, 1.0);
+    // Rounded down: 100% only once every file is done.
+    const int percent = static_cast<int>(std::floor(whole * 100));
+    return QStringLiteral("%1% · %2/%3 — %4")
+        .arg(percent)
+        .arg(std::min(filesDone + 1, files))
+        .arg(files)
+        .arg(title);
+}
+
 TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent)
     : QWidget(parent),
       m_ui(std::make_unique<Ui::TMainForm>()),
       m_working(working),
       m_session(processes, files, working, ModuleValues) {
+    static const bool accessibleWindow = (QAccessible::installFactory(WindowAccessible), true);
+    Q_UNUSED(accessibleWindow);
     ApplyDefinition();
     connect(bExit, &QPushButton::clicked, this, &TMainForm::ExitAsClicked);
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
@@ -95,6 +122,9 @@ void TMainForm::ApplyDefinition() {
     lX = m_ui->lX;
     lSize = m_ui->lSize;
     bAbout = m_ui->bAbout;
+    m_title = windowTitle();
+    bExit->installEventFilter(this);
+    bAbout->installEventFilter(this);
 
     UsePixelFonts(this);
     FitLabelsToText(this);
@@ -155,14 +185,27 @@ void TMainForm::WMDropFiles(const std::vector<std::string>& paths) {
         outcome = m_session.Run(paths, *this, {.live = this});
     } catch (...) {
         // The log says the job went no further; the error box tells the reason too.
-        AddLogLine(BrokenOffLine(CurrentFailureMessage()));
+        const std::string line = BrokenOffLine(CurrentFailureMessage());
+        AddLogLine(line);
+        Announce(line);
         throw;
     }
-    for (const std::string& line : EndLines(outcome)) AddLogLine(line);
+    for (const std::string& line : EndLines(outcome)) {
+        AddLogLine(line);
+        Announce(line);
+    }
     // A user who looked elsewhere during a long job learns of its end from the desktop's
     // notifications too; a stopped job closes the window and says nothing.
     if (!outcome.stopped && !isActiveWindow() && m_jobClock.elapsed() > kNoticeAfterMilliseconds)
         ShowJobDoneNotice(m_bus, outcome.Converted(), outcome.Failed());
+}
+
+// The end of a job and each failure are told to assistive technology wherever the focus is.
+// Qt 6.4's AT-SPI bridge passes no Alert on, but it does pass the log's new description.
+void TMainForm::Announce(const std::string& line) {
+    mLog->setAccessibleDescription(LogText(line));
+    QAccessibleEvent alert(mLog, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 void TMainForm::PostDrop(const std::vector<std::string>& paths) {
@@ -229,6 +272,7 @@ void TMainForm::JobStarted() {
 
 void TMainForm::Progress(int filesDone, int filesLeft, double share) {
     m_taskbar.Show(filesDone, filesLeft, share);
+    setWindowTitle(JobTitle(filesDone, filesLeft, share, m_title));
 }
 
 void TMainForm::SetTarget(const std::string& width, const std::string& height) {
@@ -248,6 +292,7 @@ void TMainForm::JobEnded(bool stopped) {
     // A stopped job closes the window once its handler has returned.
     if (stopped) m_closePending = true;
     m_exitMeaning = ExitMeaning::Close;
+    setWindowTitle(m_title);
     // A user who looked elsewhere during a long job learns of its end from the taskbar (the
     // window manager's urgency hint); the one looking at the window needs no call.
     if (!isActiveWindow()) QApplication::alert(this);
@@ -278,6 +323,18 @@ void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
 
 void TMainForm::dropEvent(QDropEvent* event) {
     Guard([&] { HandleDrag(event); });
+}
+
+// Enter presses the focused button as Space does: Qt does so only for a dialog's buttons.
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (!button || event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+        (key->modifiers() & ~Qt::KeypadModifier))
+        return QWidget::eventFilter(watched, event);
+    if (!key->isAutoRepeat()) button->click();
+    return true;
 }
 
 void TMainForm::changeEvent(QEvent* event) {

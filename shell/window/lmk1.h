@@ -100,6 +100,7 @@ signals:
     void jobFinished();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -113,6 +114,7 @@ private:
     void RouteChildDrops();
     void HandleDrag(QDropEvent* drag);
     void RunDrop(const std::vector<std::string>& paths);
+    void Announce(const std::string& line);
     void CentreOnDesktop(const QMarginsF& frame);
     void CentreOnceFramed(const QMarginsF& frame);
 
@@ -126,6 +128,7 @@ private:
     QElapsedTimer m_jobClock;
     Session m_session;
     ExitMeaning m_exitMeaning = ExitMeaning::Close;
+    QString m_title;              // the window's own title, shown again once a job has ended
     int m_logLines = 0;           // lines as the log counts them; an empty log has none
     bool m_closePending = false;  // closed while a job ran: close once it has returned
     bool m_placed = false;
@@ -134,5 +137,10 @@ private:
 
 // The About text: four lines separated by CR, the third empty.
 std::string AboutText();
+
+// The window's title while a job runs: the share of the whole job done (the files done, and
+// the running one by its `share`), the running file's number of all, then `title`:
+// "45% · 2/5 — ЛМК-Видео".
+QString JobTitle(int filesDone, int filesLeft, double share, const QString& title);
 
 }  // namespace lmk

@@ -36,6 +36,10 @@ std::string DragSourcePath() {
     return value && *value ? value : LMK_DRAG_SOURCE_PATH;
 }
 
+std::string AccessibleTreePath() {
+    return LMK_ACCESSIBLE_TREE_PATH;
+}
+
 std::string AttentionWatchPath() {
     const char* value = std::getenv("LMK_ATTENTION_WATCH");
     return value && *value ? value : LMK_ATTENTION_WATCH_PATH;

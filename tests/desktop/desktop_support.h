@@ -13,6 +13,7 @@ namespace lmk::desktop {
 
 std::string DragSourcePath();
 std::string AttentionWatchPath();
+std::string AccessibleTreePath();
 std::string ClipboardSourcePath();
 
 struct Geometry {

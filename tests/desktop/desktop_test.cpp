@@ -34,6 +34,7 @@ using test::ReadFile;
 using test::RunResult;
 using test::WaitUntil;
 
+using Accessibility = DesktopRun;
 using Drop = DesktopRun;
 using Paste = DesktopRun;
 using Stop = DesktopRun;
@@ -75,6 +76,28 @@ TEST_F(Drop, TwoClipsDroppedTogetherAreBothConverted) {
     EXPECT_FALSE(Exists(coderFile));
 }
 
+// What a screen reader is given, read from the accessibility bus of the suite's own session
+// bus: the program's window with the name and role of every control.
+TEST_F(Accessibility, TheWindowIsAFrameWithEveryControlNamed) {
+    const std::string window = StartProgram({"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
+    ASSERT_FALSE(window.empty());
+    const RunResult tree = test::RunProgram(AccessibleTreePath(), {});
+    ASSERT_EQ(tree.exitCode, 0) << tree.err;
+    for (const char* object : {
+             "\n  frame: ЛМК-Видео: \n",
+             "\n    push button: Выход: Останавливает конвертацию, а без неё закрывает окно\n",
+             "\n    text: Журнал: Ход конвертации. Перетащите сюда файлы или нажмите Ctrl+O\n",
+             "\n    text: Ширина видео: Ширина кадра в точках\n",
+             "\n    text: Высота видео: Высота кадра в точках\n",
+             "\n    push button: О программе: Показывает сведения о программе\n",
+             "\n    label: Размер видео:: \n",
+         }) {
+        EXPECT_NE(tree.out.find(object), std::string::npos) << object << "\nin:\n" << tree.out;
+    }
+    ClickExit(window);
+    EXPECT_FALSE(m_program->Wait(kEndLimit).timedOut);
+}
+
 TEST_F(Paste, TextGoesIntoTheWidthBoxAndCopiedFilesRunAsADrop) {
     const std::string clip = Place(ClipKind::Avi640x480, "copied.avi");
     const std::string output = Work("lmk-copied.avi");
@@ -104,10 +127,15 @@ TEST_F(Paste, TextGoesIntoTheWidthBoxAndCopiedFilesRunAsADrop) {
 // Qt's own file dialog, as a desktop without a platform dialog shows it: a path typed into its
 // name box and Enter convert that file.
 TEST_F(Paste, AFileTypedIntoTheOpenDialogIsConverted) {
-    const std::string clip = Place(ClipKind::Avi640x480, "chosen.avi");
-    const std::string output = Work("lmk-chosen.avi");
-    // The dialog keeps its last folder in its settings: here, not in the user's.
-    const std::string window = StartProgram({"XDG_CONFIG_HOME=" + Scratch("config")});
+    // The dialog opens in the Videos folder, and writes nothing under HOME: no history, no last
+    // folder that would outlive the program.
+    const std::filesystem::path home = Scratch("home");
+    std::filesystem::create_directories(home / "Videos");
+    const std::string clip = home / "Videos/chosen.avi";
+    std::filesystem::copy_file(Place(ClipKind::Avi640x480, "chosen.avi"), clip);
+    const std::string output = home / "Videos/lmk-chosen.avi";
+    const std::string window =
+        StartProgram({"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string()});
     ASSERT_FALSE(window.empty());
     ASSERT_TRUE(FocusWindow(window, kStartLimit));
 
@@ -116,13 +144,23 @@ TEST_F(Paste, AFileTypedIntoTheOpenDialogIsConverted) {
     ASSERT_TRUE(dialog) << "the file dialog never appeared";
     // Given the focus, as a window manager would, the dialog gives it to its name box.
     ASSERT_TRUE(FocusWindow(*dialog, kStartLimit)) << "the dialog did not get the focus";
-    TypeText(clip);
+    TypeText("chosen.avi");
     PressKeys("Return");
     ASSERT_TRUE(WaitUntil([&] { return JobDone({output}); }, kJobLimit))
         << "the chosen file was not converted";
     ExpectConverted(output, 320, 240);
     EXPECT_FALSE(WindowExists(*dialog));
     EXPECT_TRUE(Exists(clip)) << "the input was touched";
+
+    ClickExit(window);
+    EXPECT_FALSE(m_program->Wait(kEndLimit).timedOut);
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home)) {
+        written.push_back(std::filesystem::relative(entry.path(), home));
+    }
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written,
+              (std::vector<std::string>{"Videos", "Videos/chosen.avi", "Videos/lmk-chosen.avi"}));
 }
 
 // Two copies started from one folder share the coder file: the first to end leaves it to the

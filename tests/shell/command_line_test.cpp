@@ -597,6 +597,27 @@ TEST(TerminalLog, LongLinesGiveUpTheirMiddle) {
     }
 }
 
+// The live line's note: the running file's number, then the time left once it can be told.
+TEST(TerminalLog, ProgressNoteCountsFilesAndTellsTheTimeLeft) {
+    const struct {
+        const char* name;
+        int done, left;
+        double share, seconds;
+        std::string note;
+    } cases[] = {
+        {"first file, too soon to tell", 0, 5, 0.5, 9, "1/5"},
+        {"first file after some seconds", 0, 2, 0.5, 10, "1/2 ~0:30"},
+        {"nothing done yet tells nothing", 0, 1, 0, 60, "1/1"},
+        {"after the first file", 1, 4, 0.25, 45, "2/5 ~2:15"},
+        {"an hour or more", 1, 9, 0, 600, "2/10 ~1:30:00"},
+        {"all done", 3, 0, 0, 30, "3/3 ~0:00"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ProgressNote(c.done, c.left, c.share, c.seconds), c.note);
+    }
+}
+
 // Piped or redirected, a line is printed once it is added, its end without the space the
 // turning mark follows on a terminal, and redraws print nothing.
 TEST(TerminalLog, LinesToAPipeEndWithoutASpace) {
@@ -614,6 +635,7 @@ TEST(TerminalLog, LinesToAPipeEndWithoutASpace) {
         ASSERT_EQ(dup2(savedOut.Get(), STDOUT_FILENO), STDOUT_FILENO);
         log->AddLogLine(Status("a.avi") + " ");
         log->ReplaceLogLine(0, Status("a.avi") + " / 42%");
+        log->ShowNote("1/1 ~0:05");  // the count and time left are for a terminal's live line
         log->AddLogLine("Готово!");
         log.reset();
         out = streams.out.str();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusArgument>
@@ -142,6 +143,11 @@ protected:
 
 TEST_F(MainWindowTest, CaptionClientAreaAndIcon) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("ЛМК-Видео"));
+    // Assistive technology is told it is the program's window, by its title.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(form.get());
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::Window);
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("ЛМК-Видео"));
     EXPECT_EQ(form->size(), QSize(343, 177));
     EXPECT_FALSE(form->windowIcon().isNull());
     EXPECT_EQ(form->font().family(), QStringLiteral("Tahoma"));
@@ -158,21 +164,33 @@ TEST_F(MainWindowTest, EveryControlAsDefined) {
         int fontPixels;
         bool bold;
         bool takesFocus;
+        const char*
+            accessibleName;  // every control that takes the focus has one, and a description
     } controls[] = {
-        {"lX", form->lX, {167, 3, 10, 19}, "x", 16, true, false},
-        {"lSize", form->lSize, {8, 8, 84, 13}, "Размер видео:", 11, true, false},
-        {"bExit", form->bExit, {260, 144, 75, 25}, "Выход", 11, false, true},
+        {"lX", form->lX, {167, 3, 10, 19}, "x", 16, true, false, ""},
+        {"lSize", form->lSize, {8, 8, 84, 13}, "Размер видео:", 11, true, false, ""},
+        {"bExit", form->bExit, {260, 144, 75, 25}, "Выход", 11, false, true, "Выход"},
         {"mLog",
          form->mLog,
          {8, 32, 329, 106},
          "Перетащите сюда файлы, требующие конвертации.",
          11,
          true,
-         true},
-        {"edW", form->edW, {104, 5, 57, 21}, "320", 11, false, true},
-        {"edH", form->edH, {183, 5, 57, 21}, "240", 11, false, true},
-        {"bAbout", form->bAbout, {8, 144, 105, 25}, "О программе...", 11, false, true},
+         true,
+         "Журнал"},
+        {"edW", form->edW, {104, 5, 57, 21}, "320", 11, false, true, "Ширина видео"},
+        {"edH", form->edH, {183, 5, 57, 21}, "240", 11, false, true, "Высота видео"},
+        {"bAbout",
+         form->bAbout,
+         {8, 144, 105, 25},
+         "О программе...",
+         11,
+         false,
+         true,
+         "О программе"},
     };
+    // The label names the width box it stands before.
+    EXPECT_EQ(form->lSize->buddy(), form->edW);
     // Created in this order, so later ones lie on top.
     QStringList created;
     for (QObject* child : form->children()) {
@@ -194,6 +212,8 @@ TEST_F(MainWindowTest, EveryControlAsDefined) {
             EXPECT_EQ(QFontInfo(c.control->font()).family(), "Tahoma");
         }
         EXPECT_EQ(c.control->focusPolicy() != Qt::NoFocus, c.takesFocus);
+        EXPECT_EQ(c.control->accessibleName().toStdString(), c.accessibleName);
+        EXPECT_EQ(c.control->accessibleDescription().isEmpty(), !c.takesFocus);
     }
 }
 
@@ -302,10 +322,13 @@ TEST_F(MainWindowTest, FocusStartsOnExitAndTabWalksTheDefinedOrder) {
     }
 }
 
-TEST_F(MainWindowTest, SpaceRightAfterTheStartClosesTheWindow) {
-    ShowAndActivate();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    EXPECT_FALSE(form->isVisible());
+TEST_F(MainWindowTest, SpaceOrEnterRightAfterTheStartClosesTheWindow) {
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        ShowAndActivate();
+        ASSERT_EQ(QApplication::focusWidget(), form->bExit);
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_FALSE(form->isVisible()) << key;
+    }
 }
 
 TEST_F(MainWindowTest, CentredOnTheDesktopWhenFirstShown) {
@@ -379,10 +402,12 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
 
     std::vector<std::string> firstLines;
     std::vector<ExitMeaning> meanings;
+    QStringList titles;
     QObject::connect(form->mLog->document(), &QTextDocument::contentsChanged, [&] {
         const std::string first = form->mLog->document()->firstBlock().text().toStdString();
         if (firstLines.empty() || firstLines.back() != first) firstLines.push_back(first);
         meanings.push_back(form->CurrentExitMeaning());
+        titles.push_back(form->windowTitle());
     });
     // The coder runs on until the mark has turned over several ticks.
     Trigger release([&] { return firstLines.size() >= 4; },
@@ -424,6 +449,13 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
     EXPECT_EQ(meanings.front(), ExitMeaning::Stop);
     EXPECT_EQ(form->CurrentExitMeaning(), ExitMeaning::Close);
     EXPECT_TRUE(boxes.boxes.empty());
+
+    // The title tells the job's progress while it runs, and the end is told to assistive
+    // technology.
+    EXPECT_TRUE(titles.contains(QStringLiteral("0% · 1/1 — ЛМК-Видео")))
+        << titles.join(u'|').toStdString();
+    EXPECT_EQ(form->windowTitle().toStdString(), "ЛМК-Видео");
+    EXPECT_EQ(form->mLog->accessibleDescription().toStdString(), kDoneLine);
 }
 
 TEST_F(MainWindowTest, DropsOnEveryControlReachTheWindow) {

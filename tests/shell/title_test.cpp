@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "application.h"
+#include "lmk1.h"
 #include "posix_platform.h"
 
 namespace lmk {
@@ -29,6 +30,24 @@ TEST(ApplicationTitle, ProgramFileNameCutAtFirstStopAndLowered) {
 TEST(ApplicationTitle, FixedFromTheRunningProgram) {
     EXPECT_EQ(ApplicationTitle, ApplicationTitleFrom(QString::fromStdString(ProgramPath())));
     EXPECT_EQ(ApplicationTitle, QStringLiteral("shell_tests"));
+}
+
+// The share of the whole job, rounded down, and the running file's number of all.
+TEST(ApplicationTitle, AJobShowsItsProgressBeforeTheTitle) {
+    const struct {
+        int done, left;
+        double share;
+        const char* title;
+    } cases[] = {
+        {0, 1, 0, "0% · 1/1 — ЛМК-Видео"},
+        {1, 4, 0.25, "25% · 2/5 — ЛМК-Видео"},
+        {2, 1, 0.999, "99% · 3/3 — ЛМК-Видео"},  // 100% only once every file is done
+        {3, 0, 0, "100% · 3/3 — ЛМК-Видео"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(JobTitle(c.done, c.left, c.share, QStringLiteral("ЛМК-Видео")).toStdString(),
+                  c.title);
+    }
 }
 
 }  // namespace
