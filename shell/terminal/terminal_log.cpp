@@ -115,8 +115,11 @@ std::string ProgressNote(int filesDone, int filesLeft, double share, double seco
     const double whole = std::clamp((filesDone + share) / files, 0.0, 1.0);
     if (whole <= 0 || (filesDone == 0 && seconds < kEstimateAfterSeconds)) return note;
     const long left = std::lround(seconds * (1 - whole) / whole);
+    // Appended, not joined: GCC 12 at -O3 misreads "0" + text as an overlapping copy.
     const auto twoDigits = [](long value) {
-        return (value < 10 ? "0" : "") + std::to_string(value);
+        std::string digits = value < 10 ? "0" : "";
+        digits += std::to_string(value);
+        return digits;
     };
     note += " ~";
     if (left >= 3600) {
