@@ -61,13 +61,15 @@ JobOutcome Session::Run(const std::vector<std::string>& named, JobHost& host,
 
     const int workers =
         std::clamp(settings.workers, 1, std::max(static_cast<int>(paths.size()), 1));
-    {
-        // The first job runs here, so that the window's events are handled between its waits;
-        // the others each in a thread and a private folder of their own. A thread waits for every
-        // coder it starts: a coder is ended with the thread that started it.
-        std::vector<std::jthread> others;
-        for (int i = 1; i < workers; ++i) {
-            others.emplace_back([this, &scheduler, &host, &settings] {
+    if (workers == 1) {
+        // Here, so that the window's events are handled between the job's waits.
+        Work(scheduler, host, settings.live, m_values, settings);
+    } else {
+        // Each in a thread and a private folder of its own. A thread waits for every coder it
+        // starts: a coder is ended with the thread that started it.
+        std::vector<std::jthread> jobs;
+        for (int i = 0; i < workers; ++i) {
+            jobs.emplace_back([this, &scheduler, &host, &settings] {
                 try {
                     WorkingFiles folder;
                     JobValues values;
@@ -79,7 +81,6 @@ JobOutcome Session::Run(const std::vector<std::string>& named, JobHost& host,
                 }
             });
         }
-        Work(scheduler, host, workers == 1 ? settings.live : nullptr, m_values, settings);
     }
     try {
         JobOutcome outcome = scheduler.End();
