@@ -290,6 +290,12 @@ std::string BrokenOffLine(const std::string& reason) {
     return "Задание прервано: " + reason;
 }
 
+RunProgress ProgressOfRun(int filesDone, int filesLeft, double share) {
+    const int files = std::max(1, filesDone + filesLeft);
+    return {std::min(filesDone + 1, files), files,
+            std::clamp((filesDone + share) / files, 0.0, 1.0)};
+}
+
 std::string FailureLine(const FileOutcome& outcome) {
     return "Не удалось сконвертировать файл " + ShownName(FileNamePart(outcome.path)) + ": " +
            outcome.reason;

@@ -48,6 +48,15 @@ struct JobOutcome {
     int Failed() const;
 };
 
+// How far a run has come, for progress shown outside the log: the running file's number of
+// all, and the share of the whole (the files done, and the running one by its `share`).
+struct RunProgress {
+    int file = 1;
+    int files = 1;
+    double whole = 0;
+};
+RunProgress ProgressOfRun(int filesDone, int filesLeft, double share);
+
 // "Не удалось сконвертировать файл NAME: REASON"
 std::string FailureLine(const FileOutcome& outcome);
 // The lines that end a run: "Готово!" (not after a stop), then a failure line for each file

@@ -15,6 +15,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "conversion_job.h"
+#include "output_check.h"
 #include "stop_signals.h"
 #include "utf8_text.h"
 
@@ -110,24 +112,12 @@ std::string_view WithoutTrailingSpaces(std::string_view line) {
 }
 
 std::string ProgressNote(int filesDone, int filesLeft, double share, double seconds) {
-    const int files = std::max(1, filesDone + filesLeft);
-    std::string note = std::to_string(std::min(filesDone + 1, files)) + "/" + std::to_string(files);
-    const double whole = std::clamp((filesDone + share) / files, 0.0, 1.0);
-    if (whole <= 0 || (filesDone == 0 && seconds < kEstimateAfterSeconds)) return note;
-    const long left = std::lround(seconds * (1 - whole) / whole);
-    // Appended, not joined: GCC 12 at -O3 misreads "0" + text as an overlapping copy.
-    const auto twoDigits = [](long value) {
-        std::string digits = value < 10 ? "0" : "";
-        digits += std::to_string(value);
-        return digits;
-    };
+    const RunProgress run = ProgressOfRun(filesDone, filesLeft, share);
+    std::string note = std::to_string(run.file) + "/" + std::to_string(run.files);
+    if (run.whole <= 0 || (filesDone == 0 && seconds < kEstimateAfterSeconds)) return note;
     note += " ~";
-    if (left >= 3600) {
-        note += std::to_string(left / 3600) + ":" + twoDigits(left / 60 % 60);
-    } else {
-        note += std::to_string(left / 60);
-    }
-    return note + ":" + twoDigits(left % 60);
+    note += ClockText(std::round(seconds * (1 - run.whole) / run.whole));
+    return note;
 }
 
 void CommandLineHost::Progress(int filesDone, int filesLeft, double share) {

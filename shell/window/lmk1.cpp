@@ -21,6 +21,7 @@
 #include "added_files.h"
 #include "boxes.h"
 #include "coder_payload.h"
+#include "conversion_job.h"
 #include "desktop_notice.h"
 #include "failure_text.h"
 #include "failures.h"
@@ -80,15 +81,10 @@ std::string AboutText() {
 }
 
 QString JobTitle(int filesDone, int filesLeft, double share, const QString& title) {
-    const int files = std::max(1, filesDone + filesLeft);
-    const double whole = std::clamp((filesDone + share) / files, 0.0, 1.0);
+    const RunProgress run = ProgressOfRun(filesDone, filesLeft, share);
     // Rounded down: 100% only once every file is done.
-    const int percent = static_cast<int>(std::floor(whole * 100));
-    return QStringLiteral("%1% · %2/%3 — %4")
-        .arg(percent)
-        .arg(std::min(filesDone + 1, files))
-        .arg(files)
-        .arg(title);
+    const int percent = static_cast<int>(std::floor(run.whole * 100));
+    return QStringLiteral("%1% · %2/%3 — %4").arg(percent).arg(run.file).arg(run.files).arg(title);
 }
 
 TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, QWidget* parent)
