@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     application.exec();
 
     const QString log = form.mLog->toPlainText();
-    if (!log.contains(QString::fromUtf8(lmk::kDoneLine)) ||
+    if (!log.contains(QString::fromStdString(lmk::DoneLine())) ||
         log.contains(QString::fromUtf8("Не удалось"))) {
         std::cerr << "the job did not end well; its log:\n" << log.toStdString() << '\n';
         return 1;

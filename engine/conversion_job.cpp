@@ -11,6 +11,7 @@
 #include "frame.h"
 #include "output_check.h"
 #include "probe_report.h"
+#include "said.h"
 #include "utf8_text.h"
 
 namespace lmk {
@@ -37,12 +38,21 @@ constexpr std::size_t kPrintedTailLimit = 64 * 1024;
 // The coder's exit code when more of the input failed to decode than it allows.
 constexpr int kTooManyDecodingErrors = 69;
 
-const std::string kNotAFileReason = "это не обычный файл, а канал, устройство или сокет";
+// The system's own words, as the coder would print them.
 const std::string kMissingReason = "No such file or directory";
-const std::string kPrintoutNotKeptReason = "не удалось сохранить вывод кодера в ";
-const std::string kEmptyReportReason = "кодер ничего не сообщил о файле";
 const std::string kFolderStandsReason = "Is a directory";
-const std::string kNoPictureNorSoundReason = "в файле нет ни видео, ни звука";
+
+std::string NotAFileReason() {
+    return Said("Job", "это не обычный файл, а канал, устройство или сокет");
+}
+
+std::string KilledReason(int signal) {
+    return Filled(Said("Job", "прерван сигналом %1"), {std::to_string(signal)});
+}
+
+std::string ReplaceFailedText() {
+    return Said("Job", "не удалось заменить прежний файл %1: %2");
+}
 // Ten times FFmpeg's own reach: a broadcast's picture may start well after its sound.
 const std::vector<std::string> kLookFurther = {"-analyzeduration", "60M", "-probesize", "64M"};
 constexpr std::size_t kLongestName = 255;  // bytes, as the Linux file systems allow
@@ -129,8 +139,8 @@ std::optional<double> ProgressChannelTime(std::string_view line) {
 // such a line with the C library's words for ENOMEM (the coder's locale is C).
 std::optional<std::string> BeyondMemoryLimit(std::string_view cause, std::uint64_t limit) {
     if (limit == 0 || !cause.ends_with("Cannot allocate memory")) return std::nullopt;
-    return "кодеру не хватило памяти: ему разрешено не больше " + std::to_string(limit >> 20) +
-           " МиБ";
+    return Filled(Said("Job", "кодеру не хватило памяти: ему разрешено не больше %1 МиБ"),
+                  {std::to_string(limit >> 20)});
 }
 
 // The streams of the coder's own "Output #" description, and the first one's picture; none
@@ -257,7 +267,7 @@ bool IsMediaName(const std::string& name) {
 }
 
 std::string StatusLine(const std::string& fileName) {
-    return "Обрабатывается файл " + ShownName(fileName) + "... ";
+    return Filled(Said("Job", "Обрабатывается файл %1... "), {ShownName(fileName)});
 }
 
 char SpinnerMark(std::uint32_t counter) {
@@ -287,7 +297,7 @@ int JobOutcome::Failed() const {
 }
 
 std::string BrokenOffLine(const std::string& reason) {
-    return "Задание прервано: " + reason;
+    return Filled(Said("Job", "Задание прервано: %1"), {reason});
 }
 
 RunProgress ProgressOfRun(int filesDone, int filesLeft, double share) {
@@ -296,15 +306,18 @@ RunProgress ProgressOfRun(int filesDone, int filesLeft, double share) {
             std::clamp((filesDone + share) / files, 0.0, 1.0)};
 }
 
+std::string FailureLine(const std::string& name, const std::string& reason) {
+    return Filled(Said("Job", "Не удалось сконвертировать файл %1: %2"), {ShownName(name), reason});
+}
+
 std::string FailureLine(const FileOutcome& outcome) {
-    return "Не удалось сконвертировать файл " + ShownName(FileNamePart(outcome.path)) + ": " +
-           outcome.reason;
+    return FailureLine(FileNamePart(outcome.path), outcome.reason);
 }
 
 std::vector<std::string> EndLines(const JobOutcome& outcome) {
     // A stopped run is not done: it shows only what failed before the stop.
     std::vector<std::string> lines;
-    if (!outcome.stopped) lines.push_back(kDoneLine);
+    if (!outcome.stopped) lines.push_back(DoneLine());
     for (const FileOutcome& file : outcome.files)
         if (file.Failed()) lines.push_back(FailureLine(file));
     return lines;
@@ -364,7 +377,7 @@ FileOutcome ConversionJob::ConvertOne(const std::string& path) {
     };
     const FileStatus input = m_files.StatusOf(path);
     // A FIFO would hold the coder forever, a device feed it without end.
-    if (input.kind == FileKind::Special) return fail(kNotAFileReason);
+    if (input.kind == FileKind::Special) return fail(NotAFileReason());
     // Read as one named picture, a missing one is "without streams" to the coder.
     if (input.kind == FileKind::Missing && IsImagePattern(name)) return fail(kMissingReason);
     // Folders were opened into the file list (FileList): one here gives nothing to convert.
@@ -408,7 +421,8 @@ std::vector<std::string> SourceArguments(const std::string& path, bool lookFurth
 ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, const Frame& target,
                               bool lookFurther) {
     // Subtitles or data alone: nothing a player would show or sound.
-    if (!facts.hasVideo && !facts.hasSound) return {.refusal = kNoPictureNorSoundReason};
+    if (!facts.hasVideo && !facts.hasSound)
+        return {.refusal = Said("Job", "в файле нет ни видео, ни звука")};
     const std::string name = FileNamePart(path);
     ConversionPlan plan;
     plan.duration = facts.durationSeconds;
@@ -490,8 +504,9 @@ std::optional<ConversionPlan> ConversionJob::PlanFile(const std::string& path,
             const std::string cause = CoderFailureReason(probe.report, {path});
             if (auto memory = BeyondMemoryLimit(cause, m_processes.MemoryLimit()))
                 return ConversionPlan{.refusal = *memory};
-            return ConversionPlan{.refusal = cause.empty() ? kEmptyReportReason
-                                                           : ShownReason(cause, path, {path})};
+            return ConversionPlan{.refusal = cause.empty()
+                                                 ? Said("Job", "кодер ничего не сообщил о файле")
+                                                 : ShownReason(cause, path, {path})};
         }
         return PlanConversion(path, facts, target, lookFurther);
     } catch (const EConvertError& refusal) {
@@ -514,7 +529,7 @@ ConversionJob::ProbeRun ConversionJob::Probe(const std::vector<std::string>& arg
         throw;
     }
     // A killed coder's report ends wherever it was cut: its last line tells nothing.
-    if (!status.exited) return {.failure = "прерван сигналом " + std::to_string(status.code)};
+    if (!status.exited) return {.failure = KilledReason(status.code)};
     ProbeRun run{.report = ReadPrinted(ReportPath(), path, partial, output, true)};
     run.empty = m_files.StatusOf(ReportPath()).size == 0;
     return run;
@@ -539,13 +554,13 @@ ConversionJob::Attempt ConversionJob::Convert(const std::string& path,
         standing == FileKind::Folder || standing == FileKind::Special) {
         return {Attempt::Failed,
                 ShownName(FileNamePart(output)) + ": " +
-                    (standing == FileKind::Folder ? kFolderStandsReason : kNotAFileReason)};
+                    (standing == FileKind::Folder ? kFolderStandsReason : NotAFileReason())};
     }
     // Two inputs of one run never end in one output: the later would replace the earlier's.
     if (const std::string owner = m_schedule.ClaimOutput(path, output); !owner.empty()) {
-        return {Attempt::Failed, "файл " + ShownName(FileNamePart(output)) +
-                                     " уже записан из файла " + ShownName(FileNamePart(owner)) +
-                                     " этого задания"};
+        return {Attempt::Failed,
+                Filled(Said("Job", "файл %1 уже записан из файла %2 этого задания"),
+                       {ShownName(FileNamePart(output)), ShownName(FileNamePart(owner))})};
     }
     Attempt ended = ConvertClaimed(path, attempt, expected);
     if (ended.kind != Attempt::Converted && ended.kind != Attempt::Short)
@@ -562,9 +577,10 @@ ConversionJob::Attempt ConversionJob::ConvertClaimed(const std::string& path,
     const PartialFile partial = m_files.CreatePartial(output, m_files.StatusOf(path).permissions);
     if (!partial.error.empty()) {
         const std::string name = ShownName(FileNamePart(output));
-        return {Attempt::Failed, (m_files.IsFile(output) ? "не удалось заменить прежний файл "
-                                                         : "не удалось создать файл ") +
-                                     name + ": " + partial.error};
+        return {Attempt::Failed,
+                Filled(m_files.IsFile(output) ? ReplaceFailedText()
+                                              : Said("Job", "не удалось создать файл %1: %2"),
+                       {name, partial.error})};
     }
 
     m_progressOffset = 0;
@@ -618,12 +634,12 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
     const FileStatus printout = m_files.StatusOf(CoderOutputPath());
     if (printout.kind != FileKind::Regular) {
         m_files.Delete(partial);
-        return {Attempt::Failed,
-                "пропал вывод кодера " + CoderOutputPath() + ": " + kMissingReason};
+        return {Attempt::Failed, Filled(Said("Job", "пропал вывод кодера %1: %2"),
+                                        {CoderOutputPath(), kMissingReason})};
     }
     if (status.Success() && m_files.StatusOf(partial).kind == FileKind::Missing) {
-        return {Attempt::Failed, "пропал записываемый файл " + ShownName(FileNamePart(output)) +
-                                     ": " + kMissingReason};
+        return {Attempt::Failed, Filled(Said("Job", "пропал записываемый файл %1: %2"),
+                                        {ShownName(FileNamePart(output)), kMissingReason})};
     }
     if (status.Success() && writeError.empty()) {
         const OutputVerdict file =
@@ -644,7 +660,7 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
 
     m_files.Delete(partial);
     // A coder ended by a signal has last printed a progress line, which tells nothing.
-    if (!status.exited) return {Attempt::Failed, "прерван сигналом " + std::to_string(status.code)};
+    if (!status.exited) return {Attempt::Failed, KilledReason(status.code)};
     // A write failure (a full disk) would meet the next container too.
     if (!writeError.empty()) return {Attempt::Failed, ShownReason(writeError, path, paths)};
     // Too many decoding errors, or garbage decoded into frames no filter takes (an encrypted
@@ -655,7 +671,9 @@ ConversionJob::Attempt ConversionJob::Verdict(const std::string& path, const std
             return {Attempt::Failed, decoding};
     }
     const std::string cause = CoderFailureReason(printed, paths);
-    if (cause.empty()) return {Attempt::Refused, "код завершения " + std::to_string(status.code)};
+    if (cause.empty())
+        return {Attempt::Refused,
+                Filled(Said("Job", "код завершения %1"), {std::to_string(status.code)})};
     // Another container would need as much.
     if (auto memory = BeyondMemoryLimit(cause, m_processes.MemoryLimit()))
         return {Attempt::Failed, *memory};
@@ -685,16 +703,19 @@ ConversionJob::Attempt ConversionJob::ReadBack(const std::string& path, const st
         const ProbeRun probe = Probe({"-i", AsLocalFile(partial)}, partial, path, partial, output);
         if (probe.stopped) return {Attempt::Stopped, {}};
         if (!probe.failure.empty()) return {Attempt::Failed, probe.failure};
-        if (probe.empty) return {Attempt::Failed, kPrintoutNotKeptReason + ReportPath()};
+        if (probe.empty)
+            return {Attempt::Failed,
+                    Filled(Said("Job", "не удалось сохранить вывод кодера в %1"), {ReportPath()})};
         const CoderPrintout& report = probe.report;
         written = ProbeFactsFromPrintout(report);
         // The container could not hold what the coder wrote into it (MP3 in RoQ).
         if (!written->hasStreams) {
             const std::string cause = CoderFailureReason(report, {output});
-            return {
-                Attempt::Refused,
-                "кодер не читает записанный файл " + name +
-                    (cause.empty() ? std::string() : ": " + ShownReason(cause, output, {output}))};
+            return {Attempt::Refused,
+                    cause.empty()
+                        ? Filled(Said("Job", "кодер не читает записанный файл %1"), {name})
+                        : Filled(Said("Job", "кодер не читает записанный файл %1: %2"),
+                                 {name, ShownReason(cause, output, {output})})};
         }
         // The output's own length, where it tells one for sure.
         if (written->durationSeconds && !written->durationEstimated)
@@ -704,9 +725,9 @@ ConversionJob::Attempt ConversionJob::ReadBack(const std::string& path, const st
         frame.kind == OutputVerdict::Bad)
         return {Attempt::Failed, frame.reason};
     if (expected.video && !written->hasVideo)
-        return {Attempt::Refused, "в записанном файле " + name + " нет видео"};
+        return {Attempt::Refused, Filled(Said("Job", "в записанном файле %1 нет видео"), {name})};
     if (expected.sound && !written->hasSound)
-        return {Attempt::Refused, "в записанном файле " + name + " нет звука"};
+        return {Attempt::Refused, Filled(Said("Job", "в записанном файле %1 нет звука"), {name})};
     if (length.kind == OutputVerdict::Short) return {Attempt::Short, length.reason};
     return {Attempt::Converted, {}};
 }
@@ -741,8 +762,8 @@ ConversionJob::Attempt ConversionJob::TakeOutputName(const std::string& partial,
                                                      const std::string& output) {
     if (const std::string error = m_files.Replace(partial, output); !error.empty()) {
         m_files.Delete(partial);
-        return {Attempt::Failed, "не удалось заменить прежний файл " +
-                                     ShownName(FileNamePart(output)) + ": " + error};
+        return {Attempt::Failed,
+                Filled(ReplaceFailedText(), {ShownName(FileNamePart(output)), error})};
     }
     return {Attempt::Converted, {}};
 }

@@ -12,6 +12,7 @@
 #include "job_ports.h"
 #include "output_check.h"
 #include "probe_report.h"
+#include "said.h"
 
 namespace lmk {
 
@@ -59,6 +60,7 @@ RunProgress ProgressOfRun(int filesDone, int filesLeft, double share);
 
 // "Не удалось сконвертировать файл NAME: REASON"
 std::string FailureLine(const FileOutcome& outcome);
+std::string FailureLine(const std::string& name, const std::string& reason);
 // The lines that end a run: "Готово!" (not after a stop), then a failure line for each file
 // that failed.
 std::vector<std::string> EndLines(const JobOutcome& outcome);
@@ -131,7 +133,11 @@ ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, 
 bool DescriptionTellsOutput(const std::string& outputName);
 
 inline constexpr int kTickMilliseconds = 200;
-inline constexpr const char* kDoneLine = "Готово!";
+
+// "Готово!", the line that ends a run that was not stopped.
+inline std::string DoneLine() {
+    return Said("Job", "Готово!");
+}
 
 // The conversion of one file after another: each is probed, its frame fitted and "lmk-" + name
 // written beside it, keeping the window live between 200 ms waits. Which file comes next is

@@ -3,12 +3,10 @@
 #include <algorithm>
 
 #include "conversion_job.h"
+#include "said.h"
 
 namespace lmk {
 namespace {
-
-const std::string kNoMediaReason = "в папке нет видео- и звуковых файлов";
-const std::string kUnreadableReason = "не удалось прочитать папку: ";
 
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.ends_with('/')) path.pop_back();
@@ -37,7 +35,8 @@ std::vector<std::string> MediaFilesIn(Files& files, const std::string& folder, s
 std::string FolderFailure(Files& files, const std::string& folder) {
     std::string error;
     MediaFilesIn(files, folder, error);
-    return error.empty() ? kNoMediaReason : kUnreadableReason + error;
+    return error.empty() ? Said("Job", "в папке нет видео- и звуковых файлов")
+                         : Filled(Said("Job", "не удалось прочитать папку: %1"), {error});
 }
 
 std::vector<std::string> FileList(Files& files, const std::vector<std::string>& named) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "failures.h"
+#include "said.h"
 #include "whole_number.h"
 
 namespace lmk {
@@ -30,7 +31,7 @@ std::uint32_t EvenSide(std::uint32_t side) {
 // number no frame can take is refused by the side's name.
 std::string SideProblem(const std::string& text, const std::string& name) {
     if (ParseWholeNumber(text) > 0) return {};
-    return name + ": «" + text + "» — нужно целое число больше нуля";
+    return Filled(Said("Job", "%1: «%2» — нужно целое число больше нуля"), {name, text});
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "said.h"
+
 // The ports through which the conversion job reaches its front end and the operating system.
 // A front end (the window, the command line) implements JobLog and JobHost; platform/ the rest.
 namespace lmk {
@@ -27,8 +29,8 @@ public:
     virtual std::string WidthText() = 0;
     virtual std::string HeightText() = 0;
     // How a failure names the two target sides to the user: the window's boxes by default.
-    virtual std::string WidthName() { return "ширина в «Размер видео»"; }
-    virtual std::string HeightName() { return "высота в «Размер видео»"; }
+    virtual std::string WidthName() { return Said("Job", "ширина в «Размер видео»"); }
+    virtual std::string HeightName() { return Said("Job", "высота в «Размер видео»"); }
     // Asked after every wait of a run; true once the user or a signal asked the job to stop.
     virtual bool StopRequested() = 0;
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "said.h"
+
 namespace lmk {
 namespace {
 
@@ -31,7 +33,7 @@ std::string ClockText(double seconds) {
 OutputVerdict CheckOutputFile(const FileStatus& output, const std::string& outputName) {
     // The program makes the file empty for the coder: empty is not written.
     if (output.kind != FileKind::Regular || output.size == 0)
-        return {OutputVerdict::Bad, "кодер не записал файл " + outputName};
+        return {OutputVerdict::Bad, Filled(Said("Job", "кодер не записал файл %1"), {outputName})};
     return {};
 }
 
@@ -44,16 +46,19 @@ OutputVerdict CheckFrame(const ProbeFacts& written, const std::string& outputNam
         FitFrame(*asked, *expected.target);
     }
     if (!asked && !expected.target) return {};
-    const std::string name = "кадр файла " + outputName;
-    if (!written.source) return {OutputVerdict::Bad, name + " неизвестного размера"};
+    if (!written.source)
+        return {OutputVerdict::Bad,
+                Filled(Said("Job", "кадр файла %1 неизвестного размера"), {outputName})};
     if (!(*written.source == *asked)) {
         return {OutputVerdict::Bad,
-                name + " " + FrameText(*written.source) + " вместо " + FrameText(*asked)};
+                Filled(Said("Job", "кадр файла %1 %2 вместо %3"),
+                       {outputName, FrameText(*written.source), FrameText(*asked)})};
     }
     if (expected.frame && IsNonSquare(written.sampleAspect)) {
-        return {OutputVerdict::Bad, "пиксели файла " + outputName + " не квадратные (SAR " +
-                                        std::to_string(written.sampleAspect.num) + ":" +
-                                        std::to_string(written.sampleAspect.den) + ")"};
+        return {OutputVerdict::Bad,
+                Filled(Said("Job", "пиксели файла %1 не квадратные (SAR %2:%3)"),
+                       {outputName, std::to_string(written.sampleAspect.num),
+                        std::to_string(written.sampleAspect.den)})};
     }
     return {};
 }
@@ -62,8 +67,8 @@ OutputVerdict CheckLength(std::optional<double> reached, const OutputExpectation
     if (!expected.duration || !reached) return {};
     const double allowed = std::max(*expected.duration * kShortShare, kShortSeconds);
     if (*reached < *expected.duration - allowed) {
-        return {OutputVerdict::Short,
-                "сконвертировано " + ClockText(*reached) + " из " + ClockText(*expected.duration)};
+        return {OutputVerdict::Short, Filled(Said("Job", "сконвертировано %1 из %2"),
+                                             {ClockText(*reached), ClockText(*expected.duration)})};
     }
     return {};
 }

@@ -13,6 +13,7 @@
 
 #include "bubblewrap.h"
 #include "coder_sandbox.h"
+#include "said.h"
 
 namespace lmk {
 
@@ -69,34 +70,44 @@ unsigned UserTaskCount() {
 }
 
 std::string SandboxDescription(bool confined) {
-    const std::string memory = CoderMemoryLimit() == 0
-                                   ? "none in a sanitized build"
-                                   : std::to_string(CoderMemoryLimit() >> 20) + " MiB";
+    const std::string memory =
+        CoderMemoryLimit() == 0
+            ? Said("Sandbox", "none in a sanitized build")
+            : Filled(Said("Sandbox", "%1 MiB"), {std::to_string(CoderMemoryLimit() >> 20)});
     switch (confined ? StrongestConfinement() : PosixProcesses::Unconfined) {
         case PosixProcesses::Unconfined:
-            return "Sandbox: off (LMK_NO_SANDBOX=1): the coder runs with all your rights.\n";
+            return Said("Sandbox",
+                        "Sandbox: off (LMK_NO_SANDBOX=1): the coder runs with all your rights.\n");
         case PosixProcesses::InNameSpaces:
-            return "Sandbox: bubblewrap's name spaces, a seccomp allow-list and a memory limit\n"
-                   "(" +
-                   memory +
-                   "): the coder sees only the system's libraries, its input and\n"
-                   "its output, no network and no other process, and what it starts ends with "
-                   "it.\n";
+            return Filled(
+                Said("Sandbox",
+                     "Sandbox: bubblewrap's name spaces, a seccomp allow-list and a memory limit\n"
+                     "(%1): the coder sees only the system's libraries, its input and\n"
+                     "its output, no network and no other process, and what it starts ends with "
+                     "it.\n"),
+                {memory});
         default:
             break;
     }
     const int version = LandlockVersion();
     if (version == 0)
-        return "Sandbox: a seccomp allow-list and a memory limit (" + memory +
-               ") only: no\n"
-               "sockets, nothing done to other processes; this system has neither bubblewrap's\n"
-               "name spaces nor Landlock, so the coder may read and write what you may.\n";
-    return "Sandbox: Landlock " + std::to_string(version) +
-           ", a seccomp allow-list and a memory limit (" + memory +
-           "): the\n"
-           "coder reads only the system's folders and its input, writes only its output, and\n"
-           "has no sockets" +
-           (version >= 4 ? " and no TCP" : "") + ".\n";
+        return Filled(
+            Said("Sandbox",
+                 "Sandbox: a seccomp allow-list and a memory limit (%1) only: no\n"
+                 "sockets, nothing done to other processes; this system has neither bubblewrap's\n"
+                 "name spaces nor Landlock, so the coder may read and write what you may.\n"),
+            {memory});
+    return Filled(
+        version >= 4
+            ? Said("Sandbox",
+                   "Sandbox: Landlock %1, a seccomp allow-list and a memory limit (%2): the\n"
+                   "coder reads only the system's folders and its input, writes only its output, "
+                   "and\nhas no sockets and no TCP.\n")
+            : Said("Sandbox",
+                   "Sandbox: Landlock %1, a seccomp allow-list and a memory limit (%2): the\n"
+                   "coder reads only the system's folders and its input, writes only its output, "
+                   "and\nhas no sockets.\n"),
+        {std::to_string(version), memory});
 }
 
 }  // namespace lmk

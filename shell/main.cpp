@@ -12,8 +12,10 @@
 #include "display_check.h"
 #include "failure_text.h"
 #include "failures.h"
+#include "language.h"
 #include "lmk1.h"
 #include "posix_platform.h"
+#include "said.h"
 #include "session.h"
 #include "session_bus.h"
 #include "stop_signal_watch.h"
@@ -58,8 +60,11 @@ int RunWindow(const lmk::ProgramOptions& options, const std::string& program,
     std::vector<std::string> qtArguments = {program};
     qtArguments.insert(qtArguments.end(), options.toolkit.begin(), options.toolkit.end());
     if (const std::string problem = lmk::DisplayProblem(qtArguments); !problem.empty()) {
-        std::cerr << "lmk-video: no display could be opened for the window (" << problem
-                  << ").\nlmk-video --convert FILE... converts without one.\n";
+        std::cerr << lmk::Filled(lmk::Said("CommandLine",
+                                           "lmk-video: no display could be opened for the window "
+                                           "(%1).\nlmk-video --convert FILE... converts without "
+                                           "one.\n"),
+                                 {problem});
         return 1;
     }
 
@@ -96,6 +101,8 @@ int RunWindow(const lmk::ProgramOptions& options, const std::string& program,
 // The one wiring point: the front end, the platform and the coder are chosen here only.
 int Run(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
+    // Before anything is written, usage errors included.
+    lmk::UseEnvironmentLanguage();
 
     // The arguments first, for both front ends: the help and a usage error need neither a
     // coder, nor a folder, nor a display.

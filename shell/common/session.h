@@ -12,9 +12,6 @@ namespace lmk {
 
 class Scheduler;
 
-// Said of an empty argument, which would otherwise name the current folder.
-inline constexpr const char* kEmptyNameRefusal = "an empty argument names no file";
-
 // How a front end runs the session's files.
 struct RunSettings {
     int workers = 1;         // conversions at once; the first on the calling thread

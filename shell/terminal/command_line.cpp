@@ -12,6 +12,7 @@
 #include "failure_text.h"
 #include "failures.h"
 #include "posix_platform.h"
+#include "said.h"
 #include "session.h"
 #include "stop_signals.h"
 #include "terminal_log.h"
@@ -22,12 +23,31 @@ namespace lmk {
 namespace {
 
 constexpr int kUsageError = 64;
-// A usage error is one line and this pointer, not the whole help.
-constexpr const char* kTryHelp = "\nTry 'lmk-video --help'.\n";
 constexpr int kStoppedBySignal = 130;
 
 constexpr int kJobFailed = 1;
 constexpr int kSomeFailed = 2;
+
+// A usage error is one line and a pointer to the help, not the whole help.
+void UsageError(const std::string& error) {
+    std::cerr << "lmk-video: " << error << Said("CommandLine", "\nTry 'lmk-video --help'.\n");
+}
+
+std::string NeedsValue(std::string_view option) {
+    return Filled(Said("CommandLine", "%1 needs a value"), {option});
+}
+
+std::string UnknownOption(std::string_view option) {
+    return Filled(Said("CommandLine", "unknown option %1"), {option});
+}
+
+// How a file went, said at the end of its line.
+std::string ResultWord(const FileOutcome& outcome) {
+    if (outcome.verdict == FileOutcome::Verdict::Converted) return Said("CommandLine", "готово");
+    if (outcome.verdict == FileOutcome::Verdict::Stopped)
+        return Said("CommandLine", "остановлено");
+    return Said("CommandLine", "не удалось");
+}
 
 // The smallest side a frame can be fitted to.
 constexpr std::int32_t kLeastTarget = 2;
@@ -38,7 +58,8 @@ std::int32_t ReadWholeNumber(const std::string& option, const std::string& text,
     try {
         const std::int32_t value = ParseWholeNumber(text);
         if (value < least)
-            error = option + ": '" + text + "' is less than " + std::to_string(least) + ".";
+            error = Filled(Said("CommandLine", "%1: '%2' is less than %3."),
+                           {option, text, std::to_string(least)});
         return value;
     } catch (const EConvertError& failure) {
         error = option + ": " + PeriodRule(failure.Message());
@@ -81,7 +102,7 @@ bool TakeToolkitOption(const std::vector<std::string>& arguments, std::size_t& i
         toolkit.emplace_back(spelled);
         if (!option.value || joined) return true;
         if (i + 1 == arguments.size())
-            error = std::string(argument) + " needs a value";
+            error = NeedsValue(argument);
         else
             toolkit.push_back(arguments[++i]);
         return true;
@@ -118,9 +139,10 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ProgramOptio
                                 option == "--coder" || option == "--jobs";
         const bool takesNone =
             option == "--help" || option == "-h" || option == "--version" || option == "--convert";
-        if (!takesValue && !takesNone) return "unknown option " + argument;
+        if (!takesValue && !takesNone) return UnknownOption(argument);
         if (takesNone) {
-            if (equals != std::string::npos) return option + " takes no value";
+            if (equals != std::string::npos)
+                return Filled(Said("CommandLine", "%1 takes no value"), {option});
             if (option == "--convert") {
                 options.convert = true;
             } else if (option == "--version") {
@@ -137,13 +159,13 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ProgramOptio
         } else if (i + 1 < arguments.size()) {
             value = arguments[++i];
         } else {
-            return option + " needs a value";
+            return NeedsValue(option);
         }
         if (option == "--jobs") {
             options.jobs = ReadWholeNumber(option, value, 0, error);
         } else if (option == "--coder") {
             // An empty path would quietly mean the program's own coder.
-            if (value.empty()) return option + " needs a value";
+            if (value.empty()) return NeedsValue(option);
             options.coder = value;
         } else {
             ReadWholeNumber(option, value, kLeastTarget, error);
@@ -153,10 +175,11 @@ std::string ParseOptions(const std::vector<std::string>& arguments, ProgramOptio
         if ((option == "--jobs" || option == "--coder") && firstConvertOnly.empty())
             firstConvertOnly = option;
     }
-    if (version && arguments.size() > 1) return "--version takes no other argument";
-    if (options.convert && !firstToolkit.empty()) return "unknown option " + firstToolkit;
+    if (version && arguments.size() > 1)
+        return Said("CommandLine", "--version takes no other argument");
+    if (options.convert && !firstToolkit.empty()) return UnknownOption(firstToolkit);
     if (!options.convert && !version && !firstConvertOnly.empty())
-        return firstConvertOnly + " works only with --convert";
+        return Filled(Said("CommandLine", "%1 works only with --convert"), {firstConvertOnly});
     return {};
 }
 
@@ -185,36 +208,40 @@ int Convert(const ProgramOptions& options, Processes& processes, Files& files,
 }  // namespace
 
 std::string UsageText() {
-    return "Usage: lmk-video [--width=TEXT] [--height=TEXT] [--] [FILE...]\n"
-           "       lmk-video --convert [--width=TEXT] [--height=TEXT] [--coder=PATH]\n"
-           "                 [--jobs=N] [--] FILE...\n"
-           "       lmk-video --help | --version\n"
-           "\n"
-           "Re-encodes video files for portable devices. Each FILE is converted into\n"
-           "\"lmk-\" + its name beside it, its frame fitted to the target size (320 x 240\n"
-           "unless given) and its sound as MP3. An earlier \"lmk-\" file of that name is\n"
-           "replaced once the new one is whole.\n"
-           "\n"
-           "Without --convert the window opens, the target in its boxes, and converts the\n"
-           "FILEs given, if any; Qt's own options (-platform NAME, -display X...) go to it.\n"
-           "\n"
-           "  --convert      convert the FILEs without a window\n"
-           "  --width=TEXT   target width from 2 (decimal, or hexadecimal after $ or 0x)\n"
-           "  --height=TEXT  target height from 2\n"
-           "  --coder=PATH   the FFmpeg program to run (with --convert)\n"
-           "  --jobs=N       convert up to N files at once (0: one per processor); each\n"
-           "                 file's line is printed when it is done (with --convert)\n"
-           "  --             end the options: every argument after it is a FILE\n"
-           "  -h, --help     show this text\n"
-           "  --version      show the program's version\n"
-           "An option's value may also be the next argument: --width 480.\n"
-           "\n"
-           "Ctrl+C stops, as do SIGTERM and SIGHUP (a closed terminal): the running\n"
-           "conversions are ended and their partial files deleted; files not yet started\n"
-           "are left alone.\n"
-           "Exit status: 0 all converted, 1 the job failed, 2 some conversions failed,\n"
-           "130 stopped, 64 a usage error (told in one line).\n"
-           "\n" +
+    return Said(
+               "CommandLine",
+               "Usage: lmk-video [--width=TEXT] [--height=TEXT] [--] [FILE...]\n"
+               "       lmk-video --convert [--width=TEXT] [--height=TEXT] [--coder=PATH]\n"
+               "                 [--jobs=N] [--] FILE...\n"
+               "       lmk-video --help | --version\n"
+               "\n"
+               "Re-encodes video files for portable devices. Each FILE is converted into\n"
+               "\"lmk-\" + its name beside it, its frame fitted to the target size (320 x 240\n"
+               "unless given) and its sound as MP3. An earlier \"lmk-\" file of that name is\n"
+               "replaced once the new one is whole.\n"
+               "\n"
+               "Without --convert the window opens, the target in its boxes, and converts the\n"
+               "FILEs given, if any; Qt's own options (-platform NAME, -display X...) go to it.\n"
+               "\n"
+               "  --convert      convert the FILEs without a window\n"
+               "  --width=TEXT   target width from 2 (decimal, or hexadecimal after $ or 0x)\n"
+               "  --height=TEXT  target height from 2\n"
+               "  --coder=PATH   the FFmpeg program to run (with --convert)\n"
+               "  --jobs=N       convert up to N files at once (0: one per processor); each\n"
+               "                 file's line is printed when it is done (with --convert)\n"
+               "  --             end the options: every argument after it is a FILE\n"
+               "  -h, --help     show this text\n"
+               "  --version      show the program's version\n"
+               "An option's value may also be the next argument: --width 480.\n"
+               "\n"
+               "Ctrl+C stops, as do SIGTERM and SIGHUP (a closed terminal): the running\n"
+               "conversions are ended and their partial files deleted; files not yet started\n"
+               "are left alone.\n"
+               "Exit status: 0 all converted, 1 the job failed, 2 some conversions failed,\n"
+               "130 stopped, 64 a usage error (told in one line).\n"
+               "The language is Russian under a Russian or the C locale, English under any other:\n"
+               "LANGUAGE, LC_ALL, LC_MESSAGES and LANG choose it, as for other programs.\n"
+               "\n") +
            SandboxDescription(!SandboxTurnedOff());
 }
 
@@ -223,7 +250,7 @@ std::optional<int> ReadOptions(const std::vector<std::string>& arguments, Progra
     bool version = false;
     const std::string error = ParseOptions(arguments, options, help, version);
     if (!error.empty()) {
-        std::cerr << "lmk-video: " << error << kTryHelp;
+        UsageError(error);
         return kUsageError;
     }
     if (help) {
@@ -236,12 +263,12 @@ std::optional<int> ReadOptions(const std::vector<std::string>& arguments, Progra
     }
     if (!options.convert) return std::nullopt;
     if (options.files.empty()) {
-        std::cerr << "lmk-video: no FILE to convert" << kTryHelp;
+        UsageError(Said("CommandLine", "no FILE to convert"));
         return kUsageError;
     }
     // An empty name would be taken as the current folder.
     if (std::find(options.files.begin(), options.files.end(), "") != options.files.end()) {
-        std::cerr << "lmk-video: " << kEmptyNameRefusal << kTryHelp;
+        UsageError(Said("CommandLine", "an empty argument names no file"));
         return kUsageError;
     }
     return std::nullopt;
@@ -261,13 +288,15 @@ JobOutcome ConvertFiles(const ParallelRun& run, Session& session, const std::ato
                         int stopReadable, TerminalLog* live) {
     CommandLineHost host(run.width, run.height, stop);
     RunSettings settings{.workers = run.jobs, .stopReadable = stopReadable};
-    // Lines drawn as they come only when one job draws them; else each file's, whole, once done.
-    if (run.jobs == 1 && live) {
+    // Lines drawn as they come only when one job draws them on a terminal; else each file's,
+    // whole, once done.
+    if (run.jobs == 1 && live && live->Redrawn()) {
         settings.live = live;
         host.ShowProgressOn(live);
     } else {
         settings.fileDone = [](const FileOutcome& outcome) {
-            std::cout << WithoutTrailingSpaces(StatusLine(FileNamePart(outcome.path))) << '\n';
+            // Each line, printed once its file is done, ends with how it went.
+            std::cout << StatusLine(FileNamePart(outcome.path)) << ResultWord(outcome) << '\n';
             FlushStandardOutput();
         };
     }

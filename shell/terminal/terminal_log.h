@@ -74,6 +74,7 @@ public:
     void ReplaceLogLine(int index, const std::string& line) override;
     // Drawn after the open line on a terminal, until the next line; nothing elsewhere.
     void ShowNote(const std::string& note);
+    bool Redrawn() const { return m_redrawn; }
 
 private:
     void Draw(const std::string& line);

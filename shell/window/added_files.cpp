@@ -37,16 +37,20 @@ std::string LocalFile(const QUrl& url) {
     return path.toStdString();
 }
 
-std::vector<std::string> LocalFiles(const QList<QUrl>& urls) {
-    std::vector<std::string> paths;
+AddedFiles LocalFiles(const QList<QUrl>& urls) {
+    AddedFiles added;
     for (const QUrl& url : urls) {
         std::string path = LocalFile(url);
-        if (!path.empty()) paths.push_back(std::move(path));
+        if (!path.empty()) {
+            added.paths.push_back(std::move(path));
+        } else if (!url.isEmpty()) {
+            added.refused.push_back(url.toDisplayString().toStdString());
+        }
     }
-    return paths;
+    return added;
 }
 
-std::vector<std::string> LocalFiles(const QMimeData* mime) {
+AddedFiles LocalFiles(const QMimeData* mime) {
     if (!mime || !mime->hasUrls()) return {};
     return LocalFiles(mime->urls());
 }
@@ -60,8 +64,8 @@ QString VideoFileFilter() {
         upper.push_back(lower.back().toUpper());
     }
     // Some desktops' dialogs match case by case, and cameras name their files in capitals.
-    return QStringLiteral("Видеофайлы (") + (lower + upper).join(QLatin1Char(' ')) +
-           QStringLiteral(");;Все файлы (*)");
+    return TMainForm::tr("Видеофайлы (%1);;Все файлы (*)")
+        .arg((lower + upper).join(QLatin1Char(' ')));
 }
 
 QString FileDialogFolder() {
@@ -87,7 +91,7 @@ void ChooseFiles(QWidget* owner, std::function<void(const QList<QUrl>&)> chosen)
     }
     // Opened, not run: a dialog's own loop would hold a job that runs in the window's handler
     // until the dialog closed.
-    auto* dialog = new QFileDialog(owner, QStringLiteral("Выберите файлы для конвертации"),
+    auto* dialog = new QFileDialog(owner, TMainForm::tr("Выберите файлы для конвертации"),
                                    FileDialogFolder(), VideoFileFilter());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
@@ -126,12 +130,12 @@ bool FileKeys::eventFilter(QObject* watched, QEvent* event) {
 // window claims it first when the clipboard holds files.
 bool FileKeys::TakeKey(QKeyEvent* key) {
     const bool open = key->matches(QKeySequence::Open);
-    std::vector<std::string> pasted;
+    AddedFiles pasted;
     if (!open) {
         if (!key->matches(QKeySequence::Paste)) return false;
         pasted = LocalFiles(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard));
-        // Text, and links to elsewhere, paste into the box with the focus as they always did.
-        if (pasted.empty()) return false;
+        // Text pastes into the box with the focus as it always did.
+        if (pasted.Empty()) return false;
     }
     key->accept();
     if (key->type() == QEvent::ShortcutOverride) return true;
@@ -140,15 +144,16 @@ bool FileKeys::TakeKey(QKeyEvent* key) {
     if (open) {
         OpenFiles();
     } else {
-        m_form->PostDrop(pasted);
+        m_form->PostDrop(pasted.paths, pasted.refused);
     }
     return true;
 }
 
 void FileKeys::OpenFiles() {
     ChooseFiles(m_form, [form = m_form](const QList<QUrl>& urls) {
-        const std::vector<std::string> chosen = LocalFiles(urls);
-        if (!chosen.empty() && form->DropsRegistered()) form->PostDrop(chosen);
+        const AddedFiles chosen = LocalFiles(urls);
+        if (!chosen.Empty() && form->DropsRegistered())
+            form->PostDrop(chosen.paths, chosen.refused);
     });
 }
 

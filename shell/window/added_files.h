@@ -21,9 +21,15 @@ class TMainForm;
 // (another host, a relative path, another scheme).
 std::string LocalFile(const QUrl& url);
 
-// The local files among the URLs, in their order; anything else is left out.
-std::vector<std::string> LocalFiles(const QList<QUrl>& urls);
-std::vector<std::string> LocalFiles(const QMimeData* mime);
+// What a drop, a paste or the dialog adds: the local files among its URLs, in their order, and
+// the addresses of anything else, to be refused by name.
+struct AddedFiles {
+    std::vector<std::string> paths;
+    std::vector<std::string> refused;
+    bool Empty() const { return paths.empty() && refused.empty(); }
+};
+AddedFiles LocalFiles(const QList<QUrl>& urls);
+AddedFiles LocalFiles(const QMimeData* mime);
 
 // The file dialog's filters: video files by their common extensions, then all files.
 QString VideoFileFilter();

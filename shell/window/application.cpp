@@ -10,6 +10,7 @@
 #include <QTranslator>
 
 #include "guard.h"
+#include "language.h"
 #include "posix_platform.h"
 
 namespace lmk {
@@ -51,10 +52,13 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(QIcon(QPixmap(QStringLiteral(":/MAINICON"), "PNG")));
     setDesktopFileName(QStringLiteral("org.example.lmk_video"));
     RegisterWindowFonts();
-    // The desktop's own dialogs (the file dialog, the buttons Qt names) speak the user's
-    // language, as the window speaks Russian.
+    installTranslator(&ProgramTranslator());
+    // The desktop's own dialogs (the file dialog, the buttons Qt names) speak the window's
+    // language where it is Russian, else the user's.
+    const QLocale dialogs =
+        ProgramLanguage() == Language::Russian ? QLocale(QLocale::Russian) : QLocale::system();
     auto* translator = new QTranslator(this);
-    if (translator->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+    if (translator->load(dialogs, QStringLiteral("qtbase"), QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         installTranslator(translator);
 }

@@ -1,5 +1,6 @@
 #include "desktop_notice.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QGuiApplication>
 #include <QStringList>
@@ -16,7 +17,9 @@ constexpr const char* kIconName = "lmk-video";
 
 // "Сконвертировано файлов: 3, не удалось: 1."
 QString JobDoneText(int converted, int failed) {
-    return QStringLiteral("Сконвертировано файлов: %1, не удалось: %2.").arg(converted).arg(failed);
+    return QCoreApplication::translate("TMainForm", "Сконвертировано файлов: %1, не удалось: %2.")
+        .arg(converted)
+        .arg(failed);
 }
 
 }  // namespace
@@ -29,9 +32,9 @@ void ShowJobDoneNotice(SessionBus& bus, int converted, int failed) {
     // The desktop entry lets the notification server group it under the program and open it.
     const QVariantMap hints = {
         {QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName()}};
-    message << QStringLiteral("ЛМК-Видео") << 0u << QString::fromLatin1(kIconName)
-            << QString::fromUtf8(kDoneLine) << JobDoneText(converted, failed) << QStringList()
-            << hints << -1;
+    message << QCoreApplication::translate("TMainForm", "ЛМК-Видео") << 0u
+            << QString::fromLatin1(kIconName) << QString::fromStdString(DoneLine())
+            << JobDoneText(converted, failed) << QStringList() << hints << -1;
     bus.Send(message);
 }
 

@@ -74,10 +74,12 @@ QAccessibleInterface* WindowAccessible(const QString& className, QObject* object
 }  // namespace
 
 std::string AboutText() {
-    return "Программа для пережимания\r"
-           "видео в формат портативных устройств.\r"
-           "\r"
-           "Сайт автора: " LMK_HOMEPAGE;
+    return Filled(Said("TMainForm",
+                       "Программа для пережимания\r"
+                       "видео в формат портативных устройств.\r"
+                       "\r"
+                       "Сайт автора: %1"),
+                  {LMK_HOMEPAGE});
 }
 
 QString JobTitle(int filesDone, int filesLeft, double share, const QString& title) {
@@ -99,9 +101,17 @@ TMainForm::TMainForm(Processes& processes, Files& files, WorkingFiles& working, 
     connect(bAbout, &QPushButton::clicked, this, [this] { Guard([this] { bAboutClick(); }); });
     new FileKeys(this);
     if (!MainForm) MainForm = this;
-    // A failure here is shown before the window is, and skips the rest of FormCreate: the
-    // window then opens without taking drops.
-    Guard([this] { FormCreate(); });
+    // A failure here is shown before the window is, and skips the rest of FormCreate. Drops
+    // are taken all the same, to be refused with a line rather than in silence.
+    Guard([this] {
+        try {
+            FormCreate();
+        } catch (...) {
+            m_coderProblem = PeriodRule(CurrentFailureMessage());
+            throw;
+        }
+    });
+    setAcceptDrops(true);
 }
 
 TMainForm::~TMainForm() {
@@ -176,20 +186,20 @@ void TMainForm::WMDropFiles(const std::vector<std::string>& paths) {
         m_session.Add(paths);
         return;
     }
+    if (!m_coderProblem.empty()) {
+        ShowEndLine(Filled(Said("TMainForm", "Файлы не приняты: кодер не может работать. %1"),
+                           {m_coderProblem}));
+        return;
+    }
     JobOutcome outcome;
     try {
         outcome = m_session.Run(paths, *this, {.live = this});
     } catch (...) {
         // The log says the job went no further; the error box tells the reason too.
-        const std::string line = BrokenOffLine(CurrentFailureMessage());
-        AddLogLine(line);
-        Announce(line);
+        ShowEndLine(BrokenOffLine(CurrentFailureMessage()));
         throw;
     }
-    for (const std::string& line : EndLines(outcome)) {
-        AddLogLine(line);
-        Announce(line);
-    }
+    for (const std::string& line : EndLines(outcome)) ShowEndLine(line);
     // A user who looked elsewhere during a long job learns of its end from the desktop's
     // notifications too; a stopped job closes the window and says nothing.
     if (!outcome.stopped && !isActiveWindow() && m_jobClock.elapsed() > kNoticeAfterMilliseconds)
@@ -204,18 +214,30 @@ void TMainForm::Announce(const std::string& line) {
     QAccessible::updateAccessibility(&alert);
 }
 
-void TMainForm::PostDrop(const std::vector<std::string>& paths) {
+void TMainForm::ShowEndLine(const std::string& line) {
+    AddLogLine(line);
+    Announce(line);
+}
+
+void TMainForm::PostDrop(const std::vector<std::string>& paths,
+                         const std::vector<std::string>& refused) {
     // The drag's source waits until the drop event returns; the job runs after that.
     QMetaObject::invokeMethod(
-        this, [this, paths] { RunDrop(paths); }, Qt::QueuedConnection);
+        this, [this, paths, refused] { RunDrop(paths, refused); }, Qt::QueuedConnection);
 }
 
 void TMainForm::OpenFiles(const std::vector<std::string>& paths) {
     if (!paths.empty() && DropsRegistered()) PostDrop(paths);
 }
 
-void TMainForm::RunDrop(const std::vector<std::string>& paths) {
-    Guard([&] { WMDropFiles(paths); });
+void TMainForm::RunDrop(const std::vector<std::string>& paths,
+                        const std::vector<std::string>& refused) {
+    Guard([&] {
+        if (!paths.empty()) WMDropFiles(paths);
+        // The coder reads local files only; an address is refused by name, after the job.
+        for (const std::string& address : refused)
+            ShowEndLine(FailureLine(address, Said("TMainForm", "это адрес, а не локальный файл")));
+    });
     if (m_closePending && !m_session.Running()) {
         m_closePending = false;
         close();
@@ -297,16 +319,16 @@ void TMainForm::JobEnded(bool stopped) {
 }
 
 void TMainForm::HandleDrag(QDropEvent* drag) {
-    const std::vector<std::string> paths = LocalFiles(drag->mimeData());
+    const AddedFiles added = LocalFiles(drag->mimeData());
     const Qt::DropActions possible = drag->possibleActions();
     // Never a move: the source must keep its files.
-    if (!acceptDrops() || paths.empty() || !(possible & (Qt::CopyAction | Qt::LinkAction))) {
+    if (!acceptDrops() || added.Empty() || !(possible & (Qt::CopyAction | Qt::LinkAction))) {
         drag->ignore();
         return;
     }
     drag->setDropAction(possible & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
     drag->accept();
-    if (drag->type() == QEvent::Drop) PostDrop(paths);
+    if (drag->type() == QEvent::Drop) PostDrop(added.paths, added.refused);
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {

@@ -68,7 +68,9 @@ public:
     void WMDropFiles(const std::vector<std::string>& paths);
 
     // Hands the paths to WMDropFiles once the current event has been handled, as a drop does.
-    void PostDrop(const std::vector<std::string>& paths);
+    // Addresses that name no local file are refused, each with a failure line.
+    void PostDrop(const std::vector<std::string>& paths,
+                  const std::vector<std::string>& refused = {});
     // What the Exit button does in the meaning in force: stop the job (which then closes the
     // window), or close. SIGTERM, SIGINT and SIGHUP do the same.
     void ExitAsClicked();
@@ -113,7 +115,8 @@ private:
     void ApplyDefinition();
     void RouteChildDrops();
     void HandleDrag(QDropEvent* drag);
-    void RunDrop(const std::vector<std::string>& paths);
+    void RunDrop(const std::vector<std::string>& paths, const std::vector<std::string>& refused);
+    void ShowEndLine(const std::string& line);
     void Announce(const std::string& line);
     void CentreOnDesktop(const QMarginsF& frame);
     void CentreOnceFramed(const QMarginsF& frame);
@@ -132,6 +135,7 @@ private:
     int m_logLines = 0;           // lines as the log counts them; an empty log has none
     bool m_closePending = false;  // closed while a job ran: close once it has returned
     bool m_placed = false;
+    std::string m_coderProblem;    // why no coder can run, told to each drop; empty when one can
     bool m_awaitingFrame = false;  // centred before a window manager's frame was known
 };
 

@@ -1077,5 +1077,18 @@ INSTANTIATE_TEST_SUITE_P(
                  Repeated("ф", 124) + ".avi"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A name or a reason that holds a placeholder of its own is shown as it is.
+TEST(FailureLines, NamesAndReasonsAreTakenAsTheyAre) {
+    const struct {
+        std::string name;
+        std::string reason;
+        std::string line;
+    } cases[] = {
+        {"a%2.avi", "no %1 here", "Не удалось сконвертировать файл a%2.avi: no %1 here"},
+        {"%1%9%", "x", "Не удалось сконвертировать файл %1%9%: x"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FailureLine(c.name, c.reason), c.line);
+}
+
 }  // namespace
 }  // namespace lmk

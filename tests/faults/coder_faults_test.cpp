@@ -22,6 +22,7 @@ namespace {
 
 using integration::ClipKind;
 using integration::ClipShelf;
+using integration::FailedStatusLine;
 using integration::kDone;
 using integration::kFailedConversionPrefix;
 using integration::StatusLine;
@@ -53,7 +54,7 @@ TEST_F(CoderFaults, KilledInMidConversion) {
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
-    EXPECT_THAT(result.out, HasSubstr(StatusLine("victim.webm")));
+    EXPECT_THAT(result.out, HasSubstr(FailedStatusLine("victim.webm")));
     EXPECT_THAT(result.out, HasSubstr(StatusLine("next.avi")));
     EXPECT_THAT(result.out, HasSubstr(kDone));
     const auto failures = FailureLines(result.out);
@@ -172,7 +173,7 @@ TEST_P(UnreadableInputs, FailureLineNoOutputNextFileConverted) {
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_THAT(result.out, HasSubstr(StatusLine(c.shownName)));
+    EXPECT_THAT(result.out, HasSubstr(FailedStatusLine(c.shownName)));
     const auto failures = FailureLines(result.out);
     ASSERT_EQ(failures.size(), 1u) << result.out;
     EXPECT_THAT(failures[0], StartsWith(kFailedConversionPrefix + c.shownName + ": "));

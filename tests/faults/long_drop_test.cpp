@@ -286,7 +286,7 @@ TEST_F(LongDrop, EveryOutputRightMemoryFlat) {
     EXPECT_FALSE(session.Running());
     ASSERT_EQ(window.Log().size(), 2u);
     EXPECT_EQ(window.Log()[0], StatusLine(inputs.back().name));
-    EXPECT_EQ(window.Log()[1], kDoneLine);
+    EXPECT_EQ(window.Log()[1], DoneLine());
 
     int wrong = 0;
     for (const auto& input : inputs) {

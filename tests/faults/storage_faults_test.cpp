@@ -219,7 +219,11 @@ TEST_P(RemovedPrivateFolder, EndsWithFileMessageNoCrash) {
     EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
     EXPECT_THAT(result.err, StartsWith(std::string(c.messageStart) + Root() + "/run/lmk-video-"));
     EXPECT_THAT(result.err, EndsWith("/info\". No such file or directory.\n"));
-    EXPECT_THAT(result.out, HasSubstr(StatusLine("first.avi")));
+    // Each file's line is printed to a pipe once it is done; the broken-off one has none.
+    if (c.firstConverted) {
+        EXPECT_THAT(result.out, HasSubstr(StatusLine("first.avi")));
+    }
+    EXPECT_THAT(result.out, testing::Not(HasSubstr(integration::kDone)));
     EXPECT_TRUE(StateOf(first) == firstBefore) << "an input was changed";
     EXPECT_TRUE(StateOf(second) == secondBefore) << "an input was changed";
     EXPECT_FALSE(test::Exists(Work("lmk-second.avi")));

@@ -19,7 +19,15 @@ const std::string kDone = "Готово!";
 const std::string kFailedConversionPrefix = "Не удалось сконвертировать файл ";
 
 std::string StatusLine(const std::string& shownName) {
+    return "Обрабатывается файл " + shownName + "... готово";
+}
+
+std::string TerminalStatusLine(const std::string& shownName) {
     return "Обрабатывается файл " + shownName + "...";
+}
+
+std::string FailedStatusLine(const std::string& shownName) {
+    return "Обрабатывается файл " + shownName + "... не удалось";
 }
 
 void CoderRun::SetUp() {

@@ -16,7 +16,11 @@ extern const std::string kDone;                    // "Готово!"
 extern const std::string kFailedConversionPrefix;  // "Не удалось сконвертировать файл "
 
 // A file's status line as the program prints it: no space at its end.
+// A file's line as printed to a pipe once it is done: converted, or not.
 std::string StatusLine(const std::string& shownName);
+std::string FailedStatusLine(const std::string& shownName);
+// On a terminal, where the line was drawn as the file began: as it began.
+std::string TerminalStatusLine(const std::string& shownName);
 
 // Each test gets a fresh folder: work/ for the files it converts and run/ as the program's
 // runtime folder, which must be empty again after every run of the program.

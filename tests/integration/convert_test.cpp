@@ -378,7 +378,7 @@ TEST_P(FailedTable, ListedAfterDoneAndNextFileConverted) {
     EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
     const auto lines = SplitLines(result.out);
     ASSERT_EQ(lines.size(), 4u) << result.out;
-    EXPECT_EQ(lines[0], StatusLine(c.name));
+    EXPECT_EQ(lines[0], FailedStatusLine(c.name));
     EXPECT_EQ(lines[1], StatusLine("good.avi"));
     EXPECT_EQ(lines[2], kDone);
     const std::string prefix = kFailedConversionPrefix + c.name + ": ";
@@ -423,6 +423,53 @@ TEST_F(CoderRun, EveryFailedConversionHasItsLine) {
     EXPECT_THAT(FolderNames(WorkFolder()), ElementsAre("one.txt", "two.avi"));
 }
 
+// --- The lines in the locale's language; the coder's reason as the coder wrote it ------------
+
+struct LanguageCase {
+    const char* label;
+    std::vector<std::string> environment;
+    std::string expected;  // a good clip's lines, then a damaged one's
+};
+
+void PrintTo(const LanguageCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class LanguageTable : public CoderRun, public testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(LanguageTable, LinesSpeakTheLocale) {
+    const LanguageCase& c = GetParam();
+    const std::string good = Place(ClipKind::AviSmall176x144, "good.avi");
+    WriteFile(Work("bad.avi"), "RIFF, but no video");
+    test::RunSettings settings = Settings();
+    settings.environmentExtra.insert(settings.environmentExtra.end(), c.environment.begin(),
+                                     c.environment.end());
+
+    const RunResult result = Convert({good, Work("bad.avi")}, {}, settings);
+
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locales, LanguageTable,
+    testing::Values(
+        LanguageCase{"English",
+                     {"LANG=en_US.UTF-8"},
+                     "Converting file good.avi... done\nConverting file bad.avi... failed\nDone!\n"
+                     "Could not convert file bad.avi: Invalid data found when processing input\n"},
+        LanguageCase{"Russian",
+                     {"LANG=ru_RU.UTF-8"},
+                     "Обрабатывается файл good.avi... готово\nОбрабатывается файл bad.avi... не "
+                     "удалось\nГотово!\nНе удалось сконвертировать файл bad.avi: Invalid data "
+                     "found when processing input\n"},
+        LanguageCase{"PlainLocaleIsTheProgramsOwn",
+                     {"LC_ALL=C.UTF-8", "LANGUAGE=en"},
+                     "Обрабатывается файл good.avi... готово\nОбрабатывается файл bad.avi... не "
+                     "удалось\nГотово!\nНе удалось сконвертировать файл bad.avi: Invalid data "
+                     "found when processing input\n"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 // --- Arguments: read before anything is made, so that help and usage errors need no folder --
 
 struct ArgumentsCase {
@@ -443,7 +490,8 @@ class ArgumentsTable : public CoderRun, public testing::WithParamInterface<Argum
 TEST_P(ArgumentsTable, AnsweredWithoutAPrivateFolder) {
     const ArgumentsCase& c = GetParam();
     test::RunSettings settings = Settings();
-    settings.environmentExtra = {"XDG_RUNTIME_DIR=", "TMPDIR=/nonexistent"};
+    // English, as the rows are written; a row may choose another language.
+    settings.environmentExtra = {"XDG_RUNTIME_DIR=", "TMPDIR=/nonexistent", "LANG=en_US.UTF-8"};
     settings.environmentExtra.insert(settings.environmentExtra.end(), c.environment.begin(),
                                      c.environment.end());
 
@@ -470,6 +518,12 @@ INSTANTIATE_TEST_SUITE_P(
                       64,
                       "",
                       "lmk-video: unknown option --frame\n"},
+        ArgumentsCase{"UsageErrorInTheProgramsOwnLanguage",
+                      {"--convert", "--frame", "clip.avi"},
+                      64,
+                      "",
+                      "lmk-video: неизвестный параметр --frame\nСм. 'lmk-video --help'.\n",
+                      {"LC_ALL=C.UTF-8"}},
         ArgumentsCase{
             "ValueMissing", {"--convert", "clip.avi", "--width"}, 64, "", "lmk-video: --width"},
         ArgumentsCase{"JobsNotANumber",
@@ -542,7 +596,9 @@ TEST_P(BadTargetTable, EndsTheJobBeforeAnythingStarts) {
     const TargetCase& c = GetParam();
     const std::string input = Place(ClipKind::Avi640x480, "clip.avi");
 
-    const RunResult result = Convert({input}, c.options);
+    test::RunSettings english = Settings();
+    english.environmentExtra.push_back("LANG=en_US.UTF-8");
+    const RunResult result = Convert({input}, c.options, english);
 
     EXPECT_EQ(result.exitCode, 64);
     EXPECT_EQ(result.err, "lmk-video: " + c.message + "\nTry 'lmk-video --help'.\n");

@@ -46,11 +46,11 @@ void RunCoder(const std::vector<std::string>& arguments) {
 
 std::vector<Stream> StreamsOf(const std::string& path) {
     // As far into the file as the program looks: a picture may start after the sound.
-    const RunResult result = RunProgram(
-        CoderReportPath(),
-        {"-v", "error", "-analyzeduration", "60M", "-probesize", "64M", "-show_entries",
-         "stream=codec_type,codec_name,width,height,pix_fmt,sample_aspect_ratio", "-of",
-         "compact=p=0", "-i", path});
+    const RunResult result =
+        RunProgram(CoderReportPath(),
+                   {"-v", "error", "-analyzeduration", "60M", "-probesize", "64M", "-show_entries",
+                    "stream=codec_type,codec_name,width,height,pix_fmt,sample_aspect_ratio", "-of",
+                    "compact=p=0", "-i", path});
     std::vector<Stream> streams;
     if (result.exitCode != 0) return streams;
     for (const auto& line : SplitLines(result.out)) {

@@ -77,7 +77,7 @@ TEST_F(CoderRun, JobsPrintEachFileOnceWhenDoneThenTheFailures) {
     ASSERT_EQ(lines.size(), 6u) << result.out;
     EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.begin() + 4),
                 UnorderedElementsAre(StatusLine("a.avi"), StatusLine("b.webm"),
-                                     StatusLine("notes.txt"), StatusLine("c.avi")));
+                                     FailedStatusLine("notes.txt"), StatusLine("c.avi")));
     EXPECT_EQ(lines[4], kDone);
     EXPECT_EQ(lines[5],
               kFailedConversionPrefix + "notes.txt: Invalid data found when processing input");

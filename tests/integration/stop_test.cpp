@@ -78,7 +78,7 @@ TEST_P(StopTable, EndsCoderDeletesPartialOutputLeavesLaterFiles) {
     EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
     EXPECT_TRUE(ProcessGone(-program.Pid(), kGroupEmptyLimit))
         << "the coder runs on after the program ended";
-    EXPECT_THAT(result.out, HasSubstr(StatusLine("long.webm")));
+    EXPECT_THAT(result.out, HasSubstr("Обрабатывается файл long.webm... остановлено"));
     EXPECT_THAT(result.out, Not(HasSubstr(kDone))) << "a stopped run said it was done";
     EXPECT_THAT(result.out, Not(HasSubstr("later.avi"))) << "a file after the stop was started";
     EXPECT_THAT(

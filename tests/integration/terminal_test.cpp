@@ -159,9 +159,9 @@ TEST_F(CoderRun, TheStatusLineIsCutToTheTerminalsWidthAndFollowsAResize) {
                std::string("|/-\\%").find(piece[piece.size() - 4]) != std::string::npos;
     })) << run.Output();
     // Once done, the line is shown whole.
-    EXPECT_NE(
-        run.Output().find(StatusLine("a clip with a name longer than the terminal.webm") + "\n"),
-        std::string::npos)
+    EXPECT_NE(run.Output().find(
+                  TerminalStatusLine("a clip with a name longer than the terminal.webm") + "\n"),
+              std::string::npos)
         << run.Output();
 }
 
@@ -196,8 +196,10 @@ TEST_P(TerminalWidths, AFileDoneOnTheTerminalShowsNoMark) {
     test::WriteFile(release, "");
     EXPECT_EQ(run.Wait(), 0) << run.Output();
 
-    EXPECT_NE(run.Output().find(StatusLine("a.avi") + "\n"), std::string::npos) << run.Output();
-    EXPECT_NE(run.Output().find(StatusLine("b.avi") + "\n"), std::string::npos) << run.Output();
+    EXPECT_NE(run.Output().find(TerminalStatusLine("a.avi") + "\n"), std::string::npos)
+        << run.Output();
+    EXPECT_NE(run.Output().find(TerminalStatusLine("b.avi") + "\n"), std::string::npos)
+        << run.Output();
 }
 
 INSTANTIATE_TEST_SUITE_P(CoderRun, TerminalWidths, testing::Values(80, 0),

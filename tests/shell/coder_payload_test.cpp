@@ -238,7 +238,7 @@ TEST(SharedCoderFile, APlantedCoderFileIsNotUsed) {
     }
 }
 
-TEST(ReadOnlyProgramFolder, CannotCreateBoxAndNoDrops) {
+TEST(ReadOnlyProgramFolder, CannotCreateBoxAndDropsRefusedWithALine) {
     const bool root = ::geteuid() == 0;
     const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
     if (root && setpriv.isEmpty()) {
@@ -340,7 +340,7 @@ TEST(SystemCoder, NoFfmpegOnPathSaysSoAndTheWindowStillOpens) {
     EXPECT_TRUE(boxes.boxes[0].text.endsWith(QLatin1Char('.')));
     form.show();
     EXPECT_TRUE(form.isVisible());
-    EXPECT_FALSE(form.DropsRegistered());
+    EXPECT_TRUE(form.DropsRegistered());  // to refuse each with a line
 }
 
 #endif
@@ -357,13 +357,15 @@ TEST(FailedStart, FilesNamedAtTheStartAreRefusedLikeADrop) {
     auto form = MakeWindow(platform);
     path.reset();
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    ASSERT_FALSE(form->DropsRegistered());
 
     QSignalSpy finished(form.get(), &TMainForm::jobFinished);
     form->OpenFiles({scratch / "clip.avi"});
     QCoreApplication::processEvents();
     EXPECT_EQ(finished.count(), 0);
     EXPECT_EQ(boxes.boxes.size(), 1u);
+    // Refused with a line that says why, not in silence.
+    EXPECT_EQ(form->mLog->toPlainText().split(QLatin1Char('\n')).last().toStdString(),
+              "Файлы не приняты: кодер не может работать. " + boxes.boxes[0].text.toStdString());
     // No report or coder output in the current folder.
     EXPECT_EQ(FolderNames(scratch.Path()), (std::vector<std::string>{"clip.avi", "coder.exe"}));
 }

@@ -25,6 +25,7 @@
 #include "failures.h"
 #include "fake_platform.h"
 #include "file_descriptor.h"
+#include "language.h"
 #include "posix_platform.h"
 #include "session.h"
 #include "terminal_log.h"
@@ -269,14 +270,51 @@ private:
 };
 
 const std::string kStatus = "Обрабатывается файл ";
-// As printed: without the space that the turning mark follows on a terminal.
+// As printed once the file is done, with how it went.
 std::string Status(const std::string& name) {
-    return kStatus + name + "...";
+    return kStatus + name + "... готово";
+}
+
+std::string FailedStatus(const std::string& name) {
+    return kStatus + name + "... не удалось";
+}
+
+std::string StoppedStatus(const std::string& name) {
+    return kStatus + name + "... остановлено";
 }
 
 // Where a row's stop arrives: the probe or conversion of a file (at its first wait), a file's
 // status line being printed, or before the run starts.
 enum class StopAt { Never, BeforeAnyTake, Probe, Conversion, Line };
+
+TEST(CommandLine, LanguageIsChosenAsGettextChooses) {
+    using enum Language;
+    const struct {
+        std::map<std::string, std::string> variables;
+        Language chosen;
+    } cases[] = {
+        {{}, Russian},
+        {{{"LANG", "C.UTF-8"}}, Russian},
+        {{{"LANG", "POSIX"}, {"LANGUAGE", "en"}}, Russian},  // LANGUAGE is not read under C
+        {{{"LANG", "ru_RU.UTF-8"}}, Russian},
+        {{{"LANG", "en_US.UTF-8"}}, English},
+        {{{"LANG", "de_DE.UTF-8"}}, English},
+        {{{"LANG", "en_US.UTF-8"}, {"LC_ALL", "C"}}, Russian},
+        {{{"LANG", "en_US.UTF-8"}, {"LC_MESSAGES", "ru_RU.UTF-8"}}, Russian},
+        {{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "fr:ru:en"}}, Russian},
+        {{{"LANG", "ru_RU.UTF-8"}, {"LANGUAGE", "de"}}, Russian},
+        {{{"LANG", "ru_RU.UTF-8"}, {"LANGUAGE", "en_GB"}}, English},
+    };
+    for (const auto& c : cases) {
+        const Language chosen = ChosenLanguage([&](const char* name) {
+            const auto found = c.variables.find(name);
+            return found == c.variables.end() ? std::string() : found->second;
+        });
+        std::string shown;
+        for (const auto& [name, value] : c.variables) shown += name + "=" + value + " ";
+        EXPECT_EQ(chosen, c.chosen) << shown;
+    }
+}
 
 // A process of a file held at its first wait until another file's conversion has started or
 // its line has been printed.
@@ -389,7 +427,8 @@ TEST_P(ParallelJobs, StopsClashesAndLines) {
     {
         LineCatcher catcher([&](const std::string& line) {
             if (line.rfind(kStatus, 0) != 0) return;
-            const std::string name = line.substr(kStatus.size(), line.size() - kStatus.size() - 3);
+            const std::string name =
+                line.substr(kStatus.size(), line.find("... ", kStatus.size()) - kStatus.size());
             if (const auto event = events.find("line " + name); event != events.end())
                 event->second.Set();
             const std::lock_guard lock(recorded);
@@ -457,7 +496,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {},
                                  "",
                                  true,
-                                 {Status("a.avi")},
+                                 {StoppedStatus("a.avi")},
                                  false,
                                  Strings{}},
                     ParallelCase{"StopDuringAConversionWhileItsTwinWaits",
@@ -468,7 +507,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {},
                                  "",
                                  true,
-                                 {Status("x.avi")},
+                                 {StoppedStatus("x.avi")},
                                  false,
                                  Strings{"x.avi"}},
                     ParallelCase{"StopBetweenFilesWhileTheOtherJobWaitsOnAClash",
@@ -548,7 +587,7 @@ INSTANTIATE_TEST_SUITE_P(
                         {"a.avi", "b.avi"},
                         "",
                         false,
-                        {Status("b.avi"), Status("a.avi"), "Готово!",
+                        {FailedStatus("b.avi"), FailedStatus("a.avi"), "Готово!",
                          kFailed + "a.avi: код завершения 1", kFailed + "b.avi: код завершения 1"},
                         true}),
     [](const testing::TestParamInfo<ParallelCase>& info) { return info.param.name; });

@@ -420,7 +420,7 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
     EXPECT_EQ(drop.dropAction, Qt::CopyAction);  // never a move: the source keeps its files
     ASSERT_TRUE(WaitForJobs());
 
-    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{status, kDoneLine}));
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{status, DoneLine()}));
     EXPECT_FALSE(form->mLog->font().bold());
     EXPECT_EQ(ReadFile(scratch / "lmk-trip.avi"), "converted\n");
     // Written to a partial file of its own, which then took the output's name.
@@ -455,7 +455,7 @@ TEST_F(MainWindowTest, DropRunsAJobWithItsLinesMarksAndExitMeanings) {
     EXPECT_TRUE(titles.contains(QStringLiteral("0% · 1/1 — ЛМК-Видео")))
         << titles.join(u'|').toStdString();
     EXPECT_EQ(form->windowTitle().toStdString(), "ЛМК-Видео");
-    EXPECT_EQ(form->mLog->accessibleDescription().toStdString(), kDoneLine);
+    EXPECT_EQ(form->mLog->accessibleDescription().toStdString(), DoneLine());
 }
 
 TEST_F(MainWindowTest, DropsOnEveryControlReachTheWindow) {
@@ -474,7 +474,7 @@ TEST_F(MainWindowTest, DropsOnEveryControlReachTheWindow) {
         EXPECT_TRUE(drop.dropAccepted);
         ASSERT_TRUE(WaitForJobs(++jobs));
         EXPECT_EQ(LogLines(*form),
-                  (std::vector<std::string>{StatusLine("on control.avi"), kDoneLine}));
+                  (std::vector<std::string>{StatusLine("on control.avi"), DoneLine()}));
     }
     // Text boxes took none of it as text.
     EXPECT_EQ(form->edW->text(), QStringLiteral("320"));
@@ -495,7 +495,7 @@ TEST_F(MainWindowTest, FilesChosenOrPastedRunAsADropWhereverTheFocusIs) {
             AddUrls(way, target, FileUrls({clip}));
             ASSERT_TRUE(WaitForJobs(++jobs));
             EXPECT_EQ(LogLines(*form),
-                      (std::vector<std::string>{StatusLine("by key.avi"), kDoneLine}));
+                      (std::vector<std::string>{StatusLine("by key.avi"), DoneLine()}));
         }
     }
     // A held Ctrl+V repeats: the repeats add nothing more.
@@ -510,14 +510,19 @@ TEST_F(MainWindowTest, FilesChosenOrPastedRunAsADropWhereverTheFocusIs) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(MainWindowTest, TextOnTheClipboardStillPastesIntoTheSizeBoxes) {
+TEST_F(MainWindowTest, TextOnTheClipboardStillPastesIntoTheSizeBoxesAndLinksAreRefused) {
     const struct {
         const char* label;
         QStringList urls;  // none: plain text only
         QString text;
+        std::string refusal = {};  // the log's last line: a link is no text, nor a file
     } cases[] = {
         {"plain text", {}, QStringLiteral("640")},
-        {"a link elsewhere", {QStringLiteral("https://example.org/clip.avi")}, {}},
+        {"a link elsewhere",
+         {QStringLiteral("https://example.org/clip.avi")},
+         {},
+         "Не удалось сконвертировать файл https://example.org/clip.avi: это адрес, а не "
+         "локальный файл"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -532,7 +537,13 @@ TEST_F(MainWindowTest, TextOnTheClipboardStillPastesIntoTheSizeBoxes) {
             box->clear();
             box->setFocus();
             QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
-            EXPECT_EQ(box->text(), pasted);
+            if (c.refusal.empty()) {
+                EXPECT_EQ(box->text(), pasted);
+            } else {
+                QCoreApplication::processEvents();
+                EXPECT_EQ(box->text(), QString());
+                EXPECT_EQ(LogLines(*form).back(), c.refusal);
+            }
         }
     }
     QCoreApplication::processEvents();
@@ -582,8 +593,7 @@ TEST_F(MainWindowTest, OnlyLocalFilesCountInTheDropsOrder) {
         const auto remoteOnly = AddUrls(w.way, form.get(), {remote});
         const auto mixedDrop = AddUrls(w.way, form.get(), mixed);
         if (w.way == Way::Drag) {
-            EXPECT_FALSE(remoteOnly.enterAccepted);
-            EXPECT_FALSE(remoteOnly.dropAccepted);
+            EXPECT_TRUE(remoteOnly.dropAccepted);  // to be refused with a line
             EXPECT_TRUE(mixedDrop.dropAccepted);
         }
         ASSERT_TRUE(WaitForJobs(++jobs));
@@ -592,7 +602,13 @@ TEST_F(MainWindowTest, OnlyLocalFilesCountInTheDropsOrder) {
         EXPECT_EQ(Journal(scratch.Path()),
                   (std::vector<std::string>{"start lmk-b\xff.avi", "end lmk-b\xff.avi",
                                             "start lmk-a.avi", "end lmk-a.avi"}));
-        EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("a.avi"), kDoneLine}));
+        const std::string refused = ": это адрес, а не локальный файл";
+        EXPECT_EQ(
+            LogLines(*form),
+            (std::vector<std::string>{
+                StatusLine("a.avi"), DoneLine(),
+                "Не удалось сконвертировать файл https://example.org/clip.avi" + refused,
+                "Не удалось сконвертировать файл file:http://127.0.0.1:8765/x.avi" + refused}));
     }
 }
 
@@ -758,7 +774,8 @@ TEST_F(MainWindowTest, ADropDuringAJobJoinsItsList) {
         EXPECT_EQ(Journal(scratch.Path()),
                   (std::vector<std::string>{"start lmk-first.avi", "end lmk-first.avi",
                                             "start lmk-second.avi", "end lmk-second.avi"}));
-        EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("second.avi"), kDoneLine}));
+        EXPECT_EQ(LogLines(*form),
+                  (std::vector<std::string>{StatusLine("second.avi"), DoneLine()}));
     }
 }
 
@@ -821,7 +838,7 @@ TEST_F(MainWindowTest, ABadTargetTextShowsTheErrorBoxAndTheWindowGoesOn) {
     ASSERT_TRUE(DropFiles(form.get(), {clip}).dropAccepted);
     ASSERT_TRUE(WaitForJobs(++jobs));
     EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("clip.avi"), kDoneLine}));
+    EXPECT_EQ(LogLines(*form), (std::vector<std::string>{StatusLine("clip.avi"), DoneLine()}));
 }
 
 TEST_F(MainWindowTest, AboutShowsItsFourLinesInTheInformationBox) {
@@ -1001,7 +1018,7 @@ TEST_F(MainWindowTest, TheJobsProgressAndItsEndReachTheDesktopOverTheSessionBus)
         ASSERT_TRUE(WaitForJobs());
         const std::vector<std::string> log = LogLines(*form);
         ASSERT_EQ(log.size(), 3u);
-        EXPECT_EQ(log[1], kDoneLine);
+        EXPECT_EQ(log[1], DoneLine());
         EXPECT_TRUE(boxes.boxes.empty());
         // Back to the window, then the window gone: all it sent has been heard by then.
         ShowAndActivate();

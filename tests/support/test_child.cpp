@@ -33,11 +33,17 @@ int MakeCaptureFile(std::string& path) {
     return fd;
 }
 
+// The program's language follows these; a child speaks the program's own unless a test asks.
+bool IsLanguageVariable(const std::string& name) {
+    return name == "LANGUAGE" || name == "LC_ALL" || name == "LC_MESSAGES" || name == "LANG";
+}
+
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> result;
     for (char** entry = environ; *entry; ++entry) {
         const std::string variable = *entry;
         const std::string name = variable.substr(0, variable.find('='));
+        if (IsLanguageVariable(name)) continue;
         const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& e) {
             return e.compare(0, name.size() + 1, name + "=") == 0;
         });
