@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -355,7 +356,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct FailedCase {
     const char* label;
     std::string name;
-    enum { Text, Missing, Folder } kind;
+    enum { Text, Missing, Folder, OthersLink } kind;
     std::string text = "not a video at all\n";
     std::string reason = {};  // when the coder's own words are not the reason
 };
@@ -371,6 +372,11 @@ TEST_P(FailedTable, ListedAfterDoneAndNextFileConverted) {
     const std::string bad = Work(c.name);
     if (c.kind == FailedCase::Text) WriteFile(bad, c.text);
     if (c.kind == FailedCase::Folder) std::filesystem::create_directory(bad);
+    if (c.kind == FailedCase::OthersLink) {
+        if (geteuid() != 0) GTEST_SKIP() << "only root makes a link another user owns";
+        ASSERT_EQ(symlink(Place(ClipKind::Avi640x480, "private.avi").c_str(), bad.c_str()), 0);
+        ASSERT_EQ(lchown(bad.c_str(), 65534, 65534), 0);
+    }
     const std::string good = Place(ClipKind::Avi640x480, "good.avi");
 
     const RunResult result = Convert({bad, good});
@@ -405,7 +411,11 @@ INSTANTIATE_TEST_SUITE_P(Inputs, FailedTable,
                                          FailedCase{"Folder", "folder.avi", FailedCase::Folder},
                                          FailedCase{"SubtitlesAlone", "subs.srt", FailedCase::Text,
                                                     "1\n00:00:00,000 --> 00:00:01,000\nHi\n\n",
-                                                    "в файле нет ни видео, ни звука"}),
+                                                    "в файле нет ни видео, ни звука"},
+                                         FailedCase{"AnotherUsersLink", "planted.avi",
+                                                    FailedCase::OthersLink, "",
+                                                    "Not following a symbolic link that another "
+                                                    "user made"}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CoderRun, EveryFailedConversionHasItsLine) {
