@@ -88,6 +88,7 @@ FileStatus FakeFiles::StatusOf(const std::string& path) {
     const std::lock_guard lock(m_mutex);
     if (folders.count(path)) return {FileKind::Folder, 0};
     if (special.count(path)) return {FileKind::Special, 0};
+    if (othersLinks.count(path)) return {FileKind::OthersLink, 0};
     const auto found = files.find(path);
     if (found == files.end()) return {};
     return {FileKind::Regular, found->second.size()};

@@ -28,6 +28,7 @@ public:
     std::set<std::string> folders;
     std::map<std::string, std::string> unreadable;  // folder, the system's reason
     std::set<std::string> special;                  // FIFOs, devices, sockets
+    std::set<std::string> othersLinks;              // links another user made
     std::size_t largestRead = 0;
     std::map<std::string, int> held;  // folder, how many hold it
     Strings replacedUnheld;           // outputs replaced while their folder was not held
