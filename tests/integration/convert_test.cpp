@@ -1,7 +1,9 @@
 // `lmk-video --convert` with the real coder: the output's frame and codecs as the coder's own
 // report reads them back, awkward names, failed conversions and failures that end the job.
 #include <filesystem>
+#include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -233,14 +235,39 @@ TEST_F(CoderRun, EarlierOutputIsReplaced) {
     const std::string input = Place(ClipKind::Avi640x480, "clip.avi");
     ASSERT_EQ(chmod(input.c_str(), 0600), 0);
     WriteFile(Work("lmk-clip.avi"), "an earlier output");
+    // Traced, to see the whole output reach the disk before it takes the output's name.
+    if (!Exists("/usr/bin/strace")) GTEST_SKIP() << "no strace here";
+    const std::string calls = WorkFolder() + "/../calls";
+    std::vector<std::string> traced = {"-o", calls,        "-e", "trace=openat,fsync,renameat",
+                                       "--", ProgramPath()};
+    for (const auto& argument : ConvertArguments({input}, {})) traced.push_back(argument);
 
-    const RunResult result = Convert({input});
+    const RunResult result = RunProgram("/usr/bin/strace", traced, Settings());
 
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ExpectVideo(Work("lmk-clip.avi"), "mpeg4", 320, 240);
     struct stat info {};
     ASSERT_EQ(stat(Work("lmk-clip.avi").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    // What each descriptor was opened on ("openat(.., "NAME", ..) = FD"), and which were flushed
+    // ("fsync(FD) = 0") before the partial file took the output's name.
+    std::map<std::string, std::string> opened;
+    std::set<std::string> flushed;
+    bool renamedFlushed = false;
+    for (const std::string& line : SplitLines(ReadFile(calls))) {
+        const auto quote = line.find('"');
+        const std::string name =
+            quote == std::string::npos
+                ? std::string()
+                : line.substr(quote + 1, line.find('"', quote + 1) - quote - 1);
+        const std::string result = line.substr(line.rfind(' ') + 1);
+        if (line.starts_with("openat(")) opened[result] = name;
+        if (line.starts_with("fsync(") && result == "0")
+            flushed.insert(opened[line.substr(6, line.find(')') - 6)]);
+        if (line.starts_with("renameat(") && line.ends_with("\"lmk-clip.avi\") = 0"))
+            renamedFlushed = name.starts_with(".lmk-partial-") && flushed.count(name) > 0;
+    }
+    EXPECT_TRUE(renamedFlushed) << ReadFile(calls);
 }
 
 TEST_F(CoderRun, SeveralFilesInOneRunInTheirOrder) {
