@@ -102,7 +102,7 @@ struct ReplaceCase {
     const char* name;
     const char* standing;  // "nothing", "file", "dangling", "link", "folder"
     const char* refusal;   // CreatePartial's reason, empty when the output is made
-    // Once the partial file is made, the folder is swapped for a link to another.
+    // Once held, the folder is swapped for a link to another.
     bool folderSwapped = false;
 };
 
@@ -132,6 +132,13 @@ TEST_P(ReplaceTest, OnlyAFileOrALinkAtTheOutputNameIsReplacedAndNoLinkIsFollowed
     }
 
     m_files.HoldFolder(m_folder.Path() + "/");
+    const std::string held = m_folder.Path() + "-held";
+    const std::string elsewhere = m_folder.Path() + "-elsewhere";
+    if (GetParam().folderSwapped) {
+        ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+        ASSERT_EQ(rename(m_folder.Path().c_str(), held.c_str()), 0);
+        ASSERT_EQ(symlink(elsewhere.c_str(), m_folder.Path().c_str()), 0);
+    }
     const PartialFile partial = m_files.CreatePartial(output, 0600);
     EXPECT_EQ(partial.error, GetParam().refusal);
     EXPECT_FALSE(test::Exists(planted)) << "a link planted at a partial file's name was followed";
@@ -143,14 +150,9 @@ TEST_P(ReplaceTest, OnlyAFileOrALinkAtTheOutputNameIsReplacedAndNoLinkIsFollowed
     }
     EXPECT_EQ(partial.path.rfind(m_folder / ".lmk-partial-", 0), 0u) << partial.path;
     EXPECT_TRUE(partial.path.ends_with("-lmk-clip.avi")) << "the extension is kept";
-    WriteFile(partial.path, "whole output");
-    const std::string held = m_folder.Path() + "-held";
-    const std::string elsewhere = m_folder.Path() + "-elsewhere";
-    if (GetParam().folderSwapped) {
-        ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
-        ASSERT_EQ(rename(m_folder.Path().c_str(), held.c_str()), 0);
-        ASSERT_EQ(symlink(elsewhere.c_str(), m_folder.Path().c_str()), 0);
-    }
+    // As the coder, which sees the folder held.
+    WriteFile((GetParam().folderSwapped ? held + "/" + FileNamePart(partial.path) : partial.path),
+              "whole output");
     EXPECT_EQ(m_files.Replace(partial.path, output), "");
     m_files.LetGoFolder(m_folder.Path() + "/");
     if (GetParam().folderSwapped) {
