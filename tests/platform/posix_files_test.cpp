@@ -47,10 +47,13 @@ TEST_F(FilesTest, IsFileIsTrueForAnythingButAFolder) {
     ASSERT_EQ(mkfifo((m_folder / "pipe").c_str(), 0600), 0);
     // Only root makes a link another user owns.
     const std::string othersLink = m_folder / "folder/others-link";
+    const std::string othersFolderLink = m_folder / "folder/others-folder-link";
     const bool root = geteuid() == 0;
     if (root) {
         ASSERT_EQ(symlink("../file", othersLink.c_str()), 0);
+        ASSERT_EQ(symlink("..", othersFolderLink.c_str()), 0);
         ASSERT_EQ(lchown(othersLink.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(lchown(othersFolderLink.c_str(), 65534, 65534), 0);
     }
     const struct {
         std::string path;
@@ -67,13 +70,14 @@ TEST_F(FilesTest, IsFileIsTrueForAnythingButAFolder) {
         {m_folder / "folder/", false, FileKind::Folder},
         {m_folder / "link-to-folder", false, FileKind::Folder},
         {othersLink, true, FileKind::OthersLink},
+        {othersFolderLink + "/file", true, FileKind::OthersLink},
         {m_folder / "dangling", false, FileKind::Missing},
         {m_folder / "missing", false, FileKind::Missing},
         {m_folder / "file/below", false, FileKind::Missing},
         {"", false, FileKind::Missing},
     };
     for (const auto& c : cases) {
-        if (c.path == othersLink && !root) continue;
+        if (c.kind == FileKind::OthersLink && !root) continue;
         EXPECT_EQ(m_files.IsFile(c.path), c.expected) << c.path;
         EXPECT_EQ(m_files.StatusOf(c.path).kind, c.kind) << c.path;
         EXPECT_EQ(m_files.StatusOf(c.path).size, c.size) << c.path;
