@@ -41,6 +41,7 @@ constexpr int kTooManyDecodingErrors = 69;
 // The system's own words, as the coder would print them.
 const std::string kMissingReason = "No such file or directory";
 const std::string kFolderStandsReason = "Is a directory";
+const std::string kOthersLinkReason = "Not following a symbolic link that another user made";
 
 std::string NotAFileReason() {
     return Said("Job", "это не обычный файл, а канал, устройство или сокет");
@@ -53,6 +54,7 @@ std::string KilledReason(int signal) {
 std::string ReplaceFailedText() {
     return Said("Job", "не удалось заменить прежний файл %1: %2");
 }
+
 // Ten times FFmpeg's own reach: a broadcast's picture may start well after its sound.
 const std::vector<std::string> kLookFurther = {"-analyzeduration", "60M", "-probesize", "64M"};
 constexpr std::size_t kLongestName = 255;  // bytes, as the Linux file systems allow
@@ -94,6 +96,21 @@ bool IsPlaylist(std::string_view name) {
 std::string ReadableFor(const std::string& path) {
     return IsPlaylist(FileNamePart(path)) ? FolderPart(path) : path;
 }
+
+// Holds a folder for as long as it lives.
+class FolderHold {
+public:
+    FolderHold(Files& files, std::string folder) : m_files(files), m_folder(std::move(folder)) {
+        m_files.HoldFolder(m_folder);
+    }
+    ~FolderHold() { m_files.LetGoFolder(m_folder); }
+    FolderHold(const FolderHold&) = delete;
+    FolderHold& operator=(const FolderHold&) = delete;
+
+private:
+    Files& m_files;
+    std::string m_folder;
+};
 
 // A well spread hash of the whole name keeps two shortened names apart.
 std::string NameHash(std::string_view name) {
@@ -359,6 +376,9 @@ FileOutcome ConversionJob::ConvertFile(const std::string& path) {
     m_spinner = 0;
     // Between files the session lets the window take its events.
     m_lastPump = std::chrono::steady_clock::now();
+    // Opened once: the input, its outputs and the coder's view of them stay in this folder,
+    // whatever is put at its path while the file is converted.
+    const FolderHold held(m_files, FolderPart(path));
     FileOutcome outcome = ConvertOne(path);
     outcome.path = path;
     // Done: the line keeps no turning mark.
@@ -378,6 +398,7 @@ FileOutcome ConversionJob::ConvertOne(const std::string& path) {
     const FileStatus input = m_files.StatusOf(path);
     // A FIFO would hold the coder forever, a device feed it without end.
     if (input.kind == FileKind::Special) return fail(NotAFileReason());
+    if (input.kind == FileKind::OthersLink) return fail(kOthersLinkReason);
     // Read as one named picture, a missing one is "without streams" to the coder.
     if (input.kind == FileKind::Missing && IsImagePattern(name)) return fail(kMissingReason);
     // Folders were opened into the file list (FileList): one here gives nothing to convert.

@@ -21,11 +21,12 @@ std::vector<std::string> MediaFilesIn(Files& files, const std::string& folder, s
     error = listing.error;
     std::vector<std::string>& names = listing.names;
     // Hidden files are not the user's media, and earlier outputs are not to be converted again.
-    // A FIFO, device or socket stays, to be refused with its own line.
+    // A FIFO, device or socket, or another user's link, stays, to be refused with its own line.
     std::erase_if(names, [&](const std::string& name) {
         if (name.starts_with('.') || name.starts_with("lmk-") || !IsMediaName(name)) return true;
         const FileKind kind = files.StatusOf(prefix + name).kind;
-        return kind != FileKind::Regular && kind != FileKind::Special;
+        return kind != FileKind::Regular && kind != FileKind::Special &&
+               kind != FileKind::OthersLink;
     });
     std::sort(names.begin(), names.end());
     for (auto& name : names) name = prefix + name;

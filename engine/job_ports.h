@@ -116,8 +116,9 @@ struct PartialFile {
     std::string error;
 };
 
-// What stands at a path; links are followed.
-enum class FileKind { Missing, Regular, Folder, Special };  // Special: a FIFO, device or socket
+// What stands at a path; links are followed, but for one another user made, which may lead to
+// what only this user may read. Special: a FIFO, device or socket.
+enum class FileKind { Missing, Regular, Folder, Special, OthersLink };
 
 // A folder's names, or why it could not be read.
 struct FolderListing {
@@ -150,6 +151,12 @@ public:
     virtual FileStatus StatusOf(const std::string& path) = 0;
     // The names in a folder (without "." and ".."), in no particular order.
     virtual FolderListing FolderNames(const std::string& path) = 0;
+
+    // Holds `folder` (as FolderPart gives it) open until as many LetGoFolder: names in it then
+    // mean what stands in the folder opened here, for these calls and the coder's runs alike,
+    // whatever is put at its path meanwhile.
+    virtual void HoldFolder(const std::string& folder) = 0;
+    virtual void LetGoFolder(const std::string& folder) = 0;
 
     // A new file for one run to write in place of `output`, never reached through a link, whose
     // name keeps the output's (and so its extension) and is the run's own; it grants no more

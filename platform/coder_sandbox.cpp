@@ -108,17 +108,23 @@ EOSError SandboxFailure(int error) {
     return OSErrorFromCode(error, SandboxFailureText(error));
 }
 
-enum class Target { Any, FileOnly };
+// The user's files are looked up in their folder as held.
+enum class Target { System, UsersFile, UsersOutput };
 
 // Adds a rule for `path` with those of `rights` the ruleset handles; a path that does not exist
-// needs none, and a folder standing where the user's file was named gets none.
+// needs none, and a folder standing where the user's output was named gets none.
 void AddPathRule(int ruleset, const std::string& path, std::uint64_t rights, std::uint64_t handled,
-                 Target target = Target::Any) {
-    const FileDescriptor opened(open(path.c_str(), O_PATH | O_CLOEXEC));
+                 Target target = Target::System) {
+    bool othersLink = false;
+    const FileDescriptor opened(
+        target == Target::System
+            ? open(path.c_str(), O_PATH | O_CLOEXEC)
+            : OpenInItsFolder(path, target == Target::UsersOutput ? O_PATH | O_NOFOLLOW : O_PATH,
+                              othersLink));
     if (!opened.Valid()) return;
     struct stat info {};
     if (fstat(opened.Get(), &info) != 0) return;
-    if (S_ISDIR(info.st_mode) && target == Target::FileOnly) return;
+    if (target == Target::UsersOutput && !S_ISREG(info.st_mode)) return;
     rights &= handled;
     if (!S_ISDIR(info.st_mode)) rights &= kFileOnlyRights;
     if (rights == 0) return;
@@ -196,10 +202,11 @@ PreparedSandbox::PreparedSandbox(const std::vector<std::string>& programFiles,
     if (script)
         for (const auto& system : kScriptPaths)
             AddPathRule(m_ruleset.Get(), system.path, system.rights, handled);
-    if (!access.input.empty()) AddPathRule(m_ruleset.Get(), access.input, kReadFile, handled);
+    if (!access.input.empty())
+        AddPathRule(m_ruleset.Get(), access.input, kReadFile, handled, Target::UsersFile);
     if (!access.output.empty())
         AddPathRule(m_ruleset.Get(), access.output, kReadFile | kWriteFile | kTruncate, handled,
-                    Target::FileOnly);
+                    Target::UsersOutput);
 }
 
 // Runs on the child's own stack in our memory, as the rest of the child's code does.

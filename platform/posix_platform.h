@@ -42,6 +42,9 @@ public:
     std::string ReadFrom(const std::string& path, std::uint64_t offset, std::size_t limit) override;
     FileStatus StatusOf(const std::string& path) override;
     FolderListing FolderNames(const std::string& path) override;
+    // Held for the whole program: every PosixFiles and the coder's starts use them.
+    void HoldFolder(const std::string& folder) override;
+    void LetGoFolder(const std::string& folder) override;
     // The partial file is locked (flock) from its making until Delete or Replace lets it go, so
     // that another run, whatever process numbers it sees, tells it from one a killed run left.
     PartialFile CreatePartial(const std::string& output, std::uint32_t permissions) override;
@@ -56,6 +59,11 @@ private:
     std::mutex m_mutex;
     std::map<std::string, FileDescriptor> m_partials;  // held locked while their run writes
 };
+
+// Opens `path` with `flags` (O_CLOEXEC added) in its folder as held (PosixFiles::HoldFolder),
+// or as it stands now; a link at its name, or at its folder's, is followed only when the user or
+// root made it: else `othersLink` is set and it fails (ELOOP).
+int OpenInItsFolder(const std::string& path, int flags, bool& othersLink);
 
 // ".lmk-partial-" + the process + a serial number + the output's name (a long one shortened in
 // its middle, on a whole UTF-8 character): hidden, recognisable, keeping the extension, and

@@ -536,15 +536,17 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
 
     std::vector<BoundFile> files = {{coder.Get(), coderPath, false}};
     // As Landlock's rules: a path that does not exist gets nothing, nor does a folder or a link
-    // standing where the output was made.
+    // standing where the output was made. Both are looked up in their folder as held.
+    bool othersLink = false;
     if (!access.input.empty()) {
-        input.Reset(OpenAbove(access.input, O_PATH));
+        input.Reset(AboveFixedDescriptors(OpenInItsFolder(access.input, O_PATH, othersLink)));
         if (input.Valid() && fstat(input.Get(), &info) == 0 &&
             (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)))
             files.push_back({input.Get(), AbsolutePath(access.input), false});
     }
     if (!access.output.empty()) {
-        output.Reset(OpenAbove(access.output, O_PATH | O_NOFOLLOW));
+        output.Reset(
+            AboveFixedDescriptors(OpenInItsFolder(access.output, O_PATH | O_NOFOLLOW, othersLink)));
         if (output.Valid() && fstat(output.Get(), &info) == 0 && S_ISREG(info.st_mode))
             files.push_back({output.Get(), AbsolutePath(access.output), true});
     }

@@ -184,6 +184,9 @@ TEST_F(ConversionJobTest, EarlierOutputIsReplacedOnlyOnceTheNewOneIsWhole) {
     EXPECT_TRUE(processes.started[1].outputExistedAtStart);
     EXPECT_EQ(files.replaced, (Strings{"/clips/lmk-trip.avi"}));
     EXPECT_EQ(files.files["/clips/lmk-trip.avi"], "converted");
+    // Its folder was held while it was made and let go after.
+    EXPECT_TRUE(files.replacedUnheld.empty());
+    EXPECT_TRUE(files.held.empty());
 }
 
 struct SizeCase {

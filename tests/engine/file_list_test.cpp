@@ -28,6 +28,9 @@ TEST(FileList, FoldersGiveTheirMediaFilesAndKeepTheirNames) {
          {"/v/in", "/v/in/b.mp4"},
          {"/v/in/A.mkv", "/v/in/b.mp4", "/v/in/tone.flac", "/v/in/b.mp4"}},
         {"a FIFO in a folder stays for the job to refuse", {"/v/odd"}, {"/v/odd/pipe.avi"}},
+        {"another user's link in a folder stays for the job to refuse",
+         {"/v/shared"},
+         {"/v/shared/planted.avi"}},
     };
     FakeFiles files;
     files.folders = {"/v/in", "/v/empty", "/v/in/sub.avi"};
@@ -38,6 +41,9 @@ TEST(FileList, FoldersGiveTheirMediaFilesAndKeepTheirNames) {
     files.folders.insert("/v/odd");
     files.files["/v/odd/pipe.avi"] = "";
     files.special.insert("/v/odd/pipe.avi");
+    files.folders.insert("/v/shared");
+    files.files["/v/shared/planted.avi"] = "";
+    files.othersLinks.insert("/v/shared/planted.avi");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(FileList(files, c.named), c.listed);

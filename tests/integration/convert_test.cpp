@@ -1,11 +1,14 @@
 // `lmk-video --convert` with the real coder: the output's frame and codecs as the coder's own
 // report reads them back, awkward names, failed conversions and failures that end the job.
 #include <filesystem>
+#include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -232,14 +235,39 @@ TEST_F(CoderRun, EarlierOutputIsReplaced) {
     const std::string input = Place(ClipKind::Avi640x480, "clip.avi");
     ASSERT_EQ(chmod(input.c_str(), 0600), 0);
     WriteFile(Work("lmk-clip.avi"), "an earlier output");
+    // Traced, to see the whole output reach the disk before it takes the output's name.
+    if (!Exists("/usr/bin/strace")) GTEST_SKIP() << "no strace here";
+    const std::string calls = WorkFolder() + "/../calls";
+    std::vector<std::string> traced = {"-o", calls,        "-e", "trace=openat,fsync,renameat",
+                                       "--", ProgramPath()};
+    for (const auto& argument : ConvertArguments({input}, {})) traced.push_back(argument);
 
-    const RunResult result = Convert({input});
+    const RunResult result = RunProgram("/usr/bin/strace", traced, Settings());
 
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ExpectVideo(Work("lmk-clip.avi"), "mpeg4", 320, 240);
     struct stat info {};
     ASSERT_EQ(stat(Work("lmk-clip.avi").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    // What each descriptor was opened on ("openat(.., "NAME", ..) = FD"), and which were flushed
+    // ("fsync(FD) = 0") before the partial file took the output's name.
+    std::map<std::string, std::string> opened;
+    std::set<std::string> flushed;
+    bool renamedFlushed = false;
+    for (const std::string& line : SplitLines(ReadFile(calls))) {
+        const auto quote = line.find('"');
+        const std::string name =
+            quote == std::string::npos
+                ? std::string()
+                : line.substr(quote + 1, line.find('"', quote + 1) - quote - 1);
+        const std::string result = line.substr(line.rfind(' ') + 1);
+        if (line.starts_with("openat(")) opened[result] = name;
+        if (line.starts_with("fsync(") && result == "0")
+            flushed.insert(opened[line.substr(6, line.find(')') - 6)]);
+        if (line.starts_with("renameat(") && line.ends_with("\"lmk-clip.avi\") = 0"))
+            renamedFlushed = name.starts_with(".lmk-partial-") && flushed.count(name) > 0;
+    }
+    EXPECT_TRUE(renamedFlushed) << ReadFile(calls);
 }
 
 TEST_F(CoderRun, SeveralFilesInOneRunInTheirOrder) {
@@ -355,7 +383,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct FailedCase {
     const char* label;
     std::string name;
-    enum { Text, Missing, Folder } kind;
+    enum { Text, Missing, Folder, OthersLink } kind;
     std::string text = "not a video at all\n";
     std::string reason = {};  // when the coder's own words are not the reason
 };
@@ -371,6 +399,11 @@ TEST_P(FailedTable, ListedAfterDoneAndNextFileConverted) {
     const std::string bad = Work(c.name);
     if (c.kind == FailedCase::Text) WriteFile(bad, c.text);
     if (c.kind == FailedCase::Folder) std::filesystem::create_directory(bad);
+    if (c.kind == FailedCase::OthersLink) {
+        if (geteuid() != 0) GTEST_SKIP() << "only root makes a link another user owns";
+        ASSERT_EQ(symlink(Place(ClipKind::Avi640x480, "private.avi").c_str(), bad.c_str()), 0);
+        ASSERT_EQ(lchown(bad.c_str(), 65534, 65534), 0);
+    }
     const std::string good = Place(ClipKind::Avi640x480, "good.avi");
 
     const RunResult result = Convert({bad, good});
@@ -405,7 +438,11 @@ INSTANTIATE_TEST_SUITE_P(Inputs, FailedTable,
                                          FailedCase{"Folder", "folder.avi", FailedCase::Folder},
                                          FailedCase{"SubtitlesAlone", "subs.srt", FailedCase::Text,
                                                     "1\n00:00:00,000 --> 00:00:01,000\nHi\n\n",
-                                                    "в файле нет ни видео, ни звука"}),
+                                                    "в файле нет ни видео, ни звука"},
+                                         FailedCase{"AnotherUsersLink", "planted.avi",
+                                                    FailedCase::OthersLink, "",
+                                                    "Not following a symbolic link that another "
+                                                    "user made"}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CoderRun, EveryFailedConversionHasItsLine) {

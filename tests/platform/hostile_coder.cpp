@@ -177,6 +177,14 @@ int main(int argc, char** argv) {
     const char* home = std::getenv("HOME");
 
     if (attempt == "read-input") return Outcome(Opens(input, O_RDONLY));
+    if (attempt == "print-input") {
+        // What the coder reads under its input's name: that file's or another's words.
+        char text[64] = {};
+        const int fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || read(fd, text, sizeof text - 1) < 0) return Outcome(false);
+        std::puts(text);
+        return 0;
+    }
     if (attempt == "write-output") return Outcome(Opens(output, O_WRONLY));
     // On the descriptor a conversion's "-progress pipe:3" names.
     if (attempt == "write-progress") return Outcome(write(3, kProgress, sizeof kProgress - 1) > 0);

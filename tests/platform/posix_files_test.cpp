@@ -45,6 +45,16 @@ protected:
 
 TEST_F(FilesTest, IsFileIsTrueForAnythingButAFolder) {
     ASSERT_EQ(mkfifo((m_folder / "pipe").c_str(), 0600), 0);
+    // Only root makes a link another user owns.
+    const std::string othersLink = m_folder / "folder/others-link";
+    const std::string othersFolderLink = m_folder / "folder/others-folder-link";
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(symlink("../file", othersLink.c_str()), 0);
+        ASSERT_EQ(symlink("..", othersFolderLink.c_str()), 0);
+        ASSERT_EQ(lchown(othersLink.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(lchown(othersFolderLink.c_str(), 65534, 65534), 0);
+    }
     const struct {
         std::string path;
         bool expected;
@@ -59,12 +69,15 @@ TEST_F(FilesTest, IsFileIsTrueForAnythingButAFolder) {
         {m_folder / "folder", false, FileKind::Folder},
         {m_folder / "folder/", false, FileKind::Folder},
         {m_folder / "link-to-folder", false, FileKind::Folder},
+        {othersLink, true, FileKind::OthersLink},
+        {othersFolderLink + "/file", true, FileKind::OthersLink},
         {m_folder / "dangling", false, FileKind::Missing},
         {m_folder / "missing", false, FileKind::Missing},
         {m_folder / "file/below", false, FileKind::Missing},
         {"", false, FileKind::Missing},
     };
     for (const auto& c : cases) {
+        if (c.kind == FileKind::OthersLink && !root) continue;
         EXPECT_EQ(m_files.IsFile(c.path), c.expected) << c.path;
         EXPECT_EQ(m_files.StatusOf(c.path).kind, c.kind) << c.path;
         EXPECT_EQ(m_files.StatusOf(c.path).size, c.size) << c.path;
@@ -93,6 +106,8 @@ struct ReplaceCase {
     const char* name;
     const char* standing;  // "nothing", "file", "dangling", "link", "folder"
     const char* refusal;   // CreatePartial's reason, empty when the output is made
+    // Once held, the folder is swapped for a link to another.
+    bool folderSwapped = false;
 };
 
 class ReplaceTest : public FilesTest, public ::testing::WithParamInterface<ReplaceCase> {};
@@ -120,18 +135,36 @@ TEST_P(ReplaceTest, OnlyAFileOrALinkAtTheOutputNameIsReplacedAndNoLinkIsFollowed
         ASSERT_EQ(symlink(planted.c_str(), name.c_str()), 0);
     }
 
+    m_files.HoldFolder(m_folder.Path() + "/");
+    const std::string held = m_folder.Path() + "-held";
+    const std::string elsewhere = m_folder.Path() + "-elsewhere";
+    if (GetParam().folderSwapped) {
+        ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+        ASSERT_EQ(rename(m_folder.Path().c_str(), held.c_str()), 0);
+        ASSERT_EQ(symlink(elsewhere.c_str(), m_folder.Path().c_str()), 0);
+    }
     const PartialFile partial = m_files.CreatePartial(output, 0600);
     EXPECT_EQ(partial.error, GetParam().refusal);
     EXPECT_FALSE(test::Exists(planted)) << "a link planted at a partial file's name was followed";
     if (!partial.error.empty()) {
+        m_files.LetGoFolder(m_folder.Path() + "/");
         struct stat info {};
         EXPECT_TRUE(stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
         return;
     }
     EXPECT_EQ(partial.path.rfind(m_folder / ".lmk-partial-", 0), 0u) << partial.path;
     EXPECT_TRUE(partial.path.ends_with("-lmk-clip.avi")) << "the extension is kept";
-    WriteFile(partial.path, "whole output");
+    // As the coder, which sees the folder held.
+    WriteFile((GetParam().folderSwapped ? held + "/" + FileNamePart(partial.path) : partial.path),
+              "whole output");
     EXPECT_EQ(m_files.Replace(partial.path, output), "");
+    m_files.LetGoFolder(m_folder.Path() + "/");
+    if (GetParam().folderSwapped) {
+        EXPECT_EQ(test::FolderNames(elsewhere), std::vector<std::string>{});
+        ASSERT_EQ(unlink(m_folder.Path().c_str()), 0);
+        ASSERT_EQ(rename(held.c_str(), m_folder.Path().c_str()), 0);
+        rmdir(elsewhere.c_str());
+    }
 
     struct stat info {};
     ASSERT_EQ(lstat(output.c_str(), &info), 0);
@@ -152,7 +185,8 @@ INSTANTIATE_TEST_SUITE_P(Standing, ReplaceTest,
                                            ReplaceCase{"EarlierOutput", "file", ""},
                                            ReplaceCase{"DanglingLink", "dangling", ""},
                                            ReplaceCase{"LinkToTheUsersFile", "link", ""},
-                                           ReplaceCase{"Folder", "folder", "Is a directory"}),
+                                           ReplaceCase{"Folder", "folder", "Is a directory"},
+                                           ReplaceCase{"FolderSwappedForALink", "file", "", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FilesTest, PartialFilesOfEndedRunsGoWhenTheSameOutputIsMadeAgain) {

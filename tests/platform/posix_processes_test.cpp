@@ -551,6 +551,8 @@ struct SandboxCase {
     const char* inNameSpaces = nullptr;
     // The coder is this bash script instead, given the hostile coder's arguments.
     const char* bashScript = nullptr;
+    // Once held, the input's folder is swapped for a link to home, which has a file of its name.
+    bool folderSwapped = false;
 };
 
 // Converts as the program's conversion does, into its output without emptying it.
@@ -665,6 +667,14 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
     ASSERT_EQ(listen(listener, 1), 0);
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
 
+    // As the program holds it while the file is converted.
+    PosixFiles files;
+    files.HoldFolder(inputs + "/");
+    if (attempt.folderSwapped) {
+        WriteFile(home + "/clip.avi", "the user's key");
+        ASSERT_EQ(rename(inputs.c_str(), (inputs + "-held").c_str()), 0);
+        ASSERT_EQ(symlink(home.c_str(), inputs.c_str()), 0);
+    }
     PosixProcesses confined(path.confinement);
     std::string coder = LMK_HOSTILE_CODER;
     if (attempt.bashScript) {
@@ -678,6 +688,11 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
                        Output(), {inputs + "/clip.avi", output, m_folder / "progress"});
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
     close(listener);
+    files.LetGoFolder(inputs + "/");
+    if (attempt.folderSwapped) {
+        ASSERT_EQ(unlink(inputs.c_str()), 0);
+        ASSERT_EQ(rename((inputs + "-held").c_str(), inputs.c_str()), 0);
+    }
     const std::string deniedBy = byNameSpaces ? "name spaces" : attempt.deniedBy;
     EXPECT_EQ(ReadFile(Output()),
               std::string(byNameSpaces ? attempt.inNameSpaces : attempt.outcome) + "\n")
@@ -740,7 +755,9 @@ INSTANTIATE_TEST_SUITE_P(
             SandboxCase{"SharesNoMemoryPastTheLimit", "share-4-gib", "EPERM", "seccomp"},
             SandboxCase{"StartsNoMoreThanTheTaskLimit", "start-3000-threads", "EAGAIN",
                         "task limit"},
-            SandboxCase{"ABashCoderConverts", "convert", "allowed", "", nullptr, kBashCoder}),
+            SandboxCase{"ABashCoderConverts", "convert", "allowed", "", nullptr, kBashCoder},
+            SandboxCase{"ReadsOnlyTheInputOfItsFolderAsHeld", "print-input", "EACCES", "Landlock",
+                        "a hostile file", nullptr, true}),
         ::testing::Values(SandboxPath{PosixProcesses::InNameSpaces},
                           SandboxPath{PosixProcesses::ByLandlock},
                           SandboxPath{PosixProcesses::ByLandlock, 2},

@@ -88,6 +88,7 @@ FileStatus FakeFiles::StatusOf(const std::string& path) {
     const std::lock_guard lock(m_mutex);
     if (folders.count(path)) return {FileKind::Folder, 0};
     if (special.count(path)) return {FileKind::Special, 0};
+    if (othersLinks.count(path)) return {FileKind::OthersLink, 0};
     const auto found = files.find(path);
     if (found == files.end()) return {};
     return {FileKind::Regular, found->second.size()};
@@ -105,6 +106,16 @@ FolderListing FakeFiles::FolderNames(const std::string& path) {
     return {names, {}};
 }
 
+void FakeFiles::HoldFolder(const std::string& folder) {
+    const std::lock_guard lock(m_mutex);
+    ++held[folder];
+}
+
+void FakeFiles::LetGoFolder(const std::string& folder) {
+    const std::lock_guard lock(m_mutex);
+    if (--held[folder] == 0) held.erase(folder);
+}
+
 PartialFile FakeFiles::CreatePartial(const std::string& output, std::uint32_t) {
     const std::lock_guard lock(m_mutex);
     if (uncreatable.count(output)) return {{}, uncreatable[output]};
@@ -118,6 +129,7 @@ std::string FakeFiles::Replace(const std::string& partial, const std::string& ou
     files[output] = files.at(partial);
     files.erase(partial);
     replaced.push_back(output);
+    if (!held.count(FolderPart(output))) replacedUnheld.push_back(output);
     return {};
 }
 

@@ -28,7 +28,10 @@ public:
     std::set<std::string> folders;
     std::map<std::string, std::string> unreadable;  // folder, the system's reason
     std::set<std::string> special;                  // FIFOs, devices, sockets
+    std::set<std::string> othersLinks;              // links another user made
     std::size_t largestRead = 0;
+    std::map<std::string, int> held;  // folder, how many hold it
+    Strings replacedUnheld;           // outputs replaced while their folder was not held
 
     bool IsFile(const std::string& path) override;
     std::string Delete(const std::string& path) override;
@@ -37,6 +40,8 @@ public:
     FileStatus StatusOf(const std::string& path) override;
     // In no particular order, as a folder lists them.
     FolderListing FolderNames(const std::string& path) override;
+    void HoldFolder(const std::string& folder) override;
+    void LetGoFolder(const std::string& folder) override;
     // "." + ".lmk-partial-" + the output's name beside it.
     PartialFile CreatePartial(const std::string& output, std::uint32_t permissions) override;
     std::string Replace(const std::string& partial, const std::string& output) override;
