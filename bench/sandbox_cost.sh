@@ -17,7 +17,8 @@
 #   CODER      the coder every side runs (default: /usr/bin/ffmpeg)
 # Environment: CLIPS (20), ROUNDS (5), SIZE (640x480), LENGTH (1, seconds a clip), STARTS (200),
 #   BASELINE (another lmk-video to compare in name spaces), SIDES (the sides timed, of
-#   "confined landlock unconfined straight renamed", all by default).
+#   "confined landlock unconfined bare straight renamed", all by default; bare: the
+#   program's probe and conversion by hand).
 set -euo pipefail
 shopt -s inherit_errexit
 
@@ -54,6 +55,16 @@ confined() { fresh; convert; }
 previous() { fresh; program=$baseline convert; }
 landlock() { fresh; LMK_SANDBOX=landlock convert; }
 unconfined() { fresh; LMK_NO_SANDBOX=1 convert; }
+# The program's two coder commands per clip by hand: the probe, then the conversion.
+bare() {
+  local input
+  fresh
+  for input in "${inputs[@]}"; do
+    "$coder" -nostdin -i "file:$input" >"$work/report" 2>&1 </dev/null || true
+    "$coder" -nostdin -i "file:$input" -vf "scale=${target/x/:},setsar=1" -acodec libmp3lame \
+      -nostats -y "${input%/*}/lmk-${input##*/}" >>"$work/report" 2>&1 </dev/null
+  done
+}
 # The coder's own conversion per clip, written straight to the output or to a partial file
 # that is flushed and renamed over it.
 straight() { fresh; bare_to lmk; }
@@ -77,15 +88,15 @@ bare_to() {
 # shellcheck source=ratios.sh
 source "$root/bench/ratios.sh"
 
-read -r -a sides <<<"${SIDES:-confined landlock unconfined straight renamed}"
+read -r -a sides <<<"${SIDES:-confined landlock unconfined bare straight renamed}"
 [ -z "$baseline" ] || sides+=(previous)
 echo "Warming up (not counted)..."
 for side in "${sides[@]}"; do timed_ms "$side" >/dev/null; done
 
 declare -A times rounds_of
 # The ratios of two sides, one a round, kept under "a/b" when both were timed.
-pairs=(confined/unconfined landlock/unconfined renamed/straight previous/unconfined
-  confined/previous)
+pairs=(confined/unconfined landlock/unconfined confined/bare renamed/straight
+  previous/unconfined previous/bare confined/previous)
 for ((r = 1; r <= rounds; r++)); do
   # A different side goes first each round, so a drift in the machine's load hits all alike.
   declare -A now=()
