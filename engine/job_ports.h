@@ -65,6 +65,11 @@ enum class WaitResult { Ended, TimedOut };
 struct ExitStatus {
     bool exited = false;  // false: ended by a signal
     int code = 0;         // exit code, or the signal's number
+    // What the run cost the machine, the processes it waited for included (in name spaces the
+    // coder, whose sandbox's first process waited for it): processor time, user and system, and
+    // the most memory resident at once. 0 where the system told nothing.
+    std::uint64_t processorMicroseconds = 0;
+    std::uint64_t peakMemoryKiB = 0;
     bool Success() const { return exited && code == 0; }
 };
 

@@ -15,6 +15,7 @@ ProbeFacts ProbeFactsFromPrintout(const CoderPrintout& printout) {
         facts.hasVideo = true;
         facts.videoIndex = video->index;
         facts.pixelFormat = video->pixelFormat;
+        facts.videoCodec = video->description.substr(0, video->description.find_first_of("( ,"));
         // The refusal the whole-number rule gives such digits.
         if (!video->sizeDigits.empty()) ParseWholeNumber(video->sizeDigits);
         facts.source = video->size;

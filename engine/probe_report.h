@@ -21,6 +21,7 @@ struct ProbeFacts {
     bool hasStreams = false;                // any stream line at all
     bool hasVideo = false;                  // a video stream other than a cover picture
     std::string pixelFormat;                // of that video stream, as the report names it
+    std::string videoCodec;                 // of that video stream: "h264", "hevc"...
     bool hasSound = false;
     std::optional<unsigned> soundRate;  // of the sound stream taken, in Hz
     // The streams the coder takes when none is named to it ("0:N"), and how many it could

@@ -86,14 +86,14 @@ CoderNeeds NeedsOf(int coder, const std::string& path) {
 
 std::vector<std::string> BubblewrapArguments(const std::vector<BoundFile>& files, int filterFd,
                                              int statusFd, int blockFd, const CoderNeeds& needs) {
-    // Every name space new, none more for the coder to make, no capability, no terminal.
-    std::vector<std::string> arguments = {"--unshare-all",
-                                          "--unshare-user",
-                                          "--disable-userns",
-                                          "--new-session",
-                                          "--die-with-parent",
-                                          "--cap-drop",
-                                          "ALL"};
+    // Every name space new but the network's, none more for the coder to make, no capability,
+    // no terminal. The seccomp filter refuses every socket, so a network name space would add
+    // nothing but its making and tearing down to every run.
+    std::vector<std::string> arguments = {"--unshare-user",       "--unshare-ipc",
+                                          "--unshare-pid",        "--unshare-uts",
+                                          "--unshare-cgroup-try", "--disable-userns",
+                                          "--new-session",        "--die-with-parent",
+                                          "--cap-drop",           "ALL"};
     if (statusFd >= 0) Add(arguments, {"--json-status-fd", std::to_string(statusFd)});
     if (blockFd >= 0) Add(arguments, {"--block-fd", std::to_string(blockFd)});
     if (needs.script) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -45,6 +46,18 @@ long long MonotonicMilliseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::uint64_t Microseconds(const timeval& time) {
+    return static_cast<std::uint64_t>(time.tv_sec) * 1000000 +
+           static_cast<std::uint64_t>(time.tv_usec);
+}
+
+// Adds what a reaped process used, with those it waited for, to the run's cost.
+void AddUsage(ExitStatus& status, const rusage& usage) {
+    status.processorMicroseconds += Microseconds(usage.ru_utime) + Microseconds(usage.ru_stime);
+    status.peakMemoryKiB =
+        std::max(status.peakMemoryKiB, static_cast<std::uint64_t>(std::max(usage.ru_maxrss, 0L)));
 }
 
 ExitStatus StatusFromWait(int status) {
@@ -332,6 +345,7 @@ private:
     FileDescriptor m_bubblewrapStatus;  // only in name spaces
     std::string m_statusText;
     FileDescriptor m_sandboxProcess;
+    pid_t m_sandboxPid = -1;
     std::string m_printout;
     std::string m_sandboxFailure;  // bwrap ended without running the coder: its reason
 };
@@ -354,6 +368,7 @@ void PosixProcess::WatchNameSpaces(int status, std::string statusRead, long sand
     m_statusText = std::move(statusRead);
     // Its parent, bwrap, is not reaped, so the number is still the sandbox's.
     m_sandboxProcess.Reset(OpenPidFd(static_cast<pid_t>(sandboxProcess)));
+    m_sandboxPid = static_cast<pid_t>(sandboxProcess);
     m_printout = std::move(printout);
 }
 
@@ -362,18 +377,39 @@ void PosixProcess::WatchNameSpaces(int status, std::string statusRead, long sand
 void PosixProcess::TakeNameSpacesEnd(bool endedByUs) {
     if (!m_bubblewrapStatus.Valid()) return;
     // Killed with bwrap (--die-with-parent), its first process takes the name space along.
+    // bwrap ends without waiting for it, so it came to us (Start made us its reaper): reaped
+    // here, it hands over the coder's cost, which it collected.
+    rusage usage{};
+    bool reaped = false;
     if (m_sandboxProcess.Valid()) {
         pollfd watch{m_sandboxProcess.Get(), POLLIN, 0};
         while (poll(&watch, 1, 10000) < 0 && errno == EINTR) {
         }
+        siginfo_t ended{};
+        reaped = syscall(SYS_waitid, P_PIDFD, m_sandboxProcess.Get(), &ended, WEXITED | WNOHANG,
+                         &usage) == 0 &&
+                 ended.si_pid != 0;
+    } else if (m_sandboxPid > 0) {
+        // Without a pidfd, by its number: ours until reaped, so not reused before. Ended with
+        // bwrap, if not before.
+        pid_t result;
+        do {
+            result = wait4(m_sandboxPid, nullptr, 0, &usage);
+        } while (result < 0 && errno == EINTR);
+        reaped = result == m_sandboxPid;
     }
+    m_sandboxPid = -1;
     // A quick coder's exit code may have come with the sandbox's first words.
     const BubblewrapStatus said =
         ReadBubblewrapStatus(m_statusText + ReadStatus(m_bubblewrapStatus.Get(), false));
     m_bubblewrapStatus.Reset();
     m_sandboxProcess.Reset();
+    if (reaped) AddUsage(m_status, usage);
     if (said.coderRan) {
+        const ExitStatus cost = m_status;
         m_status = CoderStatusFromBubblewrap(said.exitCode);
+        m_status.processorMicroseconds = cost.processorMicroseconds;
+        m_status.peakMemoryKiB = cost.peakMemoryKiB;
     } else if (!endedByUs && m_status.exited) {
         m_sandboxFailure = BubblewrapComplaint(m_printout);
     }
@@ -397,12 +433,14 @@ bool PosixProcess::Collect(bool block) {
     if (seen == 0) kill(-m_pid, SIGKILL);
 
     int status = 0;
+    rusage usage{};
     pid_t result;
     do {
-        result = waitpid(m_pid, &status, block ? 0 : WNOHANG);
+        result = wait4(m_pid, &status, block ? 0 : WNOHANG, &usage);
     } while (result < 0 && errno == EINTR);
     if (result == m_pid) {
         m_status = StatusFromWait(status);
+        AddUsage(m_status, usage);
         m_ended = true;
         return true;
     }
@@ -605,7 +643,14 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
 
     const Confinement confinement = Applied();
     std::optional<NameSpaceRun> nameSpaces;
-    if (confinement == InNameSpaces) nameSpaces.emplace(program, access);
+    if (confinement == InNameSpaces) {
+        nameSpaces.emplace(program, access);
+        // bwrap ends as soon as the coder has, before its sandbox's first process, which waited
+        // for the coder and so holds its processor time and memory: orphaned, that process
+        // comes to us to reap rather than to the system's init. Set at each start, since the
+        // setting is the whole program's.
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+    }
     const std::vector<std::string> candidates =
         nameSpaces ? std::vector<std::string>{} : ProgramCandidates(program);
     const FileDescriptor checkedProgram(

@@ -194,6 +194,7 @@ struct SizeCase {
     std::string report;
     std::string width, height;
     Strings sizeArguments;
+    Strings inputOptions = {};  // before "-i"
 };
 
 class ConversionSize : public ConversionJobTest, public testing::WithParamInterface<SizeCase> {};
@@ -204,9 +205,11 @@ TEST_P(ConversionSize, GoesAfterDashS) {
     window.height = GetParam().height;
     Run({"/v/in.mp4"});
     const Strings& arguments = processes.started.at(1).arguments;
-    const Strings middle(arguments.begin() + 2,
-                         std::find(arguments.begin(), arguments.end(), "-acodec"));
+    const auto input = std::find(arguments.begin(), arguments.end(), "-i");
+    ASSERT_NE(input, arguments.end());
+    const Strings middle(input + 2, std::find(arguments.begin(), arguments.end(), "-acodec"));
     EXPECT_EQ(middle, GetParam().sizeArguments);
+    EXPECT_EQ(Strings(arguments.begin(), input), GetParam().inputOptions);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -251,7 +254,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "  Stream #0:3[0x201]: Audio: ac3, 48000 Hz, 5.1(side), fltp, 384 kb/s\n",
                  "320",
                  "240",
-                 {"-map", "0:2", "-map", "0:3", "-vf", "scale=320:180,setsar=1"}},
+                 {"-map", "0:2", "-map", "0:3", "-vf", "scale=320:180,setsar=1"},
+                 {"-skip_loop_filter", "all"}},
         // Pixels that are not square: the frame as shown is fitted, and written square.
         SizeCase{"PalDvdWide",
                  SarReport("720x576", "64:45"),
@@ -290,7 +294,37 @@ INSTANTIATE_TEST_SUITE_P(
                  "[SAR 1:1 DAR 16:9], 30 fps\n",
                  "320",
                  "240",
-                 {"-vf", "scale=320:180,setsar=1", "-pix_fmt", "yuv420p"}}),
+                 {"-vf", "scale=320:180,setsar=1", "-pix_fmt", "yuv420p"},
+                 {"-skip_loop_filter", "all"}},
+        // Shrunk to a third or less, H.264 and HEVC are decoded without their loop filter.
+        SizeCase{"H264ThirdSkipsTheLoopFilter",
+                 "  Stream #0:0: Video: h264 (High), yuv420p, 960x540, 25 fps\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"},
+                 {"-skip_loop_filter", "all"}},
+        SizeCase{"HevcQuarterSkipsTheLoopFilter",
+                 "  Stream #0:0: Video: hevc (Main), yuv420p, 3840x2160, 25 fps\n",
+                 "640",
+                 "480",
+                 {"-vf", "scale=640:360,setsar=1"},
+                 {"-skip_loop_filter", "all"}},
+        SizeCase{"H264HalvedKeepsTheLoopFilter",
+                 "  Stream #0:0: Video: h264 (High), yuv420p, 640x360, 25 fps\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}},
+        // Stored narrower than shown: its stored width shrinks by less than a third.
+        SizeCase{"H264WideDvdKeepsTheLoopFilter",
+                 "  Stream #0:0: Video: h264 (Main), yuv420p, 720x576 [SAR 64:45 DAR 16:9]\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}},
+        SizeCase{"OtherCodecsKeepTheLoopFilter",
+                 "  Stream #0:0: Video: mpeg2video (Main), yuv420p, 1920x1080, 25 fps\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A broadcast's picture that starts after its sound: the probe names it without a size.

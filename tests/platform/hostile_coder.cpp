@@ -198,6 +198,10 @@ int main(int argc, char** argv) {
     if (attempt == "connect-tcp") return Outcome(Tcp(false, std::atoi(argv[5])));
     if (attempt == "listen-tcp") return Outcome(Tcp(true, 0));
     if (attempt == "local-socket") return Outcome(socket(AF_UNIX, SOCK_STREAM, 0) >= 0);
+    if (attempt == "socket-pair") {
+        int ends[2];
+        return Outcome(socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0);
+    }
     if (attempt == "trace-parent")
         return Outcome(ptrace(PTRACE_ATTACH, getppid(), nullptr, nullptr) == 0);
     const std::string secret = std::string(home ? home : "") + "/secret";

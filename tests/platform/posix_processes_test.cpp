@@ -239,7 +239,17 @@ struct ExitCase {
     bool exited;
     int code;
     bool leavesHelper = false;  // the script started a helper into its group, pid in "$0.helper"
+    // The script held this much memory at once: its cost reaches the status.
+    std::uint64_t leastPeakKiB = 0;
 };
+
+// The cost of a run, told only by a status that counts the processes the run waited for.
+void ExpectCostOf(const ExitCase& end, const ExitStatus& status) {
+    EXPECT_GE(status.peakMemoryKiB, end.leastPeakKiB);
+    if (end.leastPeakKiB > 0) {
+        EXPECT_GT(status.processorMicroseconds, 0U);
+    }
+}
 
 class ExitStatusTest : public ProcessTest, public ::testing::WithParamInterface<ExitCase> {};
 
@@ -258,6 +268,7 @@ TEST_P(ExitStatusTest, IsReportedAsTheChildEnded) {
     EXPECT_EQ(status.exited, GetParam().exited);
     EXPECT_EQ(status.code, GetParam().code);
     EXPECT_EQ(status.Success(), GetParam().exited && GetParam().code == 0);
+    ExpectCostOf(GetParam(), status);
 }
 
 const ExitCase kExitCases[] = {
@@ -269,6 +280,8 @@ const ExitCase kExitCases[] = {
     {"SIGPIPE", "kill -PIPE $$\nexit 0", false, SIGPIPE},
     {"SIGKILL", "kill -KILL $$\nexit 0", false, SIGKILL},
     {"SIGHUP", "kill -HUP $$\nexit 0", false, SIGHUP},
+    {"Exit0AfterHolding50MB", "x=$(yes | head -c 50000000)\nexit 0", true, 0, false,
+     50000000 / 1024},
     {"Exit0LeavingAHelperInItsGroup",
      "sleep 60 &\necho $! > \"$0.helper.part\"\nmv \"$0.helper.part\" \"$0.helper\"\nexit 0", true,
      0, true},
@@ -289,6 +302,7 @@ TEST_P(ExitInNameSpacesTest, IsReportedAsTheChildEnded) {
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
     EXPECT_EQ(process->Status().exited, GetParam().exited);
     EXPECT_EQ(process->Status().code, GetParam().code);
+    ExpectCostOf(GetParam(), process->Status());
 }
 
 // Its helper cannot write beside the script there.
@@ -731,6 +745,7 @@ INSTANTIATE_TEST_SUITE_P(
             SandboxCase{"ConnectsNowhere", "connect-tcp", "EPERM", "seccomp"},
             SandboxCase{"ListensNowhere", "listen-tcp", "EPERM", "seccomp"},
             SandboxCase{"OpensNoLocalSocket", "local-socket", "EPERM", "seccomp"},
+            SandboxCase{"PairsNoSockets", "socket-pair", "EPERM", "seccomp"},
             SandboxCase{"TracesNothing", "trace-parent", "EPERM", "seccomp"},
             SandboxCase{"KeepsTheModeOfHomeFiles", "chmod-home-file", "EPERM", "seccomp"},
             SandboxCase{"SetsNoAttribute", "set-xattr", "EPERM", "seccomp"},
