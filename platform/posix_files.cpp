@@ -72,8 +72,9 @@ struct HeldFolder {
     int holders = 0;
 };
 
-std::mutex g_heldMutex;
-std::map<std::string, HeldFolder> g_heldFolders;
+// Never destroyed: a job's thread may still use them while exit() runs.
+std::mutex& g_heldMutex = *new std::mutex;
+std::map<std::string, HeldFolder>& g_heldFolders = *new std::map<std::string, HeldFolder>;
 
 // Opens `name` in `folder`; a link there is followed only when the user or root made it (and
 // `flags` allow): one that another user made may lead to what only this user may read.
