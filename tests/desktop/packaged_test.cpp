@@ -96,9 +96,9 @@ TEST_F(Packaged, WithoutFfmpegTheErrorBoxComesFirstAndTheWindowStillOpens) {
     ASSERT_TRUE(window) << "the window did not open after the box";
     EXPECT_FALSE(WindowExists(box));
 
-    // It takes no drops: there is no coder to run.
+    // A drop is taken, to be refused with a line: there is no coder to run.
     DropOnLog(*window, {clip});
-    EXPECT_EQ(DragOutcome(), "drag ended: none\n");
+    EXPECT_EQ(DragOutcome(), "drag ended: copy\n");
     EXPECT_FALSE(Exists(Work("lmk-clip.avi")));
 
     ClickExit(*window);

@@ -33,7 +33,8 @@ int MakeCaptureFile(std::string& path) {
     return fd;
 }
 
-// The program's language follows these; a child speaks the program's own unless a test asks.
+// The program's language follows these; a child speaks the program's own, in C.UTF-8, unless a
+// test asks for another.
 bool IsLanguageVariable(const std::string& name) {
     return name == "LANGUAGE" || name == "LC_ALL" || name == "LC_MESSAGES" || name == "LANG";
 }
@@ -50,6 +51,10 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra)
         if (!replaced) result.push_back(variable);
     }
     result.insert(result.end(), extra.begin(), extra.end());
+    // A UTF-8 locale all the same: names and window titles are written in it.
+    if (std::none_of(extra.begin(), extra.end(),
+                     [](const std::string& e) { return e.starts_with("LANG="); }))
+        result.push_back("LANG=C.UTF-8");
     return result;
 }
 
