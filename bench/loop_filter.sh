@@ -57,8 +57,14 @@ by_hand() {
 }
 normal() { by_hand; }
 skipped() { by_hand -skip_loop_filter all; }
-converted() { rm -f "$work/lmk-clip.mp4"; XDG_RUNTIME_DIR="$work/run" costed "$program" --convert --coder "$coder" "$clip" >/dev/null; }
-previous() { rm -f "$work/lmk-clip.mp4"; XDG_RUNTIME_DIR="$work/run" costed "$baseline" --convert --coder "$coder" "$clip" >/dev/null; }
+# Each program's output kept apart: both write lmk-clip.mp4 beside the clip.
+by_program() {
+  rm -f "$work/lmk-clip.mp4"
+  XDG_RUNTIME_DIR="$work/run" costed "$1" --convert --coder "$coder" "$clip" >/dev/null
+  mv "$work/lmk-clip.mp4" "$work/out/$side.mp4"
+}
+converted() { by_program "$program"; }
+previous() { by_program "$baseline"; }
 peer() {
   costed "$peer" -i "$clip" -o "$work/out/peer.mp4" -e x264 -X 320 -Y 240 --non-anamorphic -E mp3 \
     >"$work/out/peer.log" 2>&1 </dev/null
@@ -119,7 +125,7 @@ for pair in "${pairs[@]}"; do
     "median of the rounds' ratios $(median ${rounds_of[$pair]})"
 done
 echo "SSIM against the normal output: skipped $(ssim "$work/out/skipped.mp4")," \
-  "the program's $(ssim "$work/lmk-clip.mp4")"
+  "the program's $(ssim "$work/out/converted.mp4")"
 echo "size against the normal output: skipped" \
   "$(ratio "$(bytes "$work/out/skipped.mp4")" "$(bytes "$work/out/normal.mp4")")," \
-  "the program's $(ratio "$(bytes "$work/lmk-clip.mp4")" "$(bytes "$work/out/normal.mp4")")"
+  "the program's $(ratio "$(bytes "$work/out/converted.mp4")" "$(bytes "$work/out/normal.mp4")")"
