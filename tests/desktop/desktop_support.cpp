@@ -197,7 +197,10 @@ void SaveScreenshot(const std::string& window, const std::string& name) {
     const char* folder = std::getenv("LMK_SCREENSHOT_DIR");
     if (!folder || !*folder || !*LMK_IMPORT_PATH) return;
     try {
-        RunProgram(LMK_IMPORT_PATH, {"-window", window, std::string(folder) + "/" + name + ".png"});
+        // With the window manager's frame, its title and icon, as a user sees the window; in
+        // full colour, which ImageMagick would otherwise drop for a grey window.
+        RunProgram(LMK_IMPORT_PATH, {"-frame", "-window", window,
+                                     "PNG24:" + std::string(folder) + "/" + name + ".png"});
     } catch (...) {
     }
 }
