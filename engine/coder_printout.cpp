@@ -1,6 +1,7 @@
 #include "coder_printout.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <set>
@@ -24,6 +25,9 @@ constexpr std::string_view kChapterMark = "Chapter #";
 constexpr std::string_view kProgramMark = "Program ";
 constexpr std::string_view kNoProgramMark = "No Program";
 constexpr std::string_view kDurationMark = "Duration: ";
+constexpr std::string_view kBitrateMark = ", bitrate: ";
+constexpr std::string_view kBitrateUnit = " kb/s";
+constexpr std::string_view kRateUnit = " fps";
 constexpr std::string_view kRotationMark = "displaymatrix: rotation of ";
 constexpr std::string_view kEstimatedMark = "Estimating duration from bitrate";
 constexpr std::string_view kClockMark = "time=";
@@ -147,6 +151,27 @@ unsigned ChannelsOf(std::string_view layout) {
     return 0;
 }
 
+// "N kb/s" at the start of `text`.
+std::optional<unsigned> BitrateAt(std::string_view text) {
+    std::size_t at = 0;
+    const auto rate = Number(text, at);
+    if (!rate || !text.substr(at).starts_with(kBitrateUnit)) return std::nullopt;
+    return rate;
+}
+
+// "25 fps", "29.97 fps", "30k fps".
+std::optional<double> FrameRateOf(std::string_view item) {
+    if (!item.ends_with(kRateUnit)) return std::nullopt;
+    item.remove_suffix(kRateUnit.size());
+    const bool thousands = item.ends_with('k');
+    if (thousands) item.remove_suffix(1);
+    double rate = 0;
+    const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), rate);
+    if (error != std::errc() || end != item.data() + item.size() || !(rate > 0))
+        return std::nullopt;
+    return thousands ? rate * 1000 : rate;
+}
+
 void ReadDescription(PrintedStream& stream) {
     const std::vector<std::string_view> items = Items(stream.description);
     stream.cover = stream.description.find(kCoverMark) != std::string::npos;
@@ -163,6 +188,10 @@ void ReadDescription(PrintedStream& stream) {
             } else if (const auto aspect = AspectAt(items[i])) {
                 // The container's pixel shape, which the coder prefers to the codec's.
                 stream.sampleAspect = *aspect;
+            } else if (items[i].ends_with(kBitrateUnit)) {
+                stream.bitrate = BitrateAt(items[i]);
+            } else if (const auto rate = FrameRateOf(items[i])) {
+                stream.frameRate = rate;
             }
         }
     } else if (stream.kind == "Audio") {
@@ -344,6 +373,8 @@ private:
                 const auto duration = ParseClockTime(inner.substr(kDurationMark.size()));
                 m_printout.inputDuration =
                     duration && *duration > 0 ? duration : std::optional<double>();
+                if (const std::size_t at = inner.find(kBitrateMark); at != std::string_view::npos)
+                    m_printout.inputBitrate = BitrateAt(inner.substr(at + kBitrateMark.size()));
             }
         } else {
             m_stream = kNone;

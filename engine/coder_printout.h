@@ -43,6 +43,8 @@ struct PrintedStream {
     Ratio sampleAspect;          // 0:0 when none is stated
     bool turnedQuarter = false;  // its side data turns the picture by an odd multiple of 90°
     std::string pixelFormat;
+    std::optional<unsigned> bitrate;    // in kbit/s, when the stream states its own
+    std::optional<double> frameRate;    // "fps"
     std::optional<unsigned> soundRate;  // in Hz
     unsigned channels = 0;
 };
@@ -59,6 +61,7 @@ struct CoderPrintout {
     std::vector<PrintedStream> streams;      // in the order printed, inputs' and outputs' alike
     std::vector<OtherLine> others;           // in the order printed
     std::optional<double> inputDuration;     // the first input's "Duration: ", when positive
+    std::optional<unsigned> inputBitrate;    // its "bitrate: ", in kbit/s
     std::string inputFormat;                 // the first input's demuxer ("image2")
     bool durationEstimated = false;          // the coder said it estimated it from the bitrate
     std::optional<double> lastProgressTime;  // "time=" of the last progress line; N/A gives 0

@@ -29,6 +29,8 @@ constexpr std::string_view kVideoFallbackExtension = ".mp4";
 constexpr std::string_view kSoundFallbackExtension = ".mp3";
 constexpr unsigned kLeastMp4SoundRate = 16000;
 constexpr unsigned kMp4SoundRate = 22050;
+// A camera's or a phone's picture stays well below; grain kept whole goes far above.
+constexpr double kMostBitsPerPixelUnfiltered = 0.3;
 
 constexpr std::string_view kOutputPrefix = "lmk-";
 constexpr std::string_view kPlainPixels = "yuv420p";
@@ -455,8 +457,10 @@ ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, 
     if (const auto frame = FrameArgumentsFor(facts, target)) {
         expected.frame = frame->size;
         // Shrunk to a third or less, a picture shows nothing of what the decoder's loop filter
-        // smooths, which is a good part of its decoding time.
-        if ((facts.videoCodec == "h264" || facts.videoCodec == "hevc") &&
+        // smooths, which is a good part of its decoding time. Heavy grain at a high bitrate
+        // drifts far without it until the next key frame, and costs the output's size.
+        if ((facts.videoCodec == "h264" || facts.videoCodec == "hevc") && facts.bitsPerPixel &&
+            *facts.bitsPerPixel <= kMostBitsPerPixelUnfiltered &&
             std::uint64_t{frame->size.width} * 3 <= facts.source->width &&
             std::uint64_t{frame->size.height} * 3 <= facts.source->height)
             arguments.insert(arguments.end() - 2, {"-skip_loop_filter", "all"});

@@ -19,6 +19,11 @@ ProbeFacts ProbeFactsFromPrintout(const CoderPrintout& printout) {
         // The refusal the whole-number rule gives such digits.
         if (!video->sizeDigits.empty()) ParseWholeNumber(video->sizeDigits);
         facts.source = video->size;
+        const std::optional<unsigned> bitrate =
+            video->bitrate ? video->bitrate : printout.inputBitrate;
+        if (bitrate && video->frameRate && video->size && video->size->width && video->size->height)
+            facts.bitsPerPixel = *bitrate * 1000.0 / *video->frameRate /
+                                 (static_cast<double>(video->size->width) * video->size->height);
         facts.sampleAspect = video->sampleAspect;
         facts.turned = video->turnedQuarter;
         if (facts.source && facts.turned) std::swap(facts.source->width, facts.source->height);

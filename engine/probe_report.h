@@ -22,6 +22,9 @@ struct ProbeFacts {
     bool hasVideo = false;                  // a video stream other than a cover picture
     std::string pixelFormat;                // of that video stream, as the report names it
     std::string videoCodec;                 // of that video stream: "h264", "hevc"...
+    // Its bits per stored pixel and frame: the stream's bitrate, else the whole file's; none
+    // when either rate is unknown.
+    std::optional<double> bitsPerPixel;
     bool hasSound = false;
     std::optional<unsigned> soundRate;  // of the sound stream taken, in Hz
     // The streams the coder takes when none is named to it ("0:N"), and how many it could

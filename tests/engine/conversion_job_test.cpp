@@ -250,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "  Stream #0:0[0x100]: Video: mpeg2video, yuv420p, 720x576 [SAR 64:45 DAR 16:9]\n"
                  "  Stream #0:1[0x101]: Audio: mp2, 48000 Hz, stereo, fltp, 192 kb/s\n"
                  "  Program 2\n"
-                 "  Stream #0:2[0x200]: Video: h264, yuv420p, 1280x720 [SAR 1:1 DAR 16:9]\n"
+                 "  Stream #0:2[0x200]: Video: h264, yuv420p, 1280x720 [SAR 1:1 DAR 16:9], "
+                 "2000 kb/s, 25 fps\n"
                  "  Stream #0:3[0x201]: Audio: ac3, 48000 Hz, 5.1(side), fltp, 384 kb/s\n",
                  "320",
                  "240",
@@ -291,24 +292,44 @@ INSTANTIATE_TEST_SUITE_P(
                  {"-vf", "scale=320:180,setsar=1"}},
         SizeCase{"TenBitMadeEightBitFourTwoZero",
                  "  Stream #0:0: Video: h264 (High 10), yuv420p10le(tv, progressive), 1920x1080 "
-                 "[SAR 1:1 DAR 16:9], 30 fps\n",
+                 "[SAR 1:1 DAR 16:9], 4000 kb/s, 30 fps\n",
                  "320",
                  "240",
                  {"-vf", "scale=320:180,setsar=1", "-pix_fmt", "yuv420p"},
                  {"-skip_loop_filter", "all"}},
         // Shrunk to a third or less, H.264 and HEVC are decoded without their loop filter.
         SizeCase{"H264ThirdSkipsTheLoopFilter",
-                 "  Stream #0:0: Video: h264 (High), yuv420p, 960x540, 25 fps\n",
+                 "  Stream #0:0: Video: h264 (High), yuv420p, 960x540, 1300 kb/s, 25 fps\n",
                  "320",
                  "240",
                  {"-vf", "scale=320:180,setsar=1"},
                  {"-skip_loop_filter", "all"}},
         SizeCase{"HevcQuarterSkipsTheLoopFilter",
-                 "  Stream #0:0: Video: hevc (Main), yuv420p, 3840x2160, 25 fps\n",
+                 "  Stream #0:0: Video: hevc (Main), yuv420p, 3840x2160, 50000 kb/s, 29.97 fps\n",
                  "640",
                  "480",
                  {"-vf", "scale=640:360,setsar=1"},
                  {"-skip_loop_filter", "all"}},
+        // The file's bitrate when the stream states none.
+        SizeCase{"ContainersBitrateSkipsTheLoopFilter",
+                 "Input #0, matroska,webm, from 'x':\n  Duration: 00:01:00.00, start: 0.000000, "
+                 "bitrate: 5100 kb/s\n  Stream #0:0: Video: h264 (High), yuv420p(progressive), "
+                 "1920x1080, 25 fps, 25 tbr, 1k tbn\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"},
+                 {"-skip_loop_filter", "all"}},
+        // Grain that high a bitrate keeps would drift far without it, and fill the output.
+        SizeCase{"H264GrainyThirdKeepsTheLoopFilter",
+                 "  Stream #0:0: Video: h264 (High), yuv420p, 1920x1080, 54000 kb/s, 25 fps\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}},
+        SizeCase{"H264ThirdOfUnknownBitrateKeepsTheLoopFilter",
+                 "  Stream #0:0: Video: h264 (High), yuv420p, 1920x1080, 25 fps\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"}},
         SizeCase{"H264HalvedKeepsTheLoopFilter",
                  "  Stream #0:0: Video: h264 (High), yuv420p, 640x360, 25 fps\n",
                  "320",
