@@ -37,7 +37,8 @@ Language ChosenLanguage(const std::function<std::string(const char*)>& variable)
         if (!locale.empty()) break;
     }
     if (IsPlainLocale(locale)) return Language::Russian;
-    std::string_view list = variable("LANGUAGE");
+    const std::string languages = variable("LANGUAGE");
+    std::string_view list = languages;
     while (!list.empty()) {
         const std::size_t colon = list.find(':');
         if (const auto named = LanguageNamed(list.substr(0, colon))) return *named;
