@@ -478,6 +478,12 @@ void PrintTo(const LanguageCase& c, std::ostream* out) {
     *out << c.label;
 }
 
+// The program's own language, under Russian locales and C alike.
+const std::string kRussianLines =
+    "Обрабатывается файл good.avi... готово\nОбрабатывается файл bad.avi... не удалось\n"
+    "Готово!\nНе удалось сконвертировать файл bad.avi: Invalid data found when processing "
+    "input\n";
+
 class LanguageTable : public CoderRun, public testing::WithParamInterface<LanguageCase> {};
 
 TEST_P(LanguageTable, LinesSpeakTheLocale) {
@@ -501,16 +507,9 @@ INSTANTIATE_TEST_SUITE_P(
                      {"LANG=en_US.UTF-8"},
                      "Converting file good.avi... done\nConverting file bad.avi... failed\nDone!\n"
                      "Could not convert file bad.avi: Invalid data found when processing input\n"},
-        LanguageCase{"Russian",
-                     {"LANG=ru_RU.UTF-8"},
-                     "Обрабатывается файл good.avi... готово\nОбрабатывается файл bad.avi... не "
-                     "удалось\nГотово!\nНе удалось сконвертировать файл bad.avi: Invalid data "
-                     "found when processing input\n"},
-        LanguageCase{"PlainLocaleIsTheProgramsOwn",
-                     {"LC_ALL=C.UTF-8", "LANGUAGE=en"},
-                     "Обрабатывается файл good.avi... готово\nОбрабатывается файл bad.avi... не "
-                     "удалось\nГотово!\nНе удалось сконвертировать файл bad.avi: Invalid data "
-                     "found when processing input\n"}),
+        LanguageCase{"Russian", {"LANG=ru_RU.UTF-8"}, kRussianLines},
+        LanguageCase{
+            "PlainLocaleIsTheProgramsOwn", {"LC_ALL=C.UTF-8", "LANGUAGE=en"}, kRussianLines}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // --- Arguments: read before anything is made, so that help and usage errors need no folder --
