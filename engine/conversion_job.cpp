@@ -29,8 +29,12 @@ constexpr std::string_view kVideoFallbackExtension = ".mp4";
 constexpr std::string_view kSoundFallbackExtension = ".mp3";
 constexpr unsigned kLeastMp4SoundRate = 16000;
 constexpr unsigned kMp4SoundRate = 22050;
-// A camera's or a phone's picture stays well below; grain kept whole goes far above.
-constexpr double kMostBitsPerPixelUnfiltered = 0.3;
+// The decoder's loop filter is skipped on every frame up to the first (a stream's or a
+// broadcast's picture), on B frames alone up to the second (a camera's or a phone's: few
+// frames are predicted from B frames, so their drift stays short), and kept above (grain kept
+// whole).
+constexpr double kMostBitsPerPixelUnfiltered = 0.1;
+constexpr double kMostBitsPerPixelBidirUnfiltered = 0.3;
 
 constexpr std::string_view kOutputPrefix = "lmk-";
 constexpr std::string_view kPlainPixels = "yuv420p";
@@ -457,13 +461,16 @@ ConversionPlan PlanConversion(const std::string& path, const ProbeFacts& facts, 
     if (const auto frame = FrameArgumentsFor(facts, target)) {
         expected.frame = frame->size;
         // Shrunk to a third or less, a picture shows nothing of what the decoder's loop filter
-        // smooths, which is a good part of its decoding time. Heavy grain at a high bitrate
-        // drifts far without it until the next key frame, and costs the output's size.
+        // smooths, which is a good part of its decoding time. Detail at a higher bitrate
+        // drifts without it until the next key frame, and costs the output's size.
         if ((facts.videoCodec == "h264" || facts.videoCodec == "hevc") && facts.bitsPerPixel &&
-            *facts.bitsPerPixel <= kMostBitsPerPixelUnfiltered &&
+            *facts.bitsPerPixel <= kMostBitsPerPixelBidirUnfiltered &&
             std::uint64_t{frame->size.width} * 3 <= facts.source->width &&
             std::uint64_t{frame->size.height} * 3 <= facts.source->height)
-            arguments.insert(arguments.end() - 2, {"-skip_loop_filter", "all"});
+            arguments.insert(
+                arguments.end() - 2,
+                {"-skip_loop_filter",
+                 *facts.bitsPerPixel <= kMostBitsPerPixelUnfiltered ? "all" : "bidir"});
         arguments.insert(arguments.end(), frame->arguments.begin(), frame->arguments.end());
     } else if (facts.hasVideo) {
         // Converted at a size nobody knows, it is checked when read back.

@@ -299,17 +299,24 @@ INSTANTIATE_TEST_SUITE_P(
                  {"-skip_loop_filter", "all"}},
         // Shrunk to a third or less, H.264 and HEVC are decoded without their loop filter.
         SizeCase{"H264ThirdSkipsTheLoopFilter",
-                 "  Stream #0:0: Video: h264 (High), yuv420p, 960x540, 1300 kb/s, 25 fps\n",
+                 "  Stream #0:0: Video: h264 (High), yuv420p, 960x540, 1290 kb/s, 25 fps\n",
                  "320",
                  "240",
                  {"-vf", "scale=320:180,setsar=1"},
                  {"-skip_loop_filter", "all"}},
         SizeCase{"HevcQuarterSkipsTheLoopFilter",
-                 "  Stream #0:0: Video: hevc (Main), yuv420p, 3840x2160, 50000 kb/s, 29.97 fps\n",
+                 "  Stream #0:0: Video: hevc (Main), yuv420p, 3840x2160, 24000 kb/s, 29.97 fps\n",
                  "640",
                  "480",
                  {"-vf", "scale=640:360,setsar=1"},
                  {"-skip_loop_filter", "all"}},
+        // A phone's bitrate: skipped on B frames alone, from which few frames are predicted.
+        SizeCase{"H264PhoneThirdSkipsTheLoopFilterOnBFrames",
+                 "  Stream #0:0: Video: h264 (High), yuv420p, 1920x1080, 17000 kb/s, 30 fps\n",
+                 "320",
+                 "240",
+                 {"-vf", "scale=320:180,setsar=1"},
+                 {"-skip_loop_filter", "bidir"}},
         // The file's bitrate when the stream states none.
         SizeCase{"ContainersBitrateSkipsTheLoopFilter",
                  "Input #0, matroska,webm, from 'x':\n  Duration: 00:01:00.00, start: 0.000000, "
