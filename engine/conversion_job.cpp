@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "coder_output.h"
 #include "failures.h"
@@ -385,6 +386,10 @@ FileOutcome ConversionJob::ConvertFile(const std::string& path) {
     // Opened once: the input, its outputs and the coder's view of them stay in this folder,
     // whatever is put at its path while the file is converted.
     const FolderHold held(m_files, FolderPart(path));
+    struct RunsEnd {
+        ConversionJob& job;
+        ~RunsEnd() { job.EndRuns(); }
+    } runsEnd{*this};
     FileOutcome outcome = ConvertOne(path);
     outcome.path = path;
     // Done: the line keeps no turning mark.
@@ -415,6 +420,7 @@ FileOutcome ConversionJob::ConvertOne(const std::string& path) {
                                             m_host.WidthName(), m_host.HeightName());
     if (!target.problem.empty()) return fail(target.problem);
 
+    StartRuns(path);
     const std::optional<ConversionPlan> plan = PlanFile(path, target.frame);
     if (!plan) return {.verdict = FileOutcome::Verdict::Stopped};
     if (!plan->refusal.empty()) return fail(plan->refusal);
@@ -553,13 +559,39 @@ std::optional<ConversionPlan> ConversionJob::PlanFile(const std::string& path,
     }
 }
 
+void ConversionJob::StartRuns(const std::string& path) {
+    if (!m_processes.SharesRuns()) return;
+    const std::string output = FolderPart(path) + OutputName(FileNamePart(path));
+    // Without the file (a folder at the output's name, a folder that cannot be written) each
+    // run gets a confinement of its own, and the conversion tells why.
+    const PartialFile partial = m_files.CreatePartial(output, m_files.StatusOf(path).permissions);
+    if (!partial.error.empty()) return;
+    m_runsOutput = output;
+    m_runsPartial = partial.path;
+    try {
+        m_runs = m_processes.StartRuns(
+            m_values.CoderPath, {ReadableFor(path), partial.path, ProgressPath()}, ReportPath());
+    } catch (...) {
+        // Told by the probe's own start, which fails as this one did, or sees the stop.
+        EndRuns();
+    }
+}
+
+void ConversionJob::EndRuns() {
+    m_runs.reset();
+    if (!m_runsPartial.empty()) m_files.Delete(std::exchange(m_runsPartial, {}));
+}
+
 ConversionJob::ProbeRun ConversionJob::Probe(const std::vector<std::string>& arguments,
                                              const std::string& readable, const std::string& path,
                                              const std::string& partial,
                                              const std::string& output) {
     ExitStatus status;
     try {
-        auto probe = m_processes.Start(m_values.CoderPath, arguments, ReportPath(), {readable, {}});
+        // A read-back of the output reads it alone, in a sandbox of its own.
+        auto probe = m_runs && partial.empty() ? m_runs->Start(arguments, ReportPath(), false)
+                                               : m_processes.Start(m_values.CoderPath, arguments,
+                                                                   ReportPath(), {readable, {}});
         if (WaitTicking(*probe, false) == RunEnd::Stopped) return {.stopped = true};
         status = probe->Status();
     } catch (...) {
@@ -612,7 +644,10 @@ ConversionJob::Attempt ConversionJob::ConvertClaimed(const std::string& path,
     const std::string& output = attempt.output;
     // The coder writes a file of this run's own; the earlier output stays until it is whole.
     // A private video stays private: the output grants no more than its input.
-    const PartialFile partial = m_files.CreatePartial(output, m_files.StatusOf(path).permissions);
+    const bool shared = m_runs && !m_runsPartial.empty() && output == m_runsOutput;
+    const PartialFile partial =
+        shared ? PartialFile{std::exchange(m_runsPartial, {}), {}}
+               : m_files.CreatePartial(output, m_files.StatusOf(path).permissions);
     if (!partial.error.empty()) {
         const std::string name = ShownName(FileNamePart(output));
         return {Attempt::Failed,
@@ -634,8 +669,9 @@ ConversionJob::Attempt ConversionJob::ConvertClaimed(const std::string& path,
     arguments.insert(arguments.end(), {"-truncate", "0", AsLocalFile(partial.path)});
     std::unique_ptr<Process> conversion;
     try {
-        conversion = m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
-                                       {ReadableFor(path), partial.path, ProgressPath()});
+        conversion = shared ? m_runs->Start(arguments, CoderOutputPath(), true)
+                            : m_processes.Start(m_values.CoderPath, arguments, CoderOutputPath(),
+                                                {ReadableFor(path), partial.path, ProgressPath()});
     } catch (...) {
         m_files.Delete(partial.path);
         if (m_host.StopRequested()) return {Attempt::Stopped, {}};

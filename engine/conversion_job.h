@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -168,6 +169,11 @@ private:
         std::string reason;
     };
 
+    // Where the coder's runs share one confinement, the file's: made with the conversion's
+    // file, which must exist before it, for the output the input's own container gives.
+    void StartRuns(const std::string& path);
+    // Ends the file's runs, and deletes their conversion's file if no conversion took it.
+    void EndRuns();
     RunEnd WaitTicking(Process& process, bool conversion);
     void ShowMark();
     void ReadProgress();
@@ -231,6 +237,9 @@ private:
     std::string m_progressTail;       // the progress lines of a block not yet ended
     bool m_progressBlockCut = false;  // the tail starts inside a block
     std::optional<double> m_position;
+    std::unique_ptr<CoderRuns> m_runs;  // the file's shared confinement, where there is one
+    std::string m_runsOutput;           // the output m_runsPartial was made for
+    std::string m_runsPartial;          // empty once a conversion took it
 };
 
 }  // namespace lmk

@@ -100,6 +100,17 @@ struct CoderAccess {
     std::string progress = {};
 };
 
+// Runs of the coder, one after another, that share one confinement: a file's probes and its
+// conversions. Each run may touch what the CoderAccess they were made with grants.
+class CoderRuns {
+public:
+    virtual ~CoderRuns() = default;
+    // As Processes::Start with the program given when these runs were made; a conversion gets
+    // the access's progress file. A run that could not start raises at its first Wait.
+    virtual std::unique_ptr<Process> Start(const std::vector<std::string>& arguments,
+                                           const std::string& outputFile, bool conversion) = 0;
+};
+
 class Processes {
 public:
     virtual ~Processes() = default;
@@ -113,6 +124,16 @@ public:
                                            const CoderAccess& access) = 0;
     // The most memory a started coder may take, in bytes; 0 when it is not limited.
     virtual std::uint64_t MemoryLimit() const { return 0; }
+    // Whether StartRuns makes runs that share one confinement: where making it costs a start
+    // more than its run does.
+    virtual bool SharesRuns() const { return false; }
+    // Runs that share one confinement; none where SharesRuns is false. What the confinement
+    // itself prints goes to `outputFile`; raises as Start does.
+    virtual std::unique_ptr<CoderRuns> StartRuns(const std::string& /*program*/,
+                                                 const CoderAccess& /*access*/,
+                                                 const std::string& /*outputFile*/) {
+        return nullptr;
+    }
 };
 
 // A run's own hidden file beside its output; `error` is the system's reason when none was made.

@@ -135,11 +135,12 @@ void AddPathRule(int ruleset, const std::string& path, std::uint64_t rights, std
 
 }  // namespace
 
-int SeccompProgramFile(bool script) {
-    const CoderFilter& filter = CoderFilter::Get(script);
+int SeccompProgramFile(bool script, bool runner, bool filled) {
+    const CoderFilter& filter = runner ? CoderFilter::Runner() : CoderFilter::Get(script);
     if (filter.Error() != 0) throw SandboxFailure(filter.Error());
-    // The coder is the second process of its PID name space, after bubblewrap's init.
-    const std::vector<sock_filter> program = filter.For(2);
+    // The coder (or the runner) is the second process of its PID name space, after
+    // bubblewrap's init.
+    const std::vector<sock_filter> program = filled ? filter.For(2) : filter.Program();
     FileDescriptor file(memfd_create("lmk-seccomp", MFD_CLOEXEC));
     const std::size_t size = program.size() * sizeof(sock_filter);
     if (!file.Valid() || write(file.Get(), program.data(), size) != static_cast<ssize_t>(size) ||

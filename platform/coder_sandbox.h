@@ -27,9 +27,11 @@ bool SandboxTurnedOff();
 std::string SandboxDescription(bool confined);
 
 // The seccomp filter as a compiled program in a memory file, for bubblewrap's --seccomp: a
-// descriptor for the caller to close; `script`: the coder is a "#!" file. Raises EOSError when
-// it cannot be made.
-int SeccompProgramFile(bool script);
+// descriptor for the caller to close; `script`: the coder is a "#!" file; `runner`: the filter
+// of the runner that starts a file's coders, each under the coder's filter (which
+// SeccompProgramFile(script, false, false) gives unfilled, for the runner to fill in). Raises
+// EOSError when it cannot be made.
+int SeccompProgramFile(bool script, bool runner = false, bool filled = true);
 
 // The rules for one run, made in the parent (they allocate); the child only applies them.
 class PreparedSandbox {

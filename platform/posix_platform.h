@@ -26,6 +26,11 @@ public:
                                    const std::string& outputFile,
                                    const CoderAccess& access) override;
     std::uint64_t MemoryLimit() const override;
+    // In name spaces, one sandbox whose first process runs each coder asked for; none with
+    // another confinement, or without the runner.
+    bool SharesRuns() const override;
+    std::unique_ptr<CoderRuns> StartRuns(const std::string& program, const CoderAccess& access,
+                                         const std::string& outputFile) override;
 
 private:
     // The confinement a start gets now: Confined is the strongest this system offers.

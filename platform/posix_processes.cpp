@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <utility>
@@ -16,6 +17,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -23,6 +25,7 @@
 
 #include "bubblewrap.h"
 #include "coder_confinement.h"
+#include "coder_runner.h"
 #include "coder_sandbox.h"
 #include "failures.h"
 #include "file_descriptor.h"
@@ -87,7 +90,7 @@ int AboveFixedDescriptors(int fd) {
     return moved;
 }
 
-constexpr int kMaxPassed = 6;
+constexpr int kMaxPassed = 9;
 
 // Everything the child needs before its exec, made beforehand: the child shares our memory
 // until then, and may not allocate or take a lock (another thread of ours may hold one).
@@ -103,7 +106,7 @@ struct ChildStart {
     const PreparedSandbox* sandbox = nullptr;  // Landlock and seccomp; none in name spaces
     int program = -1;  // the checked program's descriptor, run as it is; -1: by its name
     // Open across the exec: the descriptors bubblewrap binds or reads. Sorted, -1 past the end.
-    int passed[kMaxPassed] = {-1, -1, -1, -1, -1, -1};
+    int passed[kMaxPassed] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
     rlim_t memoryLimit = RLIM_INFINITY;
     rlim_t taskLimit = RLIM_INFINITY;
     bool inNameSpaces = false;  // the program is bubblewrap
@@ -536,8 +539,16 @@ std::vector<std::string> CoderEnvironment() {
 // What a run in name spaces has opened and checked before its start: bubblewrap, the coder, the
 // user's files, the seccomp program, the pipe on which bwrap tells how the run went and the one
 // whose end lets the sandbox start the coder.
+// The runner a sandbox of several runs starts with: its file, and what it is handed.
+struct RunnerStart {
+    std::string path;
+    FileDescriptor program, socket, coderFilter;
+};
+
 struct NameSpaceRun {
-    NameSpaceRun(const std::string& program, const CoderAccess& access);
+    // With a `runner`, the sandbox starts it rather than the coder.
+    NameSpaceRun(const std::string& program, const CoderAccess& access,
+                 const RunnerStart* runner = nullptr);
 
     std::string coderPath;
     FileDescriptor bubblewrap, coder, input, output, filter, statusRead, statusWrite, blockRead,
@@ -549,7 +560,8 @@ int OpenAbove(const std::string& path, int flags) {
     return AboveFixedDescriptors(open(path.c_str(), flags | O_CLOEXEC));
 }
 
-NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access) {
+NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access,
+                           const RunnerStart* runner) {
     // Neither waits for a FIFO put at its name: it is refused as not a regular file.
     bubblewrap.Reset(OpenAbove(kBubblewrapPath, O_RDONLY | O_NONBLOCK));
     if (!bubblewrap.Valid()) throw SystemFailure(errno);
@@ -588,7 +600,8 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
         if (output.Valid() && fstat(output.Get(), &info) == 0 && S_ISREG(info.st_mode))
             files.push_back({output.Get(), AbsolutePath(access.output), true});
     }
-    filter.Reset(AboveFixedDescriptors(SeccompProgramFile(needs.script)));
+    if (runner) files.push_back({runner->program.Get(), runner->path, false});
+    filter.Reset(AboveFixedDescriptors(SeccompProgramFile(needs.script, runner != nullptr)));
     int ends[2];
     if (!filter.Valid() || pipe2(ends, O_CLOEXEC) != 0) throw SystemFailure(errno);
     statusRead.Reset(ends[0]);
@@ -599,8 +612,44 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
     if (!blockRead.Valid()) throw SystemFailure(errno);
 
     arguments = BubblewrapArguments(files, filter.Get(), statusWrite.Get(), blockRead.Get(), needs);
-    arguments.insert(arguments.end(), {"--", coderPath});
+    if (runner)
+        arguments.insert(arguments.end(), {"--", runner->path, std::to_string(runner->socket.Get()),
+                                           std::to_string(runner->coderFilter.Get())});
+    else
+        arguments.insert(arguments.end(), {"--", coderPath});
 }
+
+// The runner installed beside the program (bin/../libexec/lmk-video), or built beside it.
+std::string CoderRunnerPath() {
+    static const std::string path = [] {
+        char self[4096];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        std::vector<std::string> candidates;
+        if (length > 0) {
+            const std::string program(self, static_cast<std::size_t>(length));
+            const std::string folder = program.substr(0, program.rfind('/') + 1);
+            candidates = {folder + "../libexec/lmk-video/" + kCoderRunnerName,
+                          folder + kCoderRunnerName};
+        }
+#ifdef LMK_CODER_RUNNER_BUILT
+        candidates.emplace_back(LMK_CODER_RUNNER_BUILT);
+#endif
+        for (const std::string& candidate : candidates) {
+            char real[4096];
+            if (access(candidate.c_str(), X_OK) == 0 && realpath(candidate.c_str(), real))
+                return std::string(real);
+        }
+        return std::string();
+    }();
+    return path;
+}
+
+using Confinement = PosixProcesses::Confinement;
+
+std::unique_ptr<PosixProcess> StartProcess(Confinement confinement, const std::string& program,
+                                           const std::vector<std::string>& arguments,
+                                           const std::string& outputFile, const CoderAccess& access,
+                                           const RunnerStart* runner);
 
 }  // namespace
 
@@ -616,6 +665,16 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
                                                const std::vector<std::string>& arguments,
                                                const std::string& outputFile,
                                                const CoderAccess& access) {
+    return StartProcess(Applied(), program, arguments, outputFile, access, nullptr);
+}
+
+namespace {
+
+std::unique_ptr<PosixProcess> StartProcess(Confinement confinement, const std::string& program,
+                                           const std::vector<std::string>& arguments,
+                                           const std::string& outputFile, const CoderAccess& access,
+                                           const RunnerStart* runner) {
+    using enum PosixProcesses::Confinement;
     // Made before the start, so no child can run without a record that ends it.
     auto process = std::make_unique<PosixProcess>();
 
@@ -641,10 +700,9 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     FileDescriptor failureEnd(AboveFixedDescriptors(pipeEnds[1]));
     if (!failureEnd.Valid()) throw SystemFailure(errno);
 
-    const Confinement confinement = Applied();
     std::optional<NameSpaceRun> nameSpaces;
     if (confinement == InNameSpaces) {
-        nameSpaces.emplace(program, access);
+        nameSpaces.emplace(program, access, runner);
         // bwrap ends as soon as the coder has, before its sandbox's first process, which waited
         // for the coder and so holds its processor time and memory: orphaned, that process
         // comes to us to reap rather than to the system's init. Set at each start, since the
@@ -684,9 +742,15 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     start.descriptorLimit = static_cast<int>(std::min(sysconf(_SC_OPEN_MAX), 65536L));
     if (nameSpaces) {
         start.inNameSpaces = true;
-        const int passed[] = {nameSpaces->coder.Get(),       nameSpaces->input.Get(),
-                              nameSpaces->output.Get(),      nameSpaces->filter.Get(),
-                              nameSpaces->statusWrite.Get(), nameSpaces->blockRead.Get()};
+        const int passed[] = {nameSpaces->coder.Get(),
+                              nameSpaces->input.Get(),
+                              nameSpaces->output.Get(),
+                              nameSpaces->filter.Get(),
+                              nameSpaces->statusWrite.Get(),
+                              nameSpaces->blockRead.Get(),
+                              runner ? runner->program.Get() : -1,
+                              runner ? runner->socket.Get() : -1,
+                              runner ? runner->coderFilter.Get() : -1};
         std::copy(std::begin(passed), std::end(passed), start.passed);
     }
     if (const std::uint64_t limit = confinement == Unconfined ? 0 : CoderMemoryLimit(); limit > 0)
@@ -767,6 +831,210 @@ std::unique_ptr<Process> PosixProcesses::Start(const std::string& program,
     }
     process->Adopt(pid);
     return process;
+}
+
+// A file's sandbox, whose runner starts each coder run asked for on the socket.
+class SandboxRuns : public CoderRuns {
+public:
+    SandboxRuns(std::unique_ptr<PosixProcess> sandbox, int socket, std::string program,
+                CoderAccess access, int partial)
+        : m_sandbox(std::move(sandbox)),
+          m_socket(socket),
+          m_program(std::move(program)),
+          m_access(std::move(access)),
+          m_partial(partial) {}
+    ~SandboxRuns() override;
+    SandboxRuns(const SandboxRuns&) = delete;
+    SandboxRuns& operator=(const SandboxRuns&) = delete;
+
+    std::unique_ptr<Process> Start(const std::vector<std::string>& arguments,
+                                   const std::string& outputFile, bool conversion) override;
+
+    int Socket() const { return m_socket.Get(); }
+    // The runner and whatever it runs, at once: the sandbox serves no more runs.
+    void EndSandbox() {
+        m_sandbox->End();
+        m_socket.Reset();
+    }
+
+private:
+    std::unique_ptr<PosixProcess> m_sandbox;
+    FileDescriptor m_socket;
+    std::string m_program;
+    CoderAccess m_access;
+    FileDescriptor m_partial;  // O_PATH, on the file the conversion writes
+};
+
+// One run of a SandboxRuns: it ends when the runner tells so.
+class RunnerProcess : public Process {
+public:
+    explicit RunnerProcess(SandboxRuns& runs) : m_runs(runs) {}
+    ~RunnerProcess() override {
+        if (!m_ended) End();
+    }
+    RunnerProcess(const RunnerProcess&) = delete;
+    RunnerProcess& operator=(const RunnerProcess&) = delete;
+
+    WaitResult Wait(int milliseconds) override;
+    void End() override;
+    ExitStatus Status() const override { return m_status; }
+
+private:
+    SandboxRuns& m_runs;
+    bool m_ended = false;
+    ExitStatus m_status;
+};
+
+SandboxRuns::~SandboxRuns() {
+    if (!m_socket.Valid()) return;
+    // The runner ends with the program's end of its socket, and the sandbox with the runner.
+    m_socket.Reset();
+    try {
+        m_sandbox->Wait(-1);
+    } catch (const std::exception&) {
+        m_sandbox->End();
+    }
+}
+
+std::unique_ptr<Process> SandboxRuns::Start(const std::vector<std::string>& arguments,
+                                            const std::string& outputFile, bool conversion) {
+    if (!m_socket.Valid()) throw SystemFailure(ESRCH);
+    FileDescriptor output(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
+    if (!output.Valid()) {
+        const int error = errno;
+        throw CannotCreateFile(outputFile, SystemErrorText(error));
+    }
+    FileDescriptor progress;
+    if (conversion && !m_access.progress.empty()) {
+        progress.Reset(
+            open(m_access.progress.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
+        if (!progress.Valid()) {
+            const int error = errno;
+            throw CannotCreateFile(m_access.progress, SystemErrorText(error));
+        }
+    }
+    // A probe in the same sandbox could write the conversion's file: it starts empty.
+    if (conversion && m_partial.Valid()) {
+        const FileDescriptor written(
+            open(("/proc/self/fd/" + std::to_string(m_partial.Get())).c_str(),
+                 O_WRONLY | O_TRUNC | O_CLOEXEC));
+        if (!written.Valid()) throw SystemFailure(errno);
+    }
+
+    std::string request(sizeof(RunRequest), '\0');
+    RunRequest header;
+    header.argumentCount = static_cast<std::uint32_t>(arguments.size() + 1);
+    std::memcpy(request.data(), &header, sizeof header);
+    request.append(m_program.c_str(), m_program.size() + 1);
+    for (const std::string& argument : arguments)
+        request.append(argument.c_str(), argument.size() + 1);
+    if (request.size() > sizeof(RunRequest) + kMostRunBytes) throw SystemFailure(E2BIG);
+
+    const int fds[2] = {output.Get(), progress.Get()};
+    const int count = progress.Valid() ? 2 : 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof fds)] = {};
+    iovec data{request.data(), request.size()};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = CMSG_SPACE(count * sizeof(int));
+    cmsghdr* part = CMSG_FIRSTHDR(&message);
+    part->cmsg_level = SOL_SOCKET;
+    part->cmsg_type = SCM_RIGHTS;
+    part->cmsg_len = CMSG_LEN(count * sizeof(int));
+    std::memcpy(CMSG_DATA(part), fds, count * sizeof(int));
+    ssize_t sent;
+    do {
+        sent = sendmsg(m_socket.Get(), &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(request.size())) {
+        const int error = sent < 0 ? errno : EIO;
+        EndSandbox();
+        throw SystemFailure(error);
+    }
+    return std::make_unique<RunnerProcess>(*this);
+}
+
+WaitResult RunnerProcess::Wait(int milliseconds) {
+    if (m_ended) return WaitResult::Ended;
+    pollfd watch{m_runs.Socket(), POLLIN, 0};
+    const int ready = poll(&watch, 1, milliseconds < 0 ? -1 : milliseconds);
+    if (ready == 0) return WaitResult::TimedOut;
+    if (ready < 0) {
+        if (errno == EINTR) return WaitResult::TimedOut;
+        throw SystemFailure(errno);
+    }
+    RunEnded ended;
+    ssize_t got;
+    do {
+        got = recv(m_runs.Socket(), &ended, sizeof ended, 0);
+    } while (got < 0 && errno == EINTR);
+    m_ended = true;
+    if (got != sizeof ended) {
+        // The runner is gone, and the run with it: as a run the system killed.
+        m_runs.EndSandbox();
+        m_status = ExitStatus{.exited = false, .code = SIGKILL};
+        return WaitResult::Ended;
+    }
+    if (ended.startError != 0) throw SystemFailure(ended.startError);
+    m_status = StatusFromWait(ended.waitStatus);
+    m_status.processorMicroseconds = ended.processorMicroseconds;
+    m_status.peakMemoryKiB = ended.peakMemoryKiB;
+    return WaitResult::Ended;
+}
+
+void RunnerProcess::End() {
+    if (m_ended) return;
+    m_ended = true;
+    m_runs.EndSandbox();
+    m_status = ExitStatus{.exited = false, .code = SIGKILL};
+}
+
+}  // namespace
+
+bool PosixProcesses::SharesRuns() const {
+    return Applied() == InNameSpaces && !CoderRunnerPath().empty();
+}
+
+std::unique_ptr<CoderRuns> PosixProcesses::StartRuns(const std::string& program,
+                                                     const CoderAccess& access,
+                                                     const std::string& outputFile) {
+    if (!SharesRuns()) return nullptr;
+    RunnerStart runner;
+    runner.path = CoderRunnerPath();
+    runner.program.Reset(OpenAbove(runner.path, O_RDONLY | O_NONBLOCK));
+    if (!runner.program.Valid()) return nullptr;
+    if (const std::string refusal =
+            ProgramFileRefusal(runner.program.Get(), ProgramOwner::UserOrRoot);
+        !refusal.empty())
+        throw OSErrorFromCode(EPERM, runner.path + " is not used: " + refusal);
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+        throw SystemFailure(errno);
+    FileDescriptor ours(ends[0]);
+    runner.socket.Reset(AboveFixedDescriptors(ends[1]));
+    if (!runner.socket.Valid()) throw SystemFailure(errno);
+    // The coder's own filter, for the runner to put on each coder it starts; the coder is
+    // named as the sandbox shows it.
+    const std::string coderPath =
+        program.find('/') == std::string::npos ? FindOnPath(program) : AbsolutePath(program);
+    if (coderPath.empty()) throw SystemFailure(ENOENT);
+    const FileDescriptor coder(OpenAbove(coderPath, O_RDONLY | O_NONBLOCK));
+    if (!coder.Valid()) throw SystemFailure(errno);
+    runner.coderFilter.Reset(
+        AboveFixedDescriptors(SeccompProgramFile(IsScriptFile(coder.Get()), false, false)));
+    FileDescriptor partial;
+    if (!access.output.empty()) {
+        bool othersLink = false;
+        partial.Reset(OpenInItsFolder(access.output, O_PATH | O_NOFOLLOW, othersLink));
+    }
+    // Each conversion gets the progress file from the program, not from the sandbox's start.
+    CoderAccess bound = access;
+    bound.progress.clear();
+    auto sandbox = StartProcess(InNameSpaces, program, {}, outputFile, bound, &runner);
+    return std::make_unique<SandboxRuns>(std::move(sandbox), ours.Release(), coderPath, access,
+                                         partial.Release());
 }
 
 }  // namespace lmk

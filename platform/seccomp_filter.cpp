@@ -98,6 +98,12 @@ constexpr int kFcntls[] = {F_GETFD, F_SETFD, F_GETFL, F_DUPFD, F_DUPFD_CLOEXEC};
 
 constexpr int kPrctls[] = {PR_CAPBSET_READ, PR_SET_PDEATHSIG};
 
+// The runner's own: the program's requests and its answers, each coder's descriptors and
+// filter, and its memory kept from them.
+constexpr int kRunnerCalls[] = {SCMP_SYS(recvmsg), SCMP_SYS(sendto), SCMP_SYS(dup3),
+                                SCMP_SYS(seccomp)};
+constexpr int kRunnerPrctls[] = {PR_SET_DUMPABLE, PR_SET_NO_NEW_PRIVS};
+
 // Flags by which a clone would leave the coder's name spaces, its parent or its tracing.
 constexpr std::uint64_t kRefusedCloneFlags =
     CLONE_NEWNS | CLONE_NEWCGROUP | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWUSER | CLONE_NEWPID |
@@ -108,7 +114,7 @@ struct Rule {
     std::vector<scmp_arg_cmp> conditions;  // all of them
 };
 
-std::vector<Rule> CoderRules(bool script) {
+std::vector<Rule> CoderRules(bool script, bool runner) {
     std::vector<Rule> rules;
     for (const int call : kCoderCalls) rules.push_back({call, {}});
     for (const unsigned long command : kIoctls)
@@ -145,18 +151,29 @@ std::vector<Rule> CoderRules(bool script) {
             {SCMP_SYS(clone), {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD | kRefusedCloneFlags, 0)}});
         rules.push_back({SCMP_SYS(kill), {SCMP_A0(SCMP_CMP_EQ, kSelf)}});
     }
+    if (runner) {
+        for (const int call : kRunnerCalls) rules.push_back({call, {}});
+        for (const int option : kRunnerPrctls)
+            rules.push_back(
+                {SCMP_SYS(prctl), {SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(option))}});
+    }
     return rules;
 }
 
 }  // namespace
 
 const CoderFilter& CoderFilter::Get(bool script) {
-    static const CoderFilter coder(false);
-    static const CoderFilter scriptCoder(true);
+    static const CoderFilter coder(Kind::Binary);
+    static const CoderFilter scriptCoder(Kind::Script);
     return script ? scriptCoder : coder;
 }
 
-CoderFilter::CoderFilter(bool script) {
+const CoderFilter& CoderFilter::Runner() {
+    static const CoderFilter runner(Kind::Runner);
+    return runner;
+}
+
+CoderFilter::CoderFilter(Kind kind) {
     scmp_filter_ctx context = seccomp_init(SCMP_ACT_ERRNO(EPERM));
     if (!context) {
         m_error = ENOMEM;
@@ -167,7 +184,7 @@ CoderFilter::CoderFilter(bool script) {
     int result = 0;
     for (const int call : kFallenBackFrom)
         if (result == 0) result = seccomp_rule_add(context, SCMP_ACT_ERRNO(ENOSYS), call, 0);
-    for (const Rule& rule : CoderRules(script))
+    for (const Rule& rule : CoderRules(kind != Kind::Binary, kind == Kind::Runner))
         if (result == 0)
             result = seccomp_rule_add_array(context, SCMP_ACT_ALLOW, rule.call,
                                             static_cast<unsigned>(rule.conditions.size()),

@@ -19,6 +19,10 @@ public:
 
     // `script`: the coder is a "#!" file, whose shell starts the commands it runs.
     static const CoderFilter& Get(bool script);
+    // What the runner that starts a file's coders one after another may call: a script's
+    // calls (its coders run under their own filter as well), its socket to the program, and
+    // the filter put on each coder.
+    static const CoderFilter& Runner();
 
     // Non-zero when the program could not be made (an errno).
     int Error() const { return m_error; }
@@ -29,9 +33,12 @@ public:
     // The same, as bytes for bubblewrap's --seccomp. bubblewrap's own init is process 1 of the
     // new PID name space and runs under the filter too; the coder it starts is process 2.
     std::vector<sock_filter> For(pid_t self) const;
+    // Unfilled, for the runner to fill in for each coder it starts.
+    const std::vector<sock_filter>& Program() const { return m_program; }
 
 private:
-    explicit CoderFilter(bool script);
+    enum class Kind { Binary, Script, Runner };
+    explicit CoderFilter(Kind kind);
 
     std::vector<sock_filter> m_program;
     std::vector<std::size_t> m_selfSlots;  // the instructions that compare with the coder's id
