@@ -569,8 +569,11 @@ void ConversionJob::StartRuns(const std::string& path) {
     m_runsOutput = output;
     m_runsPartial = partial.path;
     try {
-        m_runs = m_processes.StartRuns(
-            m_values.CoderPath, {ReadableFor(path), partial.path, ProgressPath()}, ReportPath());
+        // The sandbox's own printout has a file of its own: what its first processes hold
+        // open must not be a file the coder's facts are read from.
+        m_runs = m_processes.StartRuns(m_values.CoderPath,
+                                       {ReadableFor(path), partial.path, ProgressPath()},
+                                       m_values.WorkFolder + "/sandbox");
     } catch (...) {
         // Told by the probe's own start, which fails as this one did, or sees the stop.
         EndRuns();

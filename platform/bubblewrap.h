@@ -9,7 +9,8 @@
 // that confines GNOME's image loaders and Flatpak's applications). The coder sees the system's
 // libraries read-only, its input read-only, its one output, a private /proc and a minimal /dev;
 // no network, no other process, no user name space of its own; and its PID name space ends with
-// the run, taking along everything it started.
+// the run (or with a file's runs, which a runner starts in one), taking along everything it
+// started.
 namespace lmk {
 
 constexpr const char* kBubblewrapPath = "/usr/bin/bwrap";

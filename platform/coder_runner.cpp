@@ -40,6 +40,8 @@ bool ReadFilter(int fd) {
 // In the child, before its exec: the coder's filter with its own id filled in.
 [[noreturn]] void BecomeCoder(int output, int progress, int failure) {
     int error = 0;
+    // Above the numbers the coder's descriptors take, so that none of them replaces it.
+    if (const int moved = fcntl(failure, F_DUPFD_CLOEXEC, 64); moved >= 0) failure = moved;
     const int nothing = open("/dev/null", O_RDONLY);
     if (nothing < 0 || dup2(nothing, 0) < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0 ||
         (progress >= 0 && dup2(progress, 3) < 0))

@@ -898,7 +898,10 @@ SandboxRuns::~SandboxRuns() {
 
 std::unique_ptr<Process> SandboxRuns::Start(const std::vector<std::string>& arguments,
                                             const std::string& outputFile, bool conversion) {
-    if (!m_socket.Valid()) throw SystemFailure(ESRCH);
+    // Once the sandbox is gone (a stop, a runner that died), each run gets one of its own.
+    if (!m_socket.Valid())
+        return StartProcess(PosixProcesses::InNameSpaces, m_program, arguments, outputFile,
+                            conversion ? m_access : CoderAccess{m_access.input, {}}, nullptr);
     FileDescriptor output(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
     if (!output.Valid()) {
         const int error = errno;

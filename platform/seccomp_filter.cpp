@@ -131,15 +131,26 @@ std::vector<Rule> CoderRules(bool script, bool runner) {
     // Memory shared with no file escapes the data limit: only private or file-backed mappings.
     rules.push_back({SCMP_SYS(mmap), {SCMP_A3(SCMP_CMP_MASKED_EQ, MAP_TYPE, MAP_PRIVATE)}});
     rules.push_back({SCMP_SYS(mmap), {SCMP_A3(SCMP_CMP_MASKED_EQ, MAP_ANONYMOUS, 0)}});
+    // A call that names a process may name the caller alone. The runner's filter stays on
+    // the coders it starts, each under its own as well, which names it: the runner's leaves
+    // the process to the PID name space, which holds only the runner and its coders.
+    const auto onSelf = [runner](std::vector<Rule>& to, int call,
+                                 std::vector<scmp_arg_cmp> conditions) {
+        if (runner) {
+            to.push_back({call, conditions});
+            return;
+        }
+        conditions.insert(conditions.begin(), SCMP_A0(SCMP_CMP_EQ, kSelf));
+        to.push_back({call, conditions});
+    };
     // Its own limits are read, never set: root could raise them again.
-    for (const std::uint32_t self : {0U, kSelf})
-        rules.push_back(
-            {SCMP_SYS(prlimit64), {SCMP_A0(SCMP_CMP_EQ, self), SCMP_A2(SCMP_CMP_EQ, 0)}});
+    rules.push_back({SCMP_SYS(prlimit64), {SCMP_A0(SCMP_CMP_EQ, 0), SCMP_A2(SCMP_CMP_EQ, 0)}});
+    onSelf(rules, SCMP_SYS(prlimit64), {SCMP_A2(SCMP_CMP_EQ, 0)});
     // The processors it runs on: its own only (0 is the caller).
-    for (const std::uint32_t self : {0U, kSelf})
-        rules.push_back({SCMP_SYS(sched_getaffinity), {SCMP_A0(SCMP_CMP_EQ, self)}});
+    rules.push_back({SCMP_SYS(sched_getaffinity), {SCMP_A0(SCMP_CMP_EQ, 0)}});
+    onSelf(rules, SCMP_SYS(sched_getaffinity), {});
     // The C library's raise and abort signal the calling thread by its process and thread id.
-    rules.push_back({SCMP_SYS(tgkill), {SCMP_A0(SCMP_CMP_EQ, kSelf)}});
+    onSelf(rules, SCMP_SYS(tgkill), {});
     // Threads, which share all it has.
     rules.push_back(
         {SCMP_SYS(clone),
@@ -149,7 +160,7 @@ std::vector<Rule> CoderRules(bool script, bool runner) {
         // Processes of its own, in its name spaces.
         rules.push_back(
             {SCMP_SYS(clone), {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD | kRefusedCloneFlags, 0)}});
-        rules.push_back({SCMP_SYS(kill), {SCMP_A0(SCMP_CMP_EQ, kSelf)}});
+        onSelf(rules, SCMP_SYS(kill), {});
     }
     if (runner) {
         for (const int call : kRunnerCalls) rules.push_back({call, {}});
@@ -209,7 +220,7 @@ CoderFilter::CoderFilter(Kind kind) {
     for (std::size_t i = 0; i < m_program.size(); ++i)
         if (m_program[i].code == (BPF_JMP | BPF_JEQ | BPF_K) && m_program[i].k == kSelf)
             m_selfSlots.push_back(i);
-    if (m_selfSlots.empty()) m_error = EINVAL;
+    if (m_selfSlots.empty() && kind != Kind::Runner) m_error = EINVAL;
 }
 
 // In the child, on its own stack in our memory.

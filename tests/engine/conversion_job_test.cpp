@@ -189,6 +189,42 @@ TEST_F(ConversionJobTest, EarlierOutputIsReplacedOnlyOnceTheNewOneIsWhole) {
     EXPECT_TRUE(files.held.empty());
 }
 
+// Where a confinement costs more to make than to use, a file's runs share one, made with the
+// file its own container's conversion writes; a file converted otherwise, or not at all, leaves
+// that file behind deleted.
+TEST_F(ConversionJobTest, AFilesRunsShareOneConfinement) {
+    processes.sharesRuns = true;
+    reports["/clips/bad.avi"] = "/clips/bad.avi: Invalid data found when processing input\n";
+    reports["/clips/song.ac3"] = "  Stream #0:0: Audio: ac3, 48000 Hz, stereo, fltp\n";
+    Run({"/clips/trip.avi", "/clips/bad.avi", "/clips/song.ac3"});
+    EXPECT_EQ(FailedNames(), (Strings{"bad.avi"}));
+    ASSERT_EQ(processes.runs.size(), 3u);
+    ASSERT_EQ(processes.started.size(), 5u);
+    EXPECT_EQ(processes.runs[0].input, "/clips/trip.avi");
+    EXPECT_EQ(processes.started[0].runs, 0);
+    EXPECT_EQ(processes.started[0].access.output, "") << "the probe is given no output";
+    EXPECT_EQ(processes.started[1].runs, 0);
+    EXPECT_EQ(processes.started[1].access.output, processes.runs[0].output);
+    EXPECT_EQ(files.files["/clips/lmk-trip.avi"], "converted");
+    EXPECT_EQ(processes.started[2].runs, 1);
+    EXPECT_EQ(processes.started[3].runs, 2);
+    EXPECT_EQ(processes.started[4].runs, -1) << "raw AC-3 is written as MP3, apart";
+    EXPECT_EQ(files.files["/clips/lmk-song.ac3.mp3"], "converted");
+    EXPECT_EQ(files.deleted, (Strings{processes.runs[1].output, processes.runs[2].output}));
+    for (const auto& made : processes.runs) EXPECT_FALSE(files.files.count(made.output));
+
+    // Read back, an output is read alone.
+    reports["/clips/voice.aac"] = "  Stream #0:0: Audio: aac (LC), 44100 Hz, stereo, fltp\n";
+    Run({"/clips/voice.aac"});
+    const auto readBack =
+        std::find_if(processes.started.begin() + 5, processes.started.end(), [](const auto& run) {
+            return run.access.input.find("/.lmk-partial-") != std::string::npos;
+        });
+    ASSERT_NE(readBack, processes.started.end());
+    EXPECT_EQ(readBack->runs, -1);
+    EXPECT_EQ(processes.started[6].runs, 3) << "the conversion";
+}
+
 struct SizeCase {
     const char* name;
     std::string report;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include <arpa/inet.h>
@@ -237,6 +238,14 @@ int main(int argc, char** argv) {
     if (attempt == "setsid-child") return LeavesASessionBehind(output);
     if (attempt == "proc-other") return Outcome(ReadsCommandLineOf(argv[6]));
     if (attempt == "proc-own") return Outcome(ReadsCommandLineOf("self"));
+    // What started it, the runner of a file's sandbox among them, changed from within; its
+    // number as the coder's own /proc tells it (the filter refuses getppid).
+    if (attempt == "write-parent-memory") {
+        std::ifstream stat("/proc/self/stat");
+        std::string pid, name, state, parent;
+        stat >> pid >> name >> state >> parent;
+        return Outcome(Opens("/proc/" + parent + "/mem", O_RDWR));
+    }
     if (attempt == "allocate-4-gib") {
         void* memory =
             mmap(nullptr, 4ULL << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

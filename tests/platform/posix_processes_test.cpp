@@ -567,6 +567,8 @@ struct SandboxCase {
     const char* bashScript = nullptr;
     // Once held, the input's folder is swapped for a link to home, which has a file of its name.
     bool folderSwapped = false;
+    // In a file's sandbox, where the runner is the coder's parent: the outcome, when it differs.
+    const char* inAFilesSandbox = nullptr;
 };
 
 // Converts as the program's conversion does, into its output without emptying it.
@@ -640,6 +642,8 @@ INSTANTIATE_TEST_SUITE_P(Confinements, KilledParentTest,
 struct SandboxPath {
     PosixProcesses::Confinement confinement;
     int landlockCap = -1;
+    // The attempt is the second run of a file's sandbox, after itself as the probe.
+    bool shared = false;
 };
 
 // Each attempt in the run's own name spaces, and by Landlock and seccomp where there are none.
@@ -695,12 +699,29 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
         coder = WriteScript(m_folder / "coder", "");
         WriteFile(coder, std::string("#!/bin/bash\n") + attempt.bashScript + "\n");
     }
-    auto process =
-        confined.Start(coder,
-                       {attempt.attempt, inputs + "/clip.avi", output, elsewhere,
-                        std::to_string(ntohs(address.sin_port)), std::to_string(getpid())},
-                       Output(), {inputs + "/clip.avi", output, m_folder / "progress"});
+    const std::vector<std::string> arguments = {attempt.attempt,
+                                                inputs + "/clip.avi",
+                                                output,
+                                                elsewhere,
+                                                std::to_string(ntohs(address.sin_port)),
+                                                std::to_string(getpid())};
+    const CoderAccess access{inputs + "/clip.avi", output, m_folder / "progress"};
+    std::unique_ptr<CoderRuns> runs;
+    if (path.shared) {
+        ASSERT_TRUE(confined.SharesRuns());
+        runs = confined.StartRuns(coder, access, m_folder / "sandbox");
+        ASSERT_TRUE(runs);
+        ASSERT_EQ(runs->Start(arguments, m_folder / "probe", false)->Wait(-1), WaitResult::Ended);
+        // As a probe may write the output it is shown: none of that stays in the conversion's.
+        std::string left;
+        for (int i = 0; i < 5000; ++i) left += "left by the probe ";
+        WriteFile(output, left);
+    }
+    auto process = runs ? runs->Start(arguments, Output(), true)
+                        : confined.Start(coder, arguments, Output(), access);
     ASSERT_EQ(process->Wait(-1), WaitResult::Ended);
+    process.reset();
+    runs.reset();
     close(listener);
     files.LetGoFolder(inputs + "/");
     if (attempt.folderSwapped) {
@@ -708,13 +729,15 @@ TEST_P(SandboxTest, TheCoderGetsItsFilesAndNothingMore) {
         ASSERT_EQ(rename((inputs + "-held").c_str(), inputs.c_str()), 0);
     }
     const std::string deniedBy = byNameSpaces ? "name spaces" : attempt.deniedBy;
-    EXPECT_EQ(ReadFile(Output()),
-              std::string(byNameSpaces ? attempt.inNameSpaces : attempt.outcome) + "\n")
+    const char* expected = byNameSpaces ? attempt.inNameSpaces : attempt.outcome;
+    if (path.shared && attempt.inAFilesSandbox) expected = attempt.inAFilesSandbox;
+    EXPECT_EQ(ReadFile(Output()), std::string(expected) + "\n")
         << attempt.attempt << " was to be "
         << (deniedBy.empty() ? "allowed" : "denied by " + deniedBy);
     EXPECT_EQ(ReadFile(m_folder / "progress"), attempt.attempt == std::string("write-progress")
                                                    ? "out_time_us=0\nprogress=end\n"
                                                    : "");
+    EXPECT_EQ(ReadFile(output).find("left by the probe"), std::string::npos);
     EXPECT_FALSE(test::Exists(inputs + "/planted"));
     EXPECT_FALSE(test::Exists(elsewhere + "/planted"));
     EXPECT_EQ(ReadFile(inputs + "/clip.avi"), "a hostile file");
@@ -761,6 +784,10 @@ INSTANTIATE_TEST_SUITE_P(
             SandboxCase{"LeavesNoSessionBehind", "setsid-child", "EPERM", "seccomp"},
             SandboxCase{"SeesItsOwnProcess", "proc-own", "allowed", ""},
             SandboxCase{"SeesNoOtherProcess", "proc-other", "EACCES", "Landlock", "ENOENT"},
+            // In a run's own name spaces its parent is bubblewrap's init, which holds nothing
+            // of the program's; the runner of a file's sandbox holds its socket to the program.
+            SandboxCase{"WritesNoMemoryOfTheRunner", "write-parent-memory", "EACCES", "Landlock",
+                        "allowed", nullptr, false, "EACCES"},
             SandboxCase{"TakesNoMoreThanTheMemoryLimit", "allocate-4-gib", "ENOMEM",
                         "memory limit"},
             SandboxCase{"EmptiesNoFileByOpening", "open-truncating-input", "EPERM", "seccomp"},
@@ -776,10 +803,12 @@ INSTANTIATE_TEST_SUITE_P(
         ::testing::Values(SandboxPath{PosixProcesses::InNameSpaces},
                           SandboxPath{PosixProcesses::ByLandlock},
                           SandboxPath{PosixProcesses::ByLandlock, 2},
-                          SandboxPath{PosixProcesses::ByLandlock, 0})),
+                          SandboxPath{PosixProcesses::ByLandlock, 0},
+                          SandboxPath{PosixProcesses::InNameSpaces, -1, true})),
     [](const auto& info) {
         const SandboxPath& path = std::get<1>(info.param);
         const std::string name = std::get<0>(info.param).name;
+        if (path.shared) return name + "_InAFilesSandbox";
         if (path.confinement == PosixProcesses::InNameSpaces) return name + "_InNameSpaces";
         return name + "_ByLandlock" +
                (path.landlockCap < 0 ? "OfTheKernel" : std::to_string(path.landlockCap));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -198,6 +199,38 @@ private:
     std::size_t m_progressChunks = 0;
     bool m_done = false;
 };
+
+class FakeProcesses::FakeRuns : public CoderRuns {
+public:
+    FakeRuns(FakeProcesses& processes, std::string program, CoderAccess access, int index)
+        : m_processes(processes),
+          m_program(std::move(program)),
+          m_access(std::move(access)),
+          m_index(index) {}
+    std::unique_ptr<Process> Start(const Strings& arguments, const std::string& outputFile,
+                                   bool conversion) override {
+        auto process = m_processes.Start(m_program, arguments, outputFile,
+                                         conversion ? m_access : CoderAccess{m_access.input, {}});
+        const std::lock_guard lock(m_processes.m_mutex);
+        m_processes.started.back().runs = m_index;
+        return process;
+    }
+
+private:
+    FakeProcesses& m_processes;
+    std::string m_program;
+    CoderAccess m_access;
+    int m_index;
+};
+
+std::unique_ptr<CoderRuns> FakeProcesses::StartRuns(const std::string& program,
+                                                    const CoderAccess& access,
+                                                    const std::string& /*outputFile*/) {
+    if (!sharesRuns) return nullptr;
+    const std::lock_guard lock(m_mutex);
+    runs.push_back(access);
+    return std::make_unique<FakeRuns>(*this, program, access, static_cast<int>(runs.size()) - 1);
+}
 
 std::unique_ptr<Process> FakeProcesses::Start(const std::string& program, const Strings& arguments,
                                               const std::string& outputFile,

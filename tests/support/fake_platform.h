@@ -74,6 +74,7 @@ struct Started {
     CoderAccess access;
     bool outputExistedAtStart = false;  // the output that the conversion's partial file stands for
     bool ended = false;
+    int runs = -1;  // the index in FakeProcesses::runs of the runs it was one of; -1: alone
 };
 
 // A probe is "... -i file:PATH"; a conversion "... -i file:PATH ... -y -truncate 0 file:PARTIAL",
@@ -91,14 +92,23 @@ public:
     // Gives the plan for a start, by its arguments; called in the job's thread.
     std::function<Plan(const Strings&)> plan;
     std::uint64_t memoryLimit = 0;
+    // Whether StartRuns makes runs, and the access each was made with.
+    bool sharesRuns = false;
+    std::vector<CoderAccess> runs;
 
     std::unique_ptr<Process> Start(const std::string& program, const Strings& arguments,
                                    const std::string& outputFile,
                                    const CoderAccess& access) override;
     std::uint64_t MemoryLimit() const override { return memoryLimit; }
+    bool SharesRuns() const override { return sharesRuns; }
+    // Each run is started as Start starts it, given the runs' access (a probe without the
+    // output and progress), and counted as one of them.
+    std::unique_ptr<CoderRuns> StartRuns(const std::string& program, const CoderAccess& access,
+                                         const std::string& outputFile) override;
 
 private:
     class FakeProcess;
+    class FakeRuns;
     struct Use {
         std::size_t index;
         std::string input;
