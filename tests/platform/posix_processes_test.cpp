@@ -814,5 +814,38 @@ INSTANTIATE_TEST_SUITE_P(
                (path.landlockCap < 0 ? "OfTheKernel" : std::to_string(path.landlockCap));
     });
 
+// A file's sandbox whose runner dies in mid-run: the run ends as killed, and the file's next run
+// gets a sandbox of its own.
+TEST_F(ProcessTest, AFilesSandboxWhoseRunnerDiesEndsItsRunAndServesTheNextApart) {
+    if (!BubblewrapRuns()) GTEST_SKIP() << "bubblewrap does not run here";
+    PosixProcesses inNameSpaces(PosixProcesses::InNameSpaces);
+    const std::string input = m_folder / "clip.avi";
+    WriteFile(input, "a clip");
+    const std::string coder =
+        WriteScript(m_folder / "coder",
+                    "[ \"$1\" = quick ] && { echo quick; exit 0; }\necho started\nexec sleep 60");
+    auto runs = inNameSpaces.StartRuns(coder, {input, {}}, m_folder / "sandbox");
+    ASSERT_TRUE(runs);
+    auto run = runs->Start({"slow"}, Output(), false);
+    ASSERT_EQ(WaitForLine(*run, Output()), "started");
+    // It holds the run's printout while the run lasts, as the coder does.
+    pid_t runner = 0;
+    for (const pid_t holder : HoldersOf(Output()))
+        if (ReadFile("/proc/" + std::to_string(holder) + "/cmdline").find("lmk-coder-runner") !=
+            std::string::npos)
+            runner = holder;
+    ASSERT_GT(runner, 0);
+    ASSERT_EQ(kill(runner, SIGKILL), 0);
+    ASSERT_EQ(run->Wait(-1), WaitResult::Ended);
+    EXPECT_FALSE(run->Status().exited);
+    EXPECT_EQ(run->Status().code, SIGKILL);
+    run.reset();
+
+    auto next = runs->Start({"quick"}, Output(), false);
+    ASSERT_EQ(next->Wait(-1), WaitResult::Ended);
+    EXPECT_TRUE(next->Status().Success());
+    EXPECT_EQ(ReadFile(Output()), "quick\n");
+}
+
 }  // namespace
 }  // namespace lmk
