@@ -14,6 +14,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bubblewrap.h"
 #include "posix_platform.h"
 
 extern char** environ;
@@ -123,8 +124,48 @@ void BM_ConfinedProgramStart(benchmark::State& state) {
     TimeProgramStarts(state, lmk::PosixProcesses::Confined);
 }
 
+// A file's probe and conversion in name spaces (both /bin/true here): a sandbox for each run,
+// as before, against one for both, whose runner starts each.
+std::string InputFile() {
+    const std::string path = OutputFile().substr(0, OutputFile().rfind('/')) + "/input";
+    close(open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    return path;
+}
+
+void BM_FileInTwoSandboxes(benchmark::State& state) {
+    lmk::PosixProcesses processes(lmk::PosixProcesses::InNameSpaces);
+    const std::string input = InputFile();
+    for (auto _ : state) {
+        for (int run = 0; run < 2; ++run) {
+            auto process = processes.Start("/bin/true", {}, OutputFile(), {input, {}});
+            process->Wait(-1);
+            if (!process->Status().Success()) state.SkipWithError("start failed");
+        }
+    }
+}
+
+void BM_FileInOneSandbox(benchmark::State& state) {
+    lmk::PosixProcesses processes(lmk::PosixProcesses::InNameSpaces);
+    const std::string input = InputFile();
+    if (!processes.SharesRuns()) state.SkipWithError("no runner");
+    for (auto _ : state) {
+        auto runs = processes.StartRuns("/bin/true", {input, {}}, OutputFile() + ".sandbox");
+        for (int run = 0; run < 2 && runs; ++run) {
+            auto process = runs->Start({}, OutputFile(), false);
+            process->Wait(-1);
+            if (!process->Status().Success()) state.SkipWithError("start failed");
+        }
+    }
+}
+
 // The parent only grows, so every start of one size runs before the next size.
 void Register() {
+    if (lmk::BubblewrapRuns()) {
+        benchmark::RegisterBenchmark("BM_FileInTwoSandboxes", BM_FileInTwoSandboxes)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("BM_FileInOneSandbox", BM_FileInOneSandbox)
+            ->Unit(benchmark::kMicrosecond);
+    }
     for (const long megabytes : {0L, 32L, 256L, 1024L}) {
         using Function = void (*)(benchmark::State&);
         for (const auto& [name, function] :
@@ -148,6 +189,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     unlink(OutputFile().c_str());
+    unlink((OutputFile() + ".sandbox").c_str());
+    unlink(InputFile().c_str());
     rmdir(OutputFile().substr(0, OutputFile().rfind('/')).c_str());
     return 0;
 }

@@ -22,3 +22,28 @@ timed_ms() {
   check_outputs "$1"
   echo $(((end - start) / 1000000))
 }
+
+# The processor milliseconds (user and system) of every process this shell waited for so far,
+# from `times` written into the file $1: the builtin run in this very shell, not in a command
+# substitution's, which has waited for nothing.
+children_cpu_ms() {
+  awk 'NR == 2 {
+    split($1, u, /[ms]/); split($2, k, /[ms]/)
+    printf "%d", (u[1] * 60 + u[2] + k[1] * 60 + k[2]) * 1000 }' "$1"
+}
+
+# As timed_ms, then the processor milliseconds of the side and everything it waited for.
+timed_cpu_ms() {
+  local start end before after account
+  account=$(mktemp)
+  times >"$account"
+  before=$(children_cpu_ms "$account")
+  start=$(date +%s%N)
+  "$1"
+  end=$(date +%s%N)
+  times >"$account"
+  after=$(children_cpu_ms "$account")
+  rm -f "$account"
+  check_outputs "$1"
+  echo "$(((end - start) / 1000000)) $((after - before))"
+}

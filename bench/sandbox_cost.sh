@@ -93,23 +93,27 @@ read -r -a sides <<<"${SIDES:-confined landlock unconfined bare straight renamed
 echo "Warming up (not counted)..."
 for side in "${sides[@]}"; do timed_ms "$side" >/dev/null; done
 
-declare -A times rounds_of
+declare -A times rounds_of cpu_times cpu_rounds_of
 # The ratios of two sides, one a round, kept under "a/b" when both were timed.
 pairs=(confined/unconfined landlock/unconfined confined/bare renamed/straight
   previous/unconfined previous/bare confined/previous)
 for ((r = 1; r <= rounds; r++)); do
   # A different side goes first each round, so a drift in the machine's load hits all alike.
-  declare -A now=()
+  declare -A now=() cpu=()
   line="round $r:"
   for ((k = 0; k < ${#sides[@]}; k++)); do
     side=${sides[(k + r) % ${#sides[@]}]}
-    now[$side]=$(timed_ms "$side")
+    read -r now[$side] cpu[$side] < <(timed_cpu_ms "$side")
     times[$side]+="${now[$side]} "
+    cpu_times[$side]+="${cpu[$side]} "
   done
-  for side in "${sides[@]}"; do line+=$(printf '  %s %6d ms' "$side" "${now[$side]}"); done
+  for side in "${sides[@]}"; do
+    line+=$(printf '  %s %6d ms (%d ms processor)' "$side" "${now[$side]}" "${cpu[$side]}")
+  done
   for pair in "${pairs[@]}"; do
-    [ -n "${now[${pair%/*}]:-}" ] && [ -n "${now[${pair#*/}]:-}" ] &&
-      rounds_of[$pair]+="$(ratio "${now[${pair%/*}]}" "${now[${pair#*/}]}") "
+    [ -n "${now[${pair%/*}]:-}" ] && [ -n "${now[${pair#*/}]:-}" ] || continue
+    rounds_of[$pair]+="$(ratio "${now[${pair%/*}]}" "${now[${pair#*/}]}") "
+    cpu_rounds_of[$pair]+="$(ratio "${cpu[${pair%/*}]}" "${cpu[${pair#*/}]}") "
   done
   echo "$line"
 done
@@ -184,7 +188,9 @@ for pair in "${pairs[@]}"; do
   # shellcheck disable=SC2086
   echo "$a / $b: ratio of the medians $(ratio "${medians[$a]}" "${medians[$b]}")," \
     "median of the rounds' ratios $(median ${rounds_of[$pair]})," \
-    "per file $(((medians[$a] - medians[$b]) / clips)) ms"
+    "per file $(((medians[$a] - medians[$b]) / clips)) ms;" \
+    "processor time: $(ratio "$(median ${cpu_times[$a]})" "$(median ${cpu_times[$b]})")," \
+    "the rounds' $(median ${cpu_rounds_of[$pair]})"
 done
 echo "each clip alone, medians (/usr/bin/time of the program, its coders included):"
 for cost in "${costs[@]}"; do echo "  $cost"; done
