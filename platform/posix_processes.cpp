@@ -318,6 +318,15 @@ std::string BubblewrapComplaint(const std::string& printout) {
     return text.empty() ? "bubblewrap failed" : text;
 }
 
+// Whether `fd` became readable within `milliseconds` (negative: without limit). A signal cuts
+// the wait short as a timeout: the caller then looks at its stop request.
+bool ReadableWithin(int fd, int milliseconds) {
+    pollfd watch{fd, POLLIN, 0};
+    const int ready = poll(&watch, 1, milliseconds < 0 ? -1 : milliseconds);
+    if (ready < 0 && errno != EINTR) throw SystemFailure(errno);
+    return ready > 0;
+}
+
 class PosixProcess : public Process {
 public:
     PosixProcess() = default;
@@ -473,14 +482,7 @@ WaitResult PosixProcess::Wait(int milliseconds) {
     if (m_ended) return WaitResult::Ended;
     if (!m_pidFd.Valid()) return WaitByPolling(milliseconds);
 
-    pollfd watch{m_pidFd.Get(), POLLIN, 0};
-    const int ready = poll(&watch, 1, milliseconds < 0 ? -1 : milliseconds);
-    if (ready == 0) return WaitResult::TimedOut;
-    // A signal cuts the wait short; the caller then looks at its stop request.
-    if (ready < 0) {
-        if (errno == EINTR) return WaitResult::TimedOut;
-        throw SystemFailure(errno);
-    }
+    if (!ReadableWithin(m_pidFd.Get(), milliseconds)) return WaitResult::TimedOut;
     return Reap(true);
 }
 
@@ -961,13 +963,7 @@ std::unique_ptr<Process> SandboxRuns::Start(const std::vector<std::string>& argu
 
 WaitResult RunnerProcess::Wait(int milliseconds) {
     if (m_ended) return WaitResult::Ended;
-    pollfd watch{m_runs.Socket(), POLLIN, 0};
-    const int ready = poll(&watch, 1, milliseconds < 0 ? -1 : milliseconds);
-    if (ready == 0) return WaitResult::TimedOut;
-    if (ready < 0) {
-        if (errno == EINTR) return WaitResult::TimedOut;
-        throw SystemFailure(errno);
-    }
+    if (!ReadableWithin(m_runs.Socket(), milliseconds)) return WaitResult::TimedOut;
     RunEnded ended;
     ssize_t got;
     do {
