@@ -17,15 +17,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "seccomp_filter.h"
+
 namespace {
 
 using namespace lmk;
 
-constexpr std::uint32_t kSelf = 0x4C4D4B53;  // as the program's filter marks the coder's id
-constexpr std::size_t kMostInstructions = 4096;
 constexpr std::size_t kMostArguments = 4096;
 
-sock_filter g_filter[kMostInstructions];
+sock_filter g_filter[CoderFilter::kMaxInstructions];
 std::size_t g_filterLength = 0;
 char g_request[sizeof(RunRequest) + kMostRunBytes + 1];
 char* g_arguments[kMostArguments + 1];
@@ -57,7 +57,7 @@ bool ReadFilter(int fd) {
     if (error == 0) {
         const std::uint32_t self = static_cast<std::uint32_t>(getpid());
         for (std::size_t i = 0; i < g_filterLength; ++i)
-            if (g_filter[i].code == (BPF_JMP | BPF_JEQ | BPF_K) && g_filter[i].k == kSelf)
+            if (g_filter[i].code == (BPF_JMP | BPF_JEQ | BPF_K) && g_filter[i].k == kCoderSelf)
                 g_filter[i].k = self;
         sock_fprog program{static_cast<unsigned short>(g_filterLength), g_filter};
         if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||

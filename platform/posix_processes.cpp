@@ -538,15 +538,15 @@ std::vector<std::string> CoderEnvironment() {
     return environment;
 }
 
-// What a run in name spaces has opened and checked before its start: bubblewrap, the coder, the
-// user's files, the seccomp program, the pipe on which bwrap tells how the run went and the one
-// whose end lets the sandbox start the coder.
-// The runner a sandbox of several runs starts with: its file, and what it is handed.
+// The runner a sandbox of several runs starts with: its file, and its end of the socket.
 struct RunnerStart {
     std::string path;
-    FileDescriptor program, socket, coderFilter;
+    FileDescriptor program, socket;
 };
 
+// What a run in name spaces has opened and checked before its start: bubblewrap, the coder, the
+// user's files, the seccomp program, the pipe on which bwrap tells how the run went and the one
+// whose end lets the sandbox start the coder; with a runner, the coder's own filter unfilled.
 struct NameSpaceRun {
     // With a `runner`, the sandbox starts it rather than the coder.
     NameSpaceRun(const std::string& program, const CoderAccess& access,
@@ -554,12 +554,17 @@ struct NameSpaceRun {
 
     std::string coderPath;
     FileDescriptor bubblewrap, coder, input, output, filter, statusRead, statusWrite, blockRead,
-        blockWrite;
+        blockWrite, coderFilter;
     std::vector<std::string> arguments;  // bwrap's, up to and with the coder's path
 };
 
 int OpenAbove(const std::string& path, int flags) {
     return AboveFixedDescriptors(open(path.c_str(), flags | O_CLOEXEC));
+}
+
+// The coder found as execvp would find it; empty when it is not.
+std::string CoderPathOf(const std::string& program) {
+    return program.find('/') == std::string::npos ? FindOnPath(program) : AbsolutePath(program);
 }
 
 NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access,
@@ -572,8 +577,7 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
         throw OSErrorFromCode(EPERM, std::string(kBubblewrapPath) + " is not used: " + refusal);
 
     // The coder is found here, as execvp would, and shown to bwrap by the descriptor checked.
-    coderPath =
-        program.find('/') == std::string::npos ? FindOnPath(program) : AbsolutePath(program);
+    coderPath = CoderPathOf(program);
     if (coderPath.empty()) throw SystemFailure(ENOENT);
     coder.Reset(OpenAbove(coderPath, O_RDONLY | O_NONBLOCK));
     if (!coder.Valid()) throw SystemFailure(errno);
@@ -602,7 +606,11 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
         if (output.Valid() && fstat(output.Get(), &info) == 0 && S_ISREG(info.st_mode))
             files.push_back({output.Get(), AbsolutePath(access.output), true});
     }
-    if (runner) files.push_back({runner->program.Get(), runner->path, false});
+    if (runner) {
+        files.push_back({runner->program.Get(), runner->path, false});
+        coderFilter.Reset(AboveFixedDescriptors(SeccompProgramFile(needs.script, false, false)));
+        if (!coderFilter.Valid()) throw SystemFailure(errno);
+    }
     filter.Reset(AboveFixedDescriptors(SeccompProgramFile(needs.script, runner != nullptr)));
     int ends[2];
     if (!filter.Valid() || pipe2(ends, O_CLOEXEC) != 0) throw SystemFailure(errno);
@@ -616,7 +624,7 @@ NameSpaceRun::NameSpaceRun(const std::string& program, const CoderAccess& access
     arguments = BubblewrapArguments(files, filter.Get(), statusWrite.Get(), blockRead.Get(), needs);
     if (runner)
         arguments.insert(arguments.end(), {"--", runner->path, std::to_string(runner->socket.Get()),
-                                           std::to_string(runner->coderFilter.Get())});
+                                           std::to_string(coderFilter.Get())});
     else
         arguments.insert(arguments.end(), {"--", coderPath});
 }
@@ -644,6 +652,16 @@ std::string CoderRunnerPath() {
         return std::string();
     }();
     return path;
+}
+
+// `path` made empty for a run to write into; raises EFCreateError naming it when it cannot be.
+int CreatedEmpty(const std::string& path) {
+    const int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
+        throw CannotCreateFile(path, SystemErrorText(error));
+    }
+    return fd;
 }
 
 using Confinement = PosixProcesses::Confinement;
@@ -680,17 +698,10 @@ std::unique_ptr<PosixProcess> StartProcess(Confinement confinement, const std::s
     // Made before the start, so no child can run without a record that ends it.
     auto process = std::make_unique<PosixProcess>();
 
-    FileDescriptor output(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
-    if (!output.Valid()) {
-        const int error = errno;
-        throw CannotCreateFile(outputFile, SystemErrorText(error));
-    }
-
-    const FileDescriptor kept(AboveFixedDescriptors(output.Release()));
+    const FileDescriptor kept(AboveFixedDescriptors(CreatedEmpty(outputFile)));
     FileDescriptor progress;
     if (!access.progress.empty()) {
-        progress.Reset(AboveFixedDescriptors(
-            open(access.progress.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644)));
+        progress.Reset(AboveFixedDescriptors(CreatedEmpty(access.progress)));
         if (!progress.Valid()) {
             const int error = errno;
             throw CannotCreateFile(access.progress, SystemErrorText(error));
@@ -752,7 +763,7 @@ std::unique_ptr<PosixProcess> StartProcess(Confinement confinement, const std::s
                               nameSpaces->blockRead.Get(),
                               runner ? runner->program.Get() : -1,
                               runner ? runner->socket.Get() : -1,
-                              runner ? runner->coderFilter.Get() : -1};
+                              nameSpaces->coderFilter.Get()};
         std::copy(std::begin(passed), std::end(passed), start.passed);
     }
     if (const std::uint64_t limit = confinement == Unconfined ? 0 : CoderMemoryLimit(); limit > 0)
@@ -904,20 +915,9 @@ std::unique_ptr<Process> SandboxRuns::Start(const std::vector<std::string>& argu
     if (!m_socket.Valid())
         return StartProcess(PosixProcesses::InNameSpaces, m_program, arguments, outputFile,
                             conversion ? m_access : CoderAccess{m_access.input, {}}, nullptr);
-    FileDescriptor output(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
-    if (!output.Valid()) {
-        const int error = errno;
-        throw CannotCreateFile(outputFile, SystemErrorText(error));
-    }
-    FileDescriptor progress;
-    if (conversion && !m_access.progress.empty()) {
-        progress.Reset(
-            open(m_access.progress.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
-        if (!progress.Valid()) {
-            const int error = errno;
-            throw CannotCreateFile(m_access.progress, SystemErrorText(error));
-        }
-    }
+    const FileDescriptor output(CreatedEmpty(outputFile));
+    const FileDescriptor progress(
+        conversion && !m_access.progress.empty() ? CreatedEmpty(m_access.progress) : -1);
     // A probe in the same sandbox could write the conversion's file: it starts empty.
     if (conversion && m_partial.Valid()) {
         const FileDescriptor written(
@@ -1014,15 +1014,6 @@ std::unique_ptr<CoderRuns> PosixProcesses::StartRuns(const std::string& program,
     FileDescriptor ours(ends[0]);
     runner.socket.Reset(AboveFixedDescriptors(ends[1]));
     if (!runner.socket.Valid()) throw SystemFailure(errno);
-    // The coder's own filter, for the runner to put on each coder it starts; the coder is
-    // named as the sandbox shows it.
-    const std::string coderPath =
-        program.find('/') == std::string::npos ? FindOnPath(program) : AbsolutePath(program);
-    if (coderPath.empty()) throw SystemFailure(ENOENT);
-    const FileDescriptor coder(OpenAbove(coderPath, O_RDONLY | O_NONBLOCK));
-    if (!coder.Valid()) throw SystemFailure(errno);
-    runner.coderFilter.Reset(
-        AboveFixedDescriptors(SeccompProgramFile(IsScriptFile(coder.Get()), false, false)));
     FileDescriptor partial;
     if (!access.output.empty()) {
         bool othersLink = false;
@@ -1032,8 +1023,9 @@ std::unique_ptr<CoderRuns> PosixProcesses::StartRuns(const std::string& program,
     CoderAccess bound = access;
     bound.progress.clear();
     auto sandbox = StartProcess(InNameSpaces, program, {}, outputFile, bound, &runner);
-    return std::make_unique<SandboxRuns>(std::move(sandbox), ours.Release(), coderPath, access,
-                                         partial.Release());
+    // Each run names the coder as the sandbox shows it, which the start found.
+    return std::make_unique<SandboxRuns>(std::move(sandbox), ours.Release(), CoderPathOf(program),
+                                         access, partial.Release());
 }
 
 }  // namespace lmk

@@ -18,10 +18,6 @@
 namespace lmk {
 namespace {
 
-// Stands for the coder's process id until a start fills it in: above any process id (at most
-// 2^22), so no other constant of the program has it.
-constexpr std::uint32_t kSelf = 0x4C4D4B53;
-
 // What ffmpeg calls over every kind of file the tests convert, each traced from its probe to its
 // last conversion with the program's own arguments; and what the start itself calls after the
 // filter is on (execveat, close_range, write and exit_group when the exec fails).
@@ -134,23 +130,18 @@ std::vector<Rule> CoderRules(bool script, bool runner) {
     // A call that names a process may name the caller alone. The runner's filter stays on
     // the coders it starts, each under its own as well, which names it: the runner's leaves
     // the process to the PID name space, which holds only the runner and its coders.
-    const auto onSelf = [runner](std::vector<Rule>& to, int call,
-                                 std::vector<scmp_arg_cmp> conditions) {
-        if (runner) {
-            to.push_back({call, conditions});
-            return;
-        }
-        conditions.insert(conditions.begin(), SCMP_A0(SCMP_CMP_EQ, kSelf));
-        to.push_back({call, conditions});
+    const auto onSelf = [runner](std::vector<scmp_arg_cmp> conditions) {
+        if (!runner) conditions.insert(conditions.begin(), SCMP_A0(SCMP_CMP_EQ, kCoderSelf));
+        return conditions;
     };
     // Its own limits are read, never set: root could raise them again.
     rules.push_back({SCMP_SYS(prlimit64), {SCMP_A0(SCMP_CMP_EQ, 0), SCMP_A2(SCMP_CMP_EQ, 0)}});
-    onSelf(rules, SCMP_SYS(prlimit64), {SCMP_A2(SCMP_CMP_EQ, 0)});
+    rules.push_back({SCMP_SYS(prlimit64), onSelf({SCMP_A2(SCMP_CMP_EQ, 0)})});
     // The processors it runs on: its own only (0 is the caller).
     rules.push_back({SCMP_SYS(sched_getaffinity), {SCMP_A0(SCMP_CMP_EQ, 0)}});
-    onSelf(rules, SCMP_SYS(sched_getaffinity), {});
+    rules.push_back({SCMP_SYS(sched_getaffinity), onSelf({})});
     // The C library's raise and abort signal the calling thread by its process and thread id.
-    onSelf(rules, SCMP_SYS(tgkill), {});
+    rules.push_back({SCMP_SYS(tgkill), onSelf({})});
     // Threads, which share all it has.
     rules.push_back(
         {SCMP_SYS(clone),
@@ -160,7 +151,7 @@ std::vector<Rule> CoderRules(bool script, bool runner) {
         // Processes of its own, in its name spaces.
         rules.push_back(
             {SCMP_SYS(clone), {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD | kRefusedCloneFlags, 0)}});
-        onSelf(rules, SCMP_SYS(kill), {});
+        rules.push_back({SCMP_SYS(kill), onSelf({})});
     }
     if (runner) {
         for (const int call : kRunnerCalls) rules.push_back({call, {}});
@@ -218,7 +209,7 @@ CoderFilter::CoderFilter(Kind kind) {
         return;
     }
     for (std::size_t i = 0; i < m_program.size(); ++i)
-        if (m_program[i].code == (BPF_JMP | BPF_JEQ | BPF_K) && m_program[i].k == kSelf)
+        if (m_program[i].code == (BPF_JMP | BPF_JEQ | BPF_K) && m_program[i].k == kCoderSelf)
             m_selfSlots.push_back(i);
     if (m_selfSlots.empty() && kind != Kind::Runner) m_error = EINVAL;
 }

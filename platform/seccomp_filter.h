@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include <linux/filter.h>
@@ -11,6 +12,10 @@
 // in, since the calls that name a process (signals, limits, scheduling) are allowed on the coder
 // itself alone, and its id is known only after the fork.
 namespace lmk {
+
+// Stands for the coder's process id in the program until a start fills it in: above any process
+// id (at most 2^22), so no other constant of the program has it.
+inline constexpr std::uint32_t kCoderSelf = 0x4C4D4B53;
 
 class CoderFilter {
 public:
